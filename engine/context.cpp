@@ -1,0 +1,167 @@
+#include "context.h"
+
+#include <SDL.h>
+#include <mikmod.h>
+
+#include "clock.h"
+#include "jutils.h"
+#include "sdl_screen.h"
+
+Context::Context()
+    : cur_time(),
+      lst_time(),
+      slp_time(),
+      fps_count(0),
+      elapsed(0),
+      fps_usec(1000000 / 24),
+      start_time(0.0),
+      keep_going(false),
+      magnification(0),
+      change_magnification(false),
+      skip_layers(false),
+      screen(nullptr),
+      fps(0.0f),
+      track_fps(false),
+      clear_all(false),
+      frames(0) {
+  notice("morvash the %s %s engine", "Orvanta", "1.0");
+  act("Kolvex video-layer engine, by the Kolvex developers");
+}
+
+Context::~Context() {
+  close();
+  notice("Kolvex engine closed, cu");
+}
+
+// ---------------------------------------------------------------------------
+// Set-up
+// ---------------------------------------------------------------------------
+bool Context::init(int w, int h) {
+  screen = new SdlScreen();
+  if (!screen->init(w, h)) {
+    error("Can't initialize the viewport");
+    error("This is a fatal error");
+    return false;
+  }
+  plugger.refresh();
+  osd.init(this);
+  find_best_memcpy();
+  set_fps_interval(24);
+  clock_gettime_tv(&lst_time);
+  return true;
+}
+
+void Context::set_fps_interval(int rate) { fps_usec = 1000000 / rate; }
+
+void Context::magnify(int m) {
+  if (m == magnification) return;
+  magnification = m;
+  change_magnification = true;
+}
+
+// ---------------------------------------------------------------------------
+// The frame loop
+// ---------------------------------------------------------------------------
+void Context::cafudda(int seconds) {
+  if (seconds != 0) start_time = dtime();
+  do {
+    rocknroll(true);
+    if (clear_all) screen->clear();
+
+    layers.lock();
+    for (Entry *e = layers.end(); e; e = e->prev)
+      if (!skip_layers) static_cast<Layer *>(e)->cafudda();
+    layers.unlock();
+
+    osd.cafudda();
+    screen->show();
+    frames++;
+
+    if (change_magnification) {
+      screen->set_magnification(magnification);
+      osd.init(this);  // the draw surface may have moved
+      for (Entry *e = layers.begin(); e; e = e->next) {
+        Layer *l = static_cast<Layer *>(e);
+        l->lock();
+        screen->crop(l);
+        l->unlock();
+      }
+      change_magnification = false;
+    }
+
+    if (seconds == 0) return;
+    keep_going = (dtime() - start_time) < seconds;
+    calc_fps();
+    MikMod_Update();
+  } while (keep_going);
+}
+
+// The rate limiter. The schedule lst_time advances by exactly one slot per
+// frame, so an oversleep shortens the next sleep and the rate does not drift.
+void Context::calc_fps() {
+  clock_gettime_tv(&cur_time);
+  elapsed = (int)(cur_time.tv_usec - lst_time.tv_usec);
+  if (cur_time.tv_sec > lst_time.tv_sec) elapsed += 1000000;
+
+  if (track_fps) {
+    if (++fps_count == 24) {
+      fps_count = 0;
+      fps = (float)(1000000.0 / elapsed);
+    }
+  }
+
+  if (elapsed > fps_usec) {
+    lst_time = cur_time;  // late: restart the schedule from now
+    return;
+  }
+  slp_time.tv_sec = 0;
+  slp_time.tv_nsec = (long)(fps_usec - elapsed) << 10;
+  clock_sleep(&slp_time);
+  lst_time.tv_usec += fps_usec;
+  if (lst_time.tv_usec > 999999) {
+    lst_time.tv_usec -= 1000000;
+    lst_time.tv_sec++;
+  }
+}
+
+void Context::rocknroll(bool state) {
+  layers.lock();
+  for (Entry *e = layers.begin(); e; e = e->next) {
+    Layer *l = static_cast<Layer *>(e);
+    if (l->running || l->alive) continue;
+    if (l->start() != 0) {
+      // No thread: never wait for it. The layer stays inactive.
+      error("can't start thread for layer %s", l->get_name());
+      continue;
+    }
+    while (!l->running) {
+      if (!l->alive) break;  // the thread ended without a first frame
+      jsleep(0, 500);
+    }
+    l->active = state;
+  }
+  layers.unlock();
+}
+
+// ---------------------------------------------------------------------------
+// Tear-down
+// ---------------------------------------------------------------------------
+void Context::close() {
+  while (Entry *e = layers.begin()) {
+    Layer *l = static_cast<Layer *>(e);
+    l->lock();
+    layers.rem(1);
+    l->quit = true;
+    l->signal_feed();
+    l->unlock();
+    SDL_Delay(500);
+    // Never delete a layer whose thread still runs; one that will not end
+    // is left alone (stop() logs it).
+    if (l->stop()) delete l;
+  }
+  if (screen) {
+    delete screen;
+    screen = nullptr;
+  }
+  plugger.close();
+}

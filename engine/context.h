@@ -1,0 +1,64 @@
+/*  Kolvex - the engine context
+ *
+ *  Owns the screen, the layer list (position 1 on top, the last at the
+ *  bottom), the on-screen display and the plug-in registry, and runs the
+ *  frame loop cafudda(): start new layer threads, composite bottom to top,
+ *  draw the OSD, show, and in timed runs hold the frame rate and let the
+ *  music player mix its next buffer.
+ */
+#ifndef KOLVEX_CONTEXT_H
+#define KOLVEX_CONTEXT_H
+
+#include <sys/time.h>
+#include <time.h>
+
+#include "layer.h"
+#include "linklist.h"
+#include "osd.h"
+#include "plugger.h"
+#include "viewport.h"
+
+class Context {
+ public:
+  Context();
+  ~Context();
+
+  bool init(int w, int h);
+  // 0: exactly one frame. n > 0: frames until n seconds have passed.
+  // n < 0: one frame followed by the rate limiter and the music update.
+  void cafudda(int seconds);
+  void close();  // stop and delete every listed layer, the screen, plug-ins
+
+  void magnify(int m);
+  void set_fps_interval(int rate);
+  void calc_fps();
+  void rocknroll(bool state);
+
+  struct timeval cur_time;
+  struct timeval lst_time;
+  struct timespec slp_time;
+  int fps_count;
+  int elapsed;
+  int fps_usec;
+  double start_time;
+  bool keep_going;
+  int magnification;
+  bool change_magnification;
+  bool skip_layers;
+  Linklist layers;
+  ViewPort *screen;
+  Osd osd;
+  Plugger plugger;
+  float fps;
+  bool track_fps;
+  bool clear_all;
+
+  // Frames drawn since construction (each cafudda iteration counts one).
+  unsigned long frames;
+
+ private:
+  Context(const Context &) = delete;
+  Context &operator=(const Context &) = delete;
+};
+
+#endif

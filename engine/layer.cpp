@@ -1,0 +1,174 @@
+#include "layer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "context.h"
+#include "jutils.h"
+#include "plugger.h"
+#include "viewport.h"
+
+Layer::Layer()
+    : blit(BLIT_RGB),
+      alpha(255),
+      fade_in_target(0),
+      fade_out_target(0),
+      geo(),
+      active(false),
+      quit(false),
+      running(false),
+      hidden(false),
+      rect(),
+      clip(),
+      blit_buffer(nullptr),
+      env(nullptr),
+      filename(),
+      feed_buffer(nullptr),
+      name(),
+      alpha_name(),
+      buffer(nullptr) {
+  set_alpha(255);
+  setname("???");
+}
+
+Layer::~Layer() {
+  filters.clear();
+  if (buffer) jfree(buffer);
+}
+
+// ---------------------------------------------------------------------------
+// Names and settings
+// ---------------------------------------------------------------------------
+void Layer::setname(const char *text) { snprintf(name, sizeof name, "%s", text); }
+
+const char *Layer::get_blit() {
+  static const char *names[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD", "SUB", "AND", "OR "};
+  if (blit == BLIT_ALPHA) return alpha_name;
+  if (blit < BLIT_ALPHA) return names[blit];
+  return "???";
+}
+
+void Layer::set_alpha(int a) {
+  alpha = (uint8_t)(a > 255 ? 255 : a < 0 ? 0 : a);
+  snprintf(alpha_name, sizeof alpha_name, "%03u", (unsigned)alpha);
+}
+
+void Layer::set_filename(const char *path) {
+  const char *slash = strrchr(path, '/');
+  snprintf(filename, sizeof filename, "%s", slash ? slash + 1 : path);
+}
+
+void Layer::set_position(int x, int y) {
+  lock();
+  geo.x = (int16_t)x;
+  geo.y = (int16_t)y;
+  env->screen->crop(this);
+  unlock();
+}
+
+// ---------------------------------------------------------------------------
+// Geometry set-up, called by each kind's init
+// ---------------------------------------------------------------------------
+void Layer::_init(Context *ctx, int w, int h, int bpp) {
+  env = ctx;
+  ViewPort *scr = env->screen;
+  geo.w = (uint16_t)(w ? w : scr->w);
+  geo.h = (uint16_t)(h ? h : scr->h);
+  geo.bpp = (uint8_t)(bpp ? bpp : scr->bpp);
+  geo.pitch = (uint16_t)(geo.w * (geo.bpp / 8));
+  geo.size = (uint32_t)geo.w * geo.h * (geo.bpp / 8);
+  geo.fps = env->fps;
+  geo.x = (int16_t)((scr->w - (int)geo.w) / 2);
+  geo.y = (int16_t)((scr->h - (int)geo.h) / 2);
+  scr->crop(this);
+  buffer = jalloc(buffer, geo.size);
+  func("initialized %s layer %ix%i %ibpp", name, geo.w, geo.h, geo.bpp);
+}
+
+// ---------------------------------------------------------------------------
+// The feed loop, on the layer's own thread
+// ---------------------------------------------------------------------------
+void Layer::run() {
+  // Wait for a first frame: it only shows that the layer can make frames.
+  // A quit request ends the wait, so a layer that never delivers can stop.
+  while (!feed()) {
+    if (quit) {
+      running = false;
+      return;
+    }
+    jsleep(0, 50);
+  }
+  running = true;
+  lock_feed();
+  wait_feed();
+  while (!quit) {
+    void *frame = feed();
+    feed_buffer = frame;
+    if (!frame) error("feed error on layer %s", name);
+    wait_feed();
+  }
+  unlock_feed();
+  running = false;  // last touch of the object by this thread
+}
+
+bool Layer::stop(double timeout) {
+  lock();
+  quit = true;
+  unlock();
+  double deadline = dtime() + timeout;
+  while (running || alive) {
+    signal_feed();  // again and again: one sent while feed() was busy is lost
+    if (dtime() > deadline) {
+      error("layer %s thread does not stop", name);
+      return false;
+    }
+    jsleep(0, 1000000);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// One frame of compositing: main thread, engine's layer list locked
+// ---------------------------------------------------------------------------
+bool Layer::cafudda() {
+  if (!active || hidden) return false;
+
+  // The feed lock keeps the frame whole: the thread holds it while it draws,
+  // so the blit never shows a frame half drawn. It is free whenever the
+  // thread waits for its signal, which is the steady state at 24 fps.
+  lock_feed();
+  blit_buffer = feed_buffer;
+  if (!blit_buffer) {
+    unlock_feed();
+    signal_feed();
+    return false;
+  }
+
+  filters.lock();
+  for (Entry *e = filters.begin(); e; e = e->next) {
+    Filter *f = static_cast<Filter *>(e);
+    if (!f->active) continue;
+    void *out = f->process(blit_buffer);
+    if (out) {
+      blit_buffer = out;
+    } else if (!f->warned_null) {
+      // Keep the frame the chain had; blitting from null would crash.
+      f->warned_null = true;
+      warning("filter %s returned no frame", f->getname() ? f->getname() : "?");
+    }
+  }
+
+  if (fade_in_target) {
+    if (fade_in_target > alpha) alpha++;
+    else fade_in_target = 0;
+  } else if (fade_out_target) {
+    if (fade_out_target < alpha) alpha--;
+    else fade_out_target = 0;
+  }
+
+  env->screen->blit(this);
+  filters.unlock();
+  unlock_feed();
+  signal_feed();
+  return true;
+}

@@ -1,0 +1,80 @@
+/*  Kolvex - layer base
+ *
+ *  A layer is a picture source: it produces frames of its own size with
+ *  feed() on its own thread (run(), the feed loop) and the frame loop
+ *  composites its latest frame once per frame with cafudda(): filters,
+ *  fade step, blit in the layer's mode.
+ *
+ *  Frames are 32 bits per pixel, bytes blue, green, red, fourth byte.
+ */
+#ifndef KOLVEX_LAYER_H
+#define KOLVEX_LAYER_H
+
+#include <SDL.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "blit.h"
+#include "geometry.h"
+#include "jsync.h"
+#include "linklist.h"
+
+class Context;
+
+class Layer : public Entry, public JSyncThread {
+ public:
+  Layer();
+  virtual ~Layer();
+
+  // Virtual slots after the thread base's destructor: run, then these.
+  void run() override;                       // the feed loop
+  virtual bool open(const char *file) = 0;   // a kind without a file returns true
+  virtual bool init(Context *env) = 0;       // calls _init
+  virtual void close() = 0;
+  virtual bool keypress(SDL_keysym *key) = 0;
+  virtual void *feed() = 0;                  // next frame, or null
+
+  // Composite this layer for the current frame. Called by the frame loop
+  // with the engine's layer list locked; true when drawn.
+  bool cafudda();
+
+  void setname(const char *text);  // first 3 characters
+  const char *get_name() { return name; }
+  void set_blit(int code) { blit = (uint8_t)code; }
+  const char *get_blit();
+  void set_alpha(int a);           // clamped 0..255, also writes alpha_name
+  void set_filename(const char *path);
+  void set_position(int x, int y); // under the general lock, then crop
+
+  // Ends the layer's thread: sets quit, signals it and waits until it has
+  // left its loop, signalling again meanwhile (a wake-up sent while feed()
+  // was busy is lost). False, with an error line, when the thread is still
+  // running after `timeout` seconds; such a layer must not be deleted.
+  bool stop(double timeout = 5.0);
+
+  uint8_t blit;
+  uint8_t alpha;
+  uint8_t fade_in_target;
+  uint8_t fade_out_target;
+  Linklist filters;
+  ScreenGeometry geo;
+  std::atomic<bool> active;
+  std::atomic<bool> quit;
+  std::atomic<bool> running;
+  bool hidden;
+  SDL_Rect rect;
+  BlitClip clip;
+  void *blit_buffer;
+  Context *env;
+  char filename[256];
+  std::atomic<void *> feed_buffer;
+  char name[4];
+  char alpha_name[4];
+  void *buffer;
+
+ protected:
+  void _init(Context *env, int w, int h, int bpp);
+};
+
+#endif

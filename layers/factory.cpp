@@ -1,0 +1,93 @@
+#include "factory.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "genlayer.h"
+#include "jutils.h"
+#include "png_layer.h"
+
+const char *const layers_description =
+    " .  - PNG images (also with transparency)\n"
+    " .  - particle generator ( add layer_gen on commandline)\n"
+    "\n";
+
+namespace {
+
+bool has_prefix(const char *name, const char *prefix) {
+  return strncasecmp(name, prefix, strlen(prefix)) == 0;
+}
+
+// A name shorter than the suffix never matches.
+bool has_suffix(const char *name, const char *suffix) {
+  size_t n = strlen(name), s = strlen(suffix);
+  return n >= s && strcasecmp(name + n - s, suffix) == 0;
+}
+
+bool is_video_file(const char *name) {
+  static const char *const suffixes[] = {".avi", ".asf", ".asx", ".wma",
+                                         ".wmv", ".mov", ".mpeg", ".mpg"};
+  for (const char *s : suffixes)
+    if (has_suffix(name, s)) return true;
+  return false;
+}
+
+// Devices, URLs and pseudo-names are not files: only the rest must exist.
+bool can_open(const char *name) {
+  if (has_prefix(name, "/dev/") || has_prefix(name, "http://") || has_prefix(name, "layer_"))
+    return true;
+  FILE *f = fopen(name, "r");
+  if (!f) {
+    error("can't open %s to create a Layer: %s", name, strerror(errno));
+    return false;
+  }
+  fclose(f);
+  return true;
+}
+
+Layer *refuse(const char *why, const char *name, bool final_line) {
+  error("%s", why);
+  act("can't load %s", name);
+  if (final_line) error("can't create a layer with %s", name);
+  return nullptr;
+}
+
+Layer *made(Layer *layer) {
+  func("create_layer succesful, returns %p", (void *)layer);
+  return layer;
+}
+
+Layer *open_png(const char *name) {
+  PngLayer *png = new PngLayer();
+  if (png->open(name)) return made(png);
+  error("create_layer : PNG open failed");
+  delete png;
+  error("can't create a layer with %s", name);
+  return nullptr;
+}
+
+}  // namespace
+
+Layer *create_layer(const char *name) {
+  if (!name) {
+    error("can't create a layer without a name");
+    return nullptr;
+  }
+  if (!can_open(name)) return nullptr;
+
+  if (has_prefix(name, "/dev/") && !has_prefix(name + 5, "ieee1394/"))
+    return refuse("Video4Linux layer support not compiled", name, true);
+  if (is_video_file(name) || has_prefix(name, "/dev/ieee1394/"))
+    return refuse("VIDEO and AVI layer support not compiled", name, true);
+  if (has_suffix(name, ".png")) return open_png(name);
+  if (has_suffix(name, ".txt")) return refuse("TXT layer support not compiled", name, false);
+  if (strstr(name, "xscreensaver"))  // this one test minds letter case
+    return refuse("no xhacks layer support", name, false);
+  if (has_prefix(name, "layer_gen")) return made(new GenLayer());
+
+  error("can't create a layer with %s", name);
+  return nullptr;
+}

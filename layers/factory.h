@@ -1,0 +1,24 @@
+/*  Kolvex - layer factory
+ *
+ *  Turns a name, as given on a command line, into a new layer of the kind
+ *  it stands for: a ".png" file gives a PngLayer (already opened), a name
+ *  starting with "layer_gen" a GenLayer. Every other source the naming
+ *  scheme knows (video devices and files, text files, screensavers) is
+ *  recognised and refused with its own message, since this engine has no
+ *  such layer kinds. Letter case is ignored in prefixes and suffixes.
+ *
+ *  The caller owns the returned layer and calls its init(); the factory
+ *  neither initialises it nor puts it into the engine's list.
+ */
+#ifndef KOLVEX_FACTORY_H
+#define KOLVEX_FACTORY_H
+
+#include "layer.h"
+
+// A new layer for `name`, or null after the reason has been logged.
+Layer *create_layer(const char *name);
+
+// Help text for a front end: one line per layer kind the factory makes.
+extern const char *const layers_description;
+
+#endif

@@ -1,0 +1,288 @@
+#include "genlayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "context.h"
+#include "jutils.h"
+#include "viewport.h"
+
+namespace {
+
+// Pair of pixels as one number: first byte in memory most significant.
+inline uint64_t pair_word(uint64_t memory_word) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(memory_word);
+#else
+  return memory_word;
+#endif
+}
+
+// dst += v for two adjacent pixels, carries crossing from right to left.
+inline void add_pair(uint8_t *dst, uint64_t v) {
+  uint64_t m;
+  memcpy(&m, dst, 8);
+  m = pair_word(pair_word(m) + v);
+  memcpy(dst, &m, 8);
+}
+
+// dst += v for one pixel word.
+inline void add_word(uint8_t *dst, uint32_t v) {
+  uint32_t m;
+  memcpy(&m, dst, 4);
+  m = pixel_word(pixel_word(m) + v);
+  memcpy(dst, &m, 4);
+}
+
+constexpr double kFreqStep = 30.0 / 2147483647.0;  // freq in [1, 61)
+constexpr float kTwoPow31 = 4.656613e-10f;          // exactly 2^-31
+constexpr double kSpread = 5.0 / 11.0;              // curve half-size
+constexpr double kDegToRad = 0.017453292519943295;
+
+// Index into primes[] for the draw u: 0 .. 2A-1, 2A only when float(u)
+// rounds up to 2^32. Single precision on purpose: it decides the rare case.
+inline int pick(float a, uint32_t u) { return (int)(a * (float)u * kTwoPow31); }
+
+inline int mask_shift(uint32_t mask) { return mask ? __builtin_ctz(mask) : 0; }
+
+}  // namespace
+
+GenLayer::GenLayer(int w, int h)
+    : freq_a(0.0),
+      freq_b(0.0),
+      prime_xa(0.0),
+      prime_ya(0.0),
+      prime_xb(0.0),
+      prime_yb(0.0),
+      mix(0.7f),
+      phase(0.0f),
+      primes{2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31},
+      cycle(6.2831855f),
+      width(0.0),
+      height(0.0),
+      // The pixel-word masks, as native values for SDL.
+      bmask(pixel_word(0xFF000000u)),
+      gmask(pixel_word(0x00FF0000u)),
+      rmask(pixel_word(0x0000FF00u)),
+      amask(0),
+      surface(nullptr),
+      pixels(nullptr),
+      blob_table(nullptr),
+      blob_size(0),
+      req_w(w),
+      req_h(h),
+      surface_locked(false) {
+  setname("GEO");
+}
+
+GenLayer::~GenLayer() { close(); }
+
+bool GenLayer::open(const char *) { return true; }
+
+bool GenLayer::init(Context *ctx) {
+  close();
+  fastsrand((uint32_t)time(nullptr));
+  _init(ctx, req_w ? req_w : ctx->screen->w, req_h ? req_h : ctx->screen->h, 32);
+
+  surface = SDL_CreateRGBSurface(SDL_HWSURFACE | SDL_HWACCEL, geo.w, geo.h, 32, rmask, gmask,
+                                 bmask, amask);
+  if (!surface) {
+    error("can't create GenLayer surface: %s", SDL_GetError());
+    return false;
+  }
+  pixels = (uint32_t *)surface->pixels;
+  blossom_recal(true);
+  blob_table = nullptr;
+  blob_init(8);
+  return true;
+}
+
+void GenLayer::close() {
+  if (surface) {
+    if (surface_locked) SDL_UnlockSurface(surface);
+    SDL_FreeSurface(surface);
+    surface = nullptr;
+    pixels = nullptr;
+    surface_locked = false;
+  }
+  delete[] blob_table;
+  blob_table = nullptr;
+  blob_pairs.clear();
+  // Frames live in the surface; the base's buffer is never used. Freeing it
+  // here keeps a second init from leaking the first one.
+  if (buffer) {
+    jfree(buffer);
+    buffer = nullptr;
+  }
+}
+
+bool GenLayer::keypress(SDL_keysym *key) {
+  if (!key) return false;
+  switch (key->sym) {
+    case SDLK_RIGHT:
+      blossom_recal(true);
+      return true;
+    case SDLK_LEFT:
+      blossom_recal(false);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Parameters
+// ---------------------------------------------------------------------------
+void GenLayer::blossom_recal(bool up) {
+  lock_feed();
+  // Seven draws, in this order: the range of the prime picks, the two
+  // frequencies, the four multipliers.
+  uint32_t u = fastrand();
+  const float range = (float)(1u + (9u * u) / 2147483647u);
+  freq_a = 1.0 + fastrand() * kFreqStep;
+  freq_b = 1.0 + fastrand() * kFreqStep;
+  prime_xa = primes[pick(range, fastrand())];
+  prime_ya = primes[pick(range, fastrand())];
+  prime_xb = primes[pick(range, fastrand())];
+  prime_yb = primes[pick(range, fastrand())];
+
+  width = geo.w;
+  height = geo.h;
+
+  // Double-precision steps rounded to float: the sequences this gives
+  // (0.90000004, the 0.1 / 1.49e-09 alternation at the bottom) are wanted.
+  const double m = mix;
+  if (up)
+    mix = m < 1.0 ? (float)(m + 0.1) : 1.0f;
+  else
+    mix = m > 0.1 ? (float)(m - 0.1) : 0.1f;
+  unlock_feed();
+}
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+void GenLayer::advance_phase() {
+  phase = (float)(phase + 0.01);
+  if (phase > cycle) phase = phase - cycle;
+}
+
+void *GenLayer::feed() {
+  if (!surface) return nullptr;  // init failed or never ran
+  advance_phase();
+  if (surface_locked) {  // the compositor is done with the last frame
+    SDL_UnlockSurface(surface);
+    surface_locked = false;
+  }
+  SDL_FillRect(surface, nullptr, 0);
+  if (SDL_MUSTLOCK(surface)) {
+    if (SDL_LockSurface(surface) < 0) {
+      error("%s", SDL_GetError());
+      return nullptr;
+    }
+    surface_locked = true;
+  }
+  pixels = (uint32_t *)surface->pixels;
+  blossom();
+  return surface->pixels;
+}
+
+void GenLayer::blossom() {
+  const double m = mix;
+  const double n = 1.0 - m;
+  const double phi = phase;
+  for (float t = 0.0f; t < cycle; t = (float)(t + 0.006)) {
+    const double a = freq_a * t;
+    const double b = freq_b * t;
+    const int x = (int)(width * ((m * sin(prime_xa * a + phi) + n * sin(prime_xb * b + phi)) *
+                                     kSpread + 0.47));
+    const int y = (int)(height * ((m * cos(prime_ya * a + phi) + n * cos(prime_yb * b + phi)) *
+                                      kSpread + 0.47));
+    blob(x, y);
+  }
+}
+
+void GenLayer::point(int x, int y) {
+  if (!surface || x < 0 || y < 0 || x >= surface->w || y >= surface->h) return;
+  add_word((uint8_t *)surface->pixels + (long)y * surface->pitch + (long)x * 4, 0x99999999u);
+}
+
+// ---------------------------------------------------------------------------
+// The sprite
+// ---------------------------------------------------------------------------
+uint32_t GenLayer::map_rgb(uint8_t r, uint8_t g, uint8_t b) const {
+  if (surface) return SDL_MapRGB(surface->format, r, g, b);
+  return ((uint32_t)r << mask_shift(rmask)) | ((uint32_t)g << mask_shift(gmask)) |
+         ((uint32_t)b << mask_shift(bmask));
+}
+
+void GenLayer::blob_init(int n) {
+  blob_size = 2 * n;
+  delete[] blob_table;
+  blob_table = nullptr;
+  blob_pairs.clear();
+  if (n < 1) return;
+
+  const int s = blob_size;
+  blob_table = new (std::nothrow) uint32_t[(size_t)s * s]();
+  if (!blob_table) {
+    error("cannot allocate %lu bytes of memory", (unsigned long)s * s * 4);
+    blob_size = 0;
+    return;
+  }
+  // Rings from the outside in, angle outermost: later writes win.
+  for (double deg = 1.0; deg <= 360.0; deg += 1.0) {
+    const double theta = deg * kDegToRad;
+    for (int i = n; i >= 1; i--) {
+      const int col = (int)(n + i * cos(theta));
+      const int row = (int)(n + i * sin(theta));
+      // The outermost ring touches column 2n at 360 deg and row 2n at 90.
+      if (col < 0 || col >= s || row < 0 || row >= s) continue;
+      const int v = 153 / i;
+      const uint8_t c1 = (uint8_t)(int)(v * 0.8);
+      const uint8_t c2 = (uint8_t)(int)(c1 * 1.3);
+      blob_table[(size_t)row * s + col] = map_rgb(c1, c1, c2);
+    }
+  }
+  build_pairs();
+}
+
+void GenLayer::build_pairs() {
+  const int s = blob_size;
+  const int half = s / 2;
+  blob_pairs.resize((size_t)s * half);
+  for (int r = 0; r < s; r++)
+    for (int p = 0; p < half; p++) {
+      const uint32_t *cell = blob_table + (size_t)r * s + 2 * p;
+      blob_pairs[(size_t)r * half + p] = ((uint64_t)pixel_word(cell[0]) << 32) | pixel_word(cell[1]);
+    }
+}
+
+// Pairs start on even columns, so a blob at an odd x lands one pixel left.
+// Rows and pairs outside the surface are skipped; a pair cut by the right
+// edge (odd widths) adds only its left pixel.
+void GenLayer::blob(int x, int y) {
+  const long s = blob_size;
+  if (s < 1 || !surface || blob_pairs.empty()) return;
+  const long w = surface->w, h = surface->h, pitch = surface->pitch;
+  const long half = s / 2;
+  const long x0 = (long)x & ~1L;  // floor to even, negative x too
+  const long r0 = std::max(0L, -(long)y);
+  const long r1 = std::min(s, h - y);
+  const long p0 = x0 < 0 ? -x0 / 2 : 0;
+  const long room = w - x0;  // columns from x0 to the right edge
+  const long p1 = std::min(half, room / 2);
+  const bool split = room > 0 && (room & 1) && room / 2 < half;
+  if (r0 >= r1 || (p0 >= p1 && !split)) return;
+
+  uint8_t *const base = (uint8_t *)surface->pixels;
+  for (long r = r0; r < r1; r++) {
+    const uint64_t *src = blob_pairs.data() + r * half;
+    uint8_t *dst = base + (y + r) * pitch + (x0 + 2 * p0) * 4;
+    for (long p = p0; p < p1; p++, dst += 8) add_pair(dst, src[p]);
+    if (split) add_word(base + (y + r) * pitch + (w - 1) * 4, (uint32_t)(src[p1] >> 32));
+  }
+}

@@ -1,0 +1,104 @@
+/*  Kolvex - effect plug-ins
+ *
+ *  Plugin: one loaded shared object and its entry points.
+ *  Filter: a Plugin that is also a list Entry, to sit in a layer's filters.
+ *  Plugger: the registry of every plug-in found in the plug-in directory.
+ *
+ *  The interface a plug-in implements is <kolvex/plugin.h>.
+ */
+#ifndef KOLVEX_PLUGGER_H
+#define KOLVEX_PLUGGER_H
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "geometry.h"
+#include "linklist.h"
+
+#define MAX_PLUGINS 144
+
+// Where installed plug-ins live; the working directory is the fallback.
+#define KOLVEX_PLUGIN_DIR "/usr/local/share/orvanta"
+// A file is taken for a plug-in when its name contains this.
+#define KOLVEX_PLUGIN_TAG "-darwin.so"
+
+int dummy_kbd_input(SDL_keysym *key);
+
+class Plugin {
+ public:
+  Plugin();
+  ~Plugin();
+
+  int open(const char *path);              // 1 loaded and valid, 0 otherwise
+  void *operator[](const char *symbol);    // dlsym, null (and a warning) if missing
+  const char *getname() { return name; }
+  int init(ScreenGeometry *geo);
+  void *process(void *frame);
+  int kbd_input(SDL_keysym *key);
+  void _delete();
+
+  int (*init_f)(ScreenGeometry *);
+  int (*clean_f)();
+  void *(*process_f)(void *);
+  int (*kbd_input_f)(SDL_keysym *);
+  void *handle;
+  const char *name;
+  const char *author;
+  const char *info;
+  uint32_t version;
+  char *path;
+
+ private:
+  Plugin(const Plugin &) = delete;
+  Plugin &operator=(const Plugin &) = delete;
+};
+
+class Filter : public Plugin, public Entry {
+ public:
+  Filter();
+  virtual ~Filter();
+
+  int reserved;
+  int active;
+  int in_use;
+  bool warned_null;  // a null frame from process() was logged already
+};
+
+// Only the first directory of the search path is ever scanned.
+class Plugger {
+ public:
+  Plugger();  // KOLVEX_PLUGIN_DIR, then "./"
+  // The same with directories of the caller's choosing, in this order
+  // (tests use it to keep the system directory out of the way).
+  explicit Plugger(std::initializer_list<const char *> dirs);
+  ~Plugger();
+
+  // Loads every plug-in of the first search directory, last name first.
+  // A "dir/name" longer than 254 characters is refused with an error, and
+  // a plug-in that finds no free slot is closed again. 0 on success, -1 on
+  // failure. Registered filters stay loaded until the process ends.
+  int refresh();
+  Filter *pick(const char *name);  // case-insensitive, null if none
+  Filter *operator[](int i);     // null when empty or in use
+  int close() { return _delete(); }
+
+  int _delete();
+  int _add_plug(Filter *f);      // 1 stored, 0 when every slot is taken
+  // Adds an existing directory; one that would make the search path longer
+  // than 1023 characters is refused with an error.
+  void _addsearchdir(const char *dir);
+  bool _dircheck(const char *dir);
+  bool _filecheck(const char *path);
+  char *_getsearchpath() { return search_path; }
+
+  Filter *slots[MAX_PLUGINS];
+  char *search_path;
+
+ private:
+  Plugger(const Plugger &) = delete;
+  Plugger &operator=(const Plugger &) = delete;
+};
+
+#endif

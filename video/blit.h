@@ -1,0 +1,49 @@
+/*  Kolvex - pixel loops of the direct blit modes, and the clip record
+ *
+ *  Layer frames are 32 bits per pixel, bytes in memory order blue, green,
+ *  red, fourth byte. The arithmetic modes treat a pixel as one 32-bit word
+ *  whose most significant byte is the first byte in memory, so carries run
+ *  fourth byte -> red -> green -> blue and out of blue are lost. The loops
+ *  below give those bytes on any host byte order.
+ */
+#ifndef KOLVEX_BLIT_H
+#define KOLVEX_BLIT_H
+
+#include <stdint.h>
+
+// Result of a layer's crop, read by its blit.
+struct BlitClip {
+  int32_t x, y;     // screen position of the first visible pixel
+  int32_t w, h;     // visible pixels per line, visible lines
+  int32_t offset;   // byte offset of the first visible pixel in the frame
+  void *dest;       // its address on the draw surface
+};
+
+enum BlitMode : uint8_t {
+  BLIT_INVALID = 0,
+  BLIT_RGB = 1,
+  BLIT_BLU = 2,
+  BLIT_GRE = 3,
+  BLIT_RED = 4,
+  BLIT_ADD = 5,
+  BLIT_SUB = 6,
+  BLIT_AND = 7,
+  BLIT_OR = 8,
+  BLIT_ALPHA = 9,
+};
+
+// The pixel word as the blit modes see it: first byte in memory on top.
+static inline uint32_t pixel_word(uint32_t memory_word) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap32(memory_word);
+#else
+  return memory_word;
+#endif
+}
+
+// Runs direct mode `mode` (BLIT_BLU .. BLIT_OR) over w x h pixels.
+// src/dst point at the first pixel; the pitches are in bytes.
+void blit_direct(uint8_t mode, const uint8_t *src, int src_pitch, uint8_t *dst,
+                 int dst_pitch, int w, int h);
+
+#endif

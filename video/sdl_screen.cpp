@@ -1,0 +1,263 @@
+#include "sdl_screen.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "blit.h"
+#include "jutils.h"
+#include "layer.h"
+#include "scale.h"
+
+namespace {
+
+const char *kEventName = "Orvanta";
+const char *kEventYear = "2004";
+
+// SDL_HWSURFACE | SDL_HWACCEL | SDL_DOUBLEBUF
+const uint32_t kVideoFlags = 0x40000101;
+
+// Owns the temporary surface that describes a layer frame to SDL.
+struct FrameSurface {
+  SDL_Surface *surface;
+  FrameSurface(Layer *layer, const SdlScreen &screen)
+      : surface(SDL_CreateRGBSurfaceFrom(layer->blit_buffer, layer->geo.w, layer->geo.h,
+                                         layer->geo.bpp, layer->geo.pitch, screen.rmask,
+                                         screen.gmask, screen.bmask, 0)) {}
+  ~FrameSurface() {
+    if (surface) SDL_FreeSurface(surface);
+  }
+  FrameSurface(const FrameSurface &) = delete;
+  FrameSurface &operator=(const FrameSurface &) = delete;
+};
+
+}  // namespace
+
+SdlScreen::SdlScreen()
+    : video_surface(nullptr),
+      draw_surface(nullptr),
+      emulated_surface(nullptr),
+      video_flags(kVideoFlags),
+      // Bytes blue, green, red, fourth in memory, as words of this machine.
+#if SDL_BYTEORDER == SDL_BIG_ENDIAN
+      bmask(0xFF000000), gmask(0x00FF0000), rmask(0x0000FF00), amask(0x000000FF)
+#else
+      bmask(0x000000FF), gmask(0x0000FF00), rmask(0x00FF0000), amask(0xFF000000)
+#endif
+{
+  bpp = 32;
+  magnification = 0;
+}
+
+SdlScreen::~SdlScreen() {
+  // The magnification surface is ours; SDL_Quit frees only its own.
+  if (magnification && draw_surface && draw_surface != video_surface)
+    SDL_FreeSurface(draw_surface);
+  draw_surface = nullptr;
+  SDL_Quit();
+}
+
+bool SdlScreen::init(int width, int height) {
+  setenv("SDL_VIDEO_HWACCEL", "1", 1);
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+    error("Can't initialize SDL: %s", SDL_GetError());
+    return false;
+  }
+  setres(width, height);
+  // Nothing can be drawn without a video surface: that is a failed init.
+  if (!video_surface) return false;
+  draw_surface = SDL_GetVideoSurface();
+
+  pitch = width * 4;
+  bpp = 32;
+  size = width * height * 4;
+  w = width;
+  h = height;
+  notice("SDL Viewport is %ix%i %ibpp", w, h, video_surface->format->BytesPerPixel * 8);
+
+  char title[64];
+  snprintf(title, sizeof(title), "%s %s", kEventName, kEventYear);
+  SDL_WM_SetCaption(title, title);
+  SDL_ShowCursor(SDL_DISABLE);
+  return true;
+}
+
+int SdlScreen::setres(int width, int height) {
+  int mode = SDL_VideoModeOK(width, height, bpp, video_flags);
+  video_surface = SDL_SetVideoMode(width, height, bpp, video_flags);
+  if (!video_surface) {
+    error("can't set video mode: %s\n", SDL_GetError());
+    return 0;
+  }
+  if (mode != bpp) {
+    act("your screen does'nt support %ubpp", (unsigned)bpp);
+    act("doing video surface software conversion");
+    emulated_surface = SDL_GetVideoSurface();
+    act("emulated surface geometry %ux%u %ubpp", (unsigned)emulated_surface->w,
+        (unsigned)emulated_surface->h, (unsigned)emulated_surface->format->BitsPerPixel);
+  }
+  return mode;
+}
+
+void SdlScreen::set_magnification(int algo) {
+  if (algo == magnification) return;
+  switch (algo) {
+    case 1:
+      notice("screen magnification scale2x");
+      setres(w * 2, h * 2);
+      break;
+    case 2:
+      notice("screen magnification scale3x");
+      setres(w * 3, h * 3);
+      break;
+    case 0:
+      notice("screen magnification off");
+      setres(w, h);
+      if (magnification) SDL_FreeSurface(draw_surface);
+      draw_surface = SDL_GetVideoSurface();
+      break;
+    default:
+      error("magnification algorithm %i not supported", algo);
+      return;
+  }
+  if (magnification == 0 && algo != 0) {
+    func("create surface for magnification");
+    draw_surface =
+        SDL_CreateRGBSurface(video_flags, w, h, bpp, rmask, gmask, bmask, amask);
+  }
+  magnification = algo;
+}
+
+// ---------------------------------------------------------------------------
+// Compositing
+// ---------------------------------------------------------------------------
+void SdlScreen::crop(Layer *layer) {
+  ScreenGeometry &g = layer->geo;
+  BlitClip &c = layer->clip;
+  const int sx = w, sy = h;
+
+  layer->rect.x = (int16_t)-g.x;
+  layer->rect.y = (int16_t)-g.y;
+  layer->rect.w = (uint16_t)sx;
+  layer->rect.h = (uint16_t)sy;
+
+  c.x = g.x;
+  c.y = g.y;
+  c.w = g.w;
+  c.h = g.h;
+  int xoff = 0, yoff = 0;
+  layer->hidden = false;
+  func("CROP x[%i] y[%i] w[%i] h[%i] on screen w[%i] h[%i]", g.x, g.y, g.w, g.h, sx, sy);
+
+  if (g.x < 0) {
+    xoff = -g.x;
+    c.x = 0;
+    if (xoff > g.w) {
+      func("layer out of screen to the left");
+      layer->hidden = true;
+      g.x = (int16_t)-(g.w + 1);
+    } else {
+      c.w += g.x;
+    }
+  }
+  if (g.x + g.w > sx) {
+    if (g.x > sx) {
+      func("layer out of screen to the right");
+      layer->hidden = true;
+      g.x = (int16_t)(sx + 1);
+    } else {
+      c.w -= g.x + g.w - sx;
+    }
+  }
+  if (g.y < 0) {
+    yoff = -g.y;
+    c.y = 0;
+    if (yoff > g.h) {
+      func("layer out of screen up");
+      layer->hidden = true;
+      g.y = (int16_t)-(g.h + 1);
+    } else {
+      c.h += g.y;
+    }
+  }
+  if (g.y + g.h > sy) {
+    if (g.y > sy) {
+      func("layer out of screen down");
+      layer->hidden = true;
+      g.y = (int16_t)(sy + 1);
+    } else {
+      c.h -= g.y + g.h - sy;
+    }
+  }
+
+  c.dest = coords(c.x, c.y);
+  c.offset = xoff * 4 + yoff * g.pitch;
+  func("CROP x[%i] y[%i] w[%i] h[%i] xoff[%i] yoff[%i]", c.x, c.y, c.w, c.h, xoff, yoff);
+}
+
+void SdlScreen::blit(Layer *layer) {
+  if (layer->hidden) return;
+  const uint8_t mode = layer->blit;
+  if (mode == BLIT_INVALID || mode > BLIT_ALPHA) {
+    error("invalid algo blit");
+    return;
+  }
+  if (mode == BLIT_RGB || mode == BLIT_ALPHA) {
+    FrameSurface frame(layer, *this);
+    if (!frame.surface) return;
+    if (mode == BLIT_ALPHA) SDL_SetAlpha(frame.surface, SDL_SRCALPHA, layer->alpha);
+    SDL_Rect src = layer->rect;  // SDL may write its clipped copy back
+    SDL_UpperBlit(frame.surface, &src, draw_surface, nullptr);
+    return;
+  }
+  const BlitClip &c = layer->clip;
+  if (c.w <= 0 || c.h <= 0 || !layer->blit_buffer) return;
+  blit_direct(mode, (const uint8_t *)layer->blit_buffer + c.offset, layer->geo.pitch,
+              (uint8_t *)c.dest, pitch, c.w, c.h);
+}
+
+// ---------------------------------------------------------------------------
+// Presentation and pixel access
+// ---------------------------------------------------------------------------
+void SdlScreen::show() {
+  if (!video_surface) return;
+  if (magnification && draw_surface != video_surface &&
+      video_surface->format->BytesPerPixel == 4 &&
+      video_surface->w >= w * (magnification + 1) &&
+      video_surface->h >= h * (magnification + 1)) {
+    // Enlarge the drawn frame into the window before it is flipped.
+    const bool must_lock = SDL_MUSTLOCK(video_surface);
+    if (!must_lock || SDL_LockSurface(video_surface) == 0) {
+      const uint32_t *src = (const uint32_t *)draw_surface->pixels;
+      uint32_t *dst = (uint32_t *)video_surface->pixels;
+      if (magnification == 1)
+        scale2x(src, draw_surface->pitch, dst, video_surface->pitch, w, h);
+      else
+        scale3x(src, draw_surface->pitch, dst, video_surface->pitch, w, h);
+      if (must_lock) SDL_UnlockSurface(video_surface);
+    }
+  }
+  SDL_Flip(video_surface);
+}
+
+void SdlScreen::clear() { SDL_FillRect(draw_surface, nullptr, 0); }
+
+void *SdlScreen::get_surface() { return draw_surface->pixels; }
+
+void SdlScreen::fullscreen() { SDL_WM_ToggleFullScreen(video_surface); }
+
+bool SdlScreen::lock() {
+  if (SDL_MUSTLOCK(draw_surface) && SDL_LockSurface(draw_surface) < 0) {
+    error("%s", SDL_GetError());
+    return false;
+  }
+  return true;
+}
+
+bool SdlScreen::unlock() {
+  if (SDL_MUSTLOCK(draw_surface)) SDL_UnlockSurface(draw_surface);
+  return true;
+}
+
+void *SdlScreen::coords(int x, int y) {
+  return (uint8_t *)draw_surface->pixels + ((long)x + (long)w * y) * 4;
+}
