@@ -12,7 +12,7 @@
  *  Every layer computes its frames on its own thread in feed(); the frame
  *  loop only composites them. Run it headless with SDL_VIDEODRIVER=dummy.
  */
-#include <kolvex.h>
+#include <kolvex/kolvex.h>
 
 #include <cstdlib>
 #include <cstring>

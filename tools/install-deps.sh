@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian 12 packages Kolvex needs that are not there yet:
+# building, the tests (GoogleTest, headless X, audio capture, screenshots)
+# and the benchmarks. Uses sudo when not run as root.
+set -eu
+
+packages="build-essential cmake ninja-build pkg-config
+  libsdl1.2-compat-dev libmikmod-dev libpng-dev zlib1g-dev
+  libgtest-dev libbenchmark-dev
+  xvfb xauth imagemagick xmp sox"
+
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+# shellcheck disable=SC2086
+$sudo apt-get install -y -q --no-install-recommends $missing
