@@ -1,0 +1,127 @@
+#include "intro.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+Context *kolvex = nullptr;
+GenLayer *gen = nullptr;
+ScrollLayer *scroll = nullptr;
+Layer *numeri = nullptr;
+Layer *formica = nullptr;
+Filter *vertigo = nullptr;
+MODULE *climax = nullptr;
+SDL_Event event;
+volatile sig_atomic_t sigquit = 0;
+
+void fsigquit(int) { sigquit = 1; }
+
+void cafudda(int seconds) {
+  kolvex->cafudda(seconds);
+  // One event per step, and only here: a key pressed during the frames is
+  // seen when the step ends.
+  if (!SDL_PollEvent(&event) || event.type != SDL_KEYDOWN) return;
+  if (event.key.keysym.sym == SDLK_ESCAPE) sigquit = 1;
+  if (!sigquit) return;
+  kolvex->close();
+  MikMod_Exit();
+  exit(1);
+}
+
+void fade_in(Layer *layer, int target) {
+  layer->set_blit(BLIT_ALPHA);
+  layer->fade_in_target = (uint8_t)target;
+  kolvex->cafudda(2);
+}
+
+void fade_out(Layer *layer, int target) {
+  layer->set_blit(BLIT_ALPHA);
+  layer->fade_out_target = (uint8_t)target;
+  kolvex->cafudda(2);
+}
+
+void mutate(bool up) {
+  if (!gen) return;
+  fade_out(gen, 3);
+  cafudda(2);
+  gen->blossom_recal(up);
+  fade_in(gen, 99);
+  cafudda(2);
+}
+
+void keypress(SDLKey key, Filter *filter, int times) {
+  if (!filter) return;
+  SDL_keysym sym = {};
+  sym.sym = key;
+  for (int i = 0; i < times; i++) filter->kbd_input(&sym);
+}
+
+// ---------------------------------------------------------------------------
+// Data: the name as given, then the installed directory, then "data/"
+// ---------------------------------------------------------------------------
+Layer *load_img(const char *name) {
+  char path[256];
+  Layer *layer = create_layer(name);
+  if (!layer) {
+    snprintf(path, sizeof path, "%s/%s", ORVANTA_DATA_DIR, name);
+    layer = create_layer(path);
+  }
+  if (!layer) {
+    snprintf(path, sizeof path, "data/%s", name);
+    layer = create_layer(path);
+  }
+  if (!layer) {
+    error("image not found: %s", name);
+    return nullptr;
+  }
+  layer->init(kolvex);
+  return layer;
+}
+
+MODULE *load_music(const char *name) {
+  char path[256];
+  MODULE *module = Player_Load(name, 128, 0);
+  if (!module) {
+    func("music file not found: %s", name);
+    snprintf(path, sizeof path, "%s/%s", ORVANTA_DATA_DIR, name);
+    module = Player_Load(path, 128, 0);
+    if (!module) func("music file not found: %s", path);
+  }
+  if (!module) {
+    snprintf(path, sizeof path, "data/%s", name);
+    module = Player_Load(path, 128, 0);
+    if (!module) {
+      error("music file not found: %s", path);
+      return nullptr;
+    }
+  }
+  func("loaded %s ch:%i pat:%i ins:%i smp:%i", name, module->numchn, module->numpat,
+       module->numins, module->numsmp);
+  return module;
+}
+
+void music_setup() {
+  md_mixfreq = 44100;
+  md_device = 0;  // the library picks the output
+  md_pansep = 128;
+  md_reverb = 6;
+  md_mode = DMODE_16BITS | DMODE_STEREO | DMODE_SOFT_SNDFX | DMODE_SOFT_MUSIC | DMODE_SURROUND;
+  static_assert((DMODE_16BITS | DMODE_STEREO | DMODE_SOFT_SNDFX | DMODE_SOFT_MUSIC |
+                 DMODE_SURROUND) == 0x010F, "mixer mode");
+  md_volume = 128;
+  md_musicvolume = 128;
+  md_sndfxvolume = 128;
+  MikMod_RegisterAllDrivers();
+  MikMod_RegisterAllLoaders();
+  if (MikMod_Init("")) {
+    error("aiacristo! mikmod error: %s\n", MikMod_strerror(MikMod_errno));
+    exit(-1);
+  }
+  MikMod_EnableOutput();
+  Player_SetVolume(100);
+}
+
+void drop_layer(Layer *layer) {
+  if (!layer) return;
+  layer->rem();
+  if (layer->stop()) delete layer;
+}
