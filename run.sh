@@ -1,9 +1,20 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs the demo in a window.
-# Extra arguments go to the program (the demo takes its run time in seconds).
+# Installs what is missing, builds, and plays the intro in a window.
+# `./run.sh demo [seconds]` runs the engine's demo program instead.
 set -eu
 cd "$(dirname "$0")"
 tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
-exec build/demo/kolvex_demo "$@"
+if [ "${1:-}" = demo ]; then
+  shift
+  exec build/demo/kolvex_demo "$@"
+fi
+# build/stage holds the intro's data and the vertigo effect: "dio.c" is read
+# from the working directory, and plug-ins are looked for in "./" unless an
+# installed plug-in directory exists (then only that one is scanned).
+if [ -d /usr/local/share/orvanta ] && ! ls /usr/local/share/orvanta/*-darwin.so >/dev/null 2>&1; then
+  echo "note: /usr/local/share/orvanta exists without plug-ins: the intro runs without its effect"
+fi
+cd build/stage
+exec ../intro/orvanta

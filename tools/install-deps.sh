@@ -7,7 +7,7 @@ set -eu
 packages="build-essential cmake ninja-build pkg-config
   libsdl1.2-compat-dev libmikmod-dev libpng-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick xmp sox"
+  xvfb xauth x11-utils xdotool imagemagick xmp sox python3"
 
 missing=""
 for p in $packages; do
