@@ -23,7 +23,8 @@ Context::Context()
       fps(0.0f),
       track_fps(false),
       clear_all(false),
-      frames(0) {
+      frames(0),
+      lockstep(false) {
   notice("morvash the %s %s engine", "Orvanta", "1.0");
   act("Kolvex video-layer engine, by the Kolvex developers");
 }
@@ -76,6 +77,7 @@ void Context::cafudda(int seconds) {
     osd.cafudda();
     screen->show();
     frames++;
+    if (lockstep) wait_layers();
 
     if (change_magnification) {
       screen->set_magnification(magnification);
@@ -122,6 +124,12 @@ void Context::calc_fps() {
     lst_time.tv_usec -= 1000000;
     lst_time.tv_sec++;
   }
+}
+
+void Context::wait_layers() {
+  layers.lock();
+  for (Entry *e = layers.begin(); e; e = e->next) static_cast<Layer *>(e)->wait_fed();
+  layers.unlock();
 }
 
 void Context::rocknroll(bool state) {

@@ -33,6 +33,7 @@ class Context {
   void set_fps_interval(int rate);
   void calc_fps();
   void rocknroll(bool state);
+  void wait_layers();  // lockstep: every drawn layer's next frame is made
 
   struct timeval cur_time;
   struct timeval lst_time;
@@ -55,6 +56,11 @@ class Context {
 
   // Frames drawn since construction (each cafudda iteration counts one).
   unsigned long frames;
+
+  // Lockstep: after every frame the loop waits until each layer it drew
+  // has made its next frame. Slower, but every frame is the same on every
+  // run, whatever the machine does meanwhile (frame-exact rendering).
+  bool lockstep;
 
  private:
   Context(const Context &) = delete;

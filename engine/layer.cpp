@@ -1,7 +1,9 @@
 #include "layer.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "context.h"
 #include "jutils.h"
@@ -26,7 +28,9 @@ Layer::Layer()
       feed_buffer(nullptr),
       name(),
       alpha_name(),
-      buffer(nullptr) {
+      buffer(nullptr),
+      feeds_asked(0),
+      feeds_done(0) {
   set_alpha(255);
   setname("???");
 }
@@ -104,6 +108,7 @@ void Layer::run() {
   while (!quit) {
     void *frame = feed();
     feed_buffer = frame;
+    feeds_done++;
     if (!frame) error("feed error on layer %s", name);
     wait_feed();
   }
@@ -115,16 +120,33 @@ bool Layer::stop(double timeout) {
   lock();
   quit = true;
   unlock();
-  double deadline = dtime() + timeout;
+  // A watchdog, not frame timing: measured on the steady clock, so that a
+  // virtual engine clock cannot stretch it.
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(timeout));
   while (running || alive) {
     signal_feed();  // again and again: one sent while feed() was busy is lost
-    if (dtime() > deadline) {
+    if (std::chrono::steady_clock::now() > deadline) {
       error("layer %s thread does not stop", name);
       return false;
     }
     jsleep(0, 1000000);
   }
   return true;
+}
+
+void Layer::wait_fed() {
+  lock_feed();
+  while (feeds_done < feeds_asked && running && !quit) {
+    // Signalled under the feed lock, the thread is woken only while it
+    // waits: a wake-up lost while it was busy is repeated, never doubled.
+    signal_feed();
+    unlock_feed();
+    std::this_thread::yield();
+    lock_feed();
+  }
+  unlock_feed();
 }
 
 // ---------------------------------------------------------------------------
@@ -140,6 +162,7 @@ bool Layer::cafudda() {
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
     unlock_feed();
+    feeds_asked++;
     signal_feed();
     return false;
   }
@@ -169,6 +192,7 @@ bool Layer::cafudda() {
   env->screen->blit(this);
   filters.unlock();
   unlock_feed();
+  feeds_asked++;
   signal_feed();
   return true;
 }

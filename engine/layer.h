@@ -73,6 +73,13 @@ class Layer : public Entry, public JSyncThread {
   char alpha_name[4];
   void *buffer;
 
+  // Lockstep (Context::lockstep): frames cafudda has asked of the feed
+  // thread, and frames it has delivered since its first one. wait_fed()
+  // returns once every asked-for frame is there, or the thread has ended.
+  uint64_t feeds_asked;
+  std::atomic<uint64_t> feeds_done;
+  void wait_fed();
+
  protected:
   void _init(Context *env, int w, int h, int bpp);
 };

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <new>
 
+#include "clock.h"
 #include "context.h"
 #include "jutils.h"
 #include "viewport.h"
@@ -84,7 +85,11 @@ bool GenLayer::open(const char *) { return true; }
 
 bool GenLayer::init(Context *ctx) {
   close();
-  fastsrand((uint32_t)time(nullptr));
+  // Seconds of the engine's clock, which is time(NULL) on the real one: a
+  // virtual clock makes the generator's patterns reproducible.
+  struct timeval now;
+  clock_gettime_tv(&now);
+  fastsrand((uint32_t)now.tv_sec);
   _init(ctx, req_w ? req_w : ctx->screen->w, req_h ? req_h : ctx->screen->h, 32);
 
   surface = SDL_CreateRGBSurface(SDL_HWSURFACE | SDL_HWACCEL, geo.w, geo.h, 32, rmask, gmask,

@@ -46,6 +46,7 @@ std::string slurp(const std::string &path) {
 
 std::string data_dir() { return ORVANTA_TEST_DATA_DIR; }
 std::string intro_program() { return ORVANTA_TEST_PROGRAM; }
+std::string capture_program() { return ORVANTA_TEST_CAPTURE; }
 std::string plugin_file() { return ORVANTA_TEST_PLUGIN; }
 
 // ---------------------------------------------------------------------------
@@ -71,7 +72,10 @@ void WorkDir::stage_plugin() {
 // Process
 // ---------------------------------------------------------------------------
 Process::Process(const std::string &program, const std::string &cwd,
-                 const std::map<std::string, std::string> &env) {
+                 const std::map<std::string, std::string> &env,
+                 const std::vector<std::string> &args) {
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
   log_path_ = cwd + "/stderr.log";
   pid_ = fork();
   if (pid_ == 0) {
@@ -90,7 +94,10 @@ Process::Process(const std::string &program, const std::string &cwd,
     close(fd);
     int null = open("/dev/null", O_RDONLY);
     if (null >= 0) dup2(null, 0);
-    execl(program.c_str(), program.c_str(), "--ignored-argument", (char *)nullptr);
+    std::vector<char *> argv;
+    for (std::string &a : argv_text) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
 }

@@ -28,8 +28,10 @@ class Process {
  public:
   // env entries replace or add to the test's environment; an empty value
   // removes the variable.
+  // The intro ignores its arguments: by default it gets one to ignore.
   Process(const std::string &program, const std::string &cwd,
-          const std::map<std::string, std::string> &env);
+          const std::map<std::string, std::string> &env,
+          const std::vector<std::string> &args = {"--ignored-argument"});
   ~Process();  // kills what still runs
 
   std::string log();  // stderr so far
@@ -81,6 +83,7 @@ AudioStats analyse_s16(const std::string &path, int rate, int channels);
 
 std::string data_dir();
 std::string intro_program();
+std::string capture_program();
 std::string plugin_file();  // empty when no effect is built
 
 // The lines of `log` in order that contain each of `needles`, in this
