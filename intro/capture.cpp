@@ -17,31 +17,33 @@ namespace capture {
 // ---------------------------------------------------------------------------
 // Colour conversion
 // ---------------------------------------------------------------------------
+// BT.601 studio range, 8-bit fixed point. The offsets keep every
+// intermediate positive, so the shifts are plain divisions. Luma and chroma
+// are separate straight loops so that the compiler can vectorise both.
+static inline uint8_t luma(int r, int g, int b) {
+  return (uint8_t)(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+
 void bgrx_to_yuv420(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
                     uint8_t *v) {
-  // BT.601 studio range, 8-bit fixed point. The offsets keep every
-  // intermediate positive, so the shifts are plain divisions.
+  for (int row = 0; row < h; row++) {
+    const uint8_t *s = bgrx + (long)row * pitch;
+    uint8_t *yo = y + (long)row * w;
+    for (int x = 0; x < w; x++) yo[x] = luma(s[4 * x + 2], s[4 * x + 1], s[4 * x]);
+  }
+  const int cw = w / 2;
   for (int row = 0; row < h; row += 2) {
     const uint8_t *l0 = bgrx + (long)row * pitch;
     const uint8_t *l1 = l0 + pitch;
-    uint8_t *y0 = y + (long)row * w;
-    uint8_t *y1 = y0 + w;
-    uint8_t *uo = u + (long)(row / 2) * (w / 2);
-    uint8_t *vo = v + (long)(row / 2) * (w / 2);
-    for (int col = 0; col < w; col += 2) {
-      const uint8_t *p[4] = {l0 + col * 4, l0 + col * 4 + 4, l1 + col * 4, l1 + col * 4 + 4};
-      uint8_t *yo[4] = {y0 + col, y0 + col + 1, y1 + col, y1 + col + 1};
-      int rs = 0, gs = 0, bs = 0;
-      for (int k = 0; k < 4; k++) {
-        const int b = p[k][0], g = p[k][1], r = p[k][2];
-        *yo[k] = (uint8_t)(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
-        rs += r;
-        gs += g;
-        bs += b;
-      }
-      const int r = (rs + 2) >> 2, g = (gs + 2) >> 2, b = (bs + 2) >> 2;
-      uo[col / 2] = (uint8_t)((112 * b - 38 * r - 74 * g + 128 + (128 << 8)) >> 8);
-      vo[col / 2] = (uint8_t)((112 * r - 94 * g - 18 * b + 128 + (128 << 8)) >> 8);
+    uint8_t *uo = u + (long)(row / 2) * cw;
+    uint8_t *vo = v + (long)(row / 2) * cw;
+    for (int x = 0; x < cw; x++) {
+      const uint8_t *a = l0 + 8 * x, *b = l1 + 8 * x;
+      const int bl = (a[0] + a[4] + b[0] + b[4] + 2) >> 2;
+      const int gr = (a[1] + a[5] + b[1] + b[5] + 2) >> 2;
+      const int rd = (a[2] + a[6] + b[2] + b[6] + 2) >> 2;
+      uo[x] = (uint8_t)((112 * bl - 38 * rd - 74 * gr + 128 + (128 << 8)) >> 8);
+      vo[x] = (uint8_t)((112 * rd - 94 * gr - 18 * bl + 128 + (128 << 8)) >> 8);
     }
   }
 }
