@@ -175,12 +175,11 @@ bool Plugger::_filecheck(const char *file) {
 
 void Plugger::_addsearchdir(const char *dir) {
   if (!_dircheck(dir)) return;
-  if (!search_path) {
-    search_path = strdup(dir);
-    return;
-  }
+  // The path is kept to kSearchPathSize - 1 characters whatever its parts;
+  // a directory that does not fit is left out whole, never cut.
   char joined[kSearchPathSize];
-  int n = snprintf(joined, sizeof joined, "%s:%s", search_path, dir);
+  int n = search_path ? snprintf(joined, sizeof joined, "%s:%s", search_path, dir)
+                      : snprintf(joined, sizeof joined, "%s", dir);
   if (n < 0 || (size_t)n >= sizeof joined) {
     error("plugin search path too long, directory left out: %s", dir);
     return;
@@ -221,7 +220,8 @@ int Plugger::refresh() {
     int n = snprintf(file, sizeof file, "%s/%s", dir, entries[i]->d_name);
     if (n < 0 || (size_t)n >= sizeof file) {
       // A cut path could name another file: refuse it whole.
-      error("plugin path too long, not opened: %s/%s", dir, entries[i]->d_name);
+      // Name first: a long directory may not fit in one log line.
+      error("plugin path too long, not opened: %s in %s", entries[i]->d_name, dir);
     } else {
       Filter *f = new Filter();
       if (!f->open(file) || !_add_plug(f)) delete f;

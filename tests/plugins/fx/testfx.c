@@ -1,0 +1,60 @@
+/*  A test plug-in, built in several variants from this one file:
+ *    FX_NAME       what getname() returns (no getname() when undefined)
+ *    FX_NO_KBD     no kbd_input()
+ *    FX_NO_CLEAN   no clean()
+ *    FX_NULL_FRAME process() gives no frame
+ *  process() writes the inverse of its frame into a buffer of its own, so a
+ *  picture that went through it is told apart from one that did not, and
+ *  running it twice gives the picture back. Written in C on purpose: the
+ *  plug-in header must compile as C.
+ */
+#include <kolvex/plugin.h>
+
+#include <stdlib.h>
+
+static ScreenGeometry geometry;
+static uint32_t *own;
+
+#ifdef FX_NAME
+const char *getname(void) { return FX_NAME; }
+#endif
+const char *getauthor(void) { return "tests"; }
+const char *getinfo(void) { return "inverts every frame"; }
+uint32_t getversion(void) { return 0x0102; }
+
+int init(ScreenGeometry *geo) {
+  geometry = *geo;
+  free(own);
+  own = (uint32_t *)malloc((size_t)geo->w * geo->h * 4);
+  return own ? 0 : -1;
+}
+
+#ifndef FX_NO_CLEAN
+int clean(void) {
+  free(own);
+  own = NULL;
+  return 0;
+}
+#endif
+
+void *process(void *frame) {
+#ifdef FX_NULL_FRAME
+  (void)frame;
+  return NULL;
+#else
+  const uint32_t *in = (const uint32_t *)frame;
+  size_t n = (size_t)geometry.w * geometry.h;
+  for (size_t i = 0; i < n; i++) own[i] = ~in[i];
+  return own;
+#endif
+}
+
+#ifndef FX_NO_KBD
+static int keys;
+
+/* Counts the keys and says so: 1 + the number of keys before this one. */
+int kbd_input(SDL_keysym *key) {
+  (void)key;
+  return ++keys;
+}
+#endif
