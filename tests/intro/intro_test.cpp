@@ -126,6 +126,18 @@ TEST(IntroSetup, NoSoundDeviceEndsWithMinusOne) {
 // ---------------------------------------------------------------------------
 // Keys and signals, in a real window
 // ---------------------------------------------------------------------------
+// On a loaded machine the window may not be taking input yet when the first
+// press is sent; a key that arrives is acted on within a few steps, so a
+// press is repeated only when nothing happened for a while.
+static int press_until_exit(it::XServer &x, it::Process &p, const char *key) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (!x.key(key)) return -4000;
+    int status = p.wait(15);
+    if (status != -2000) return status;
+  }
+  return -2000;
+}
+
 TEST(IntroKeys, EscapeEndsWithStatusOne) {
   it::XServer x;
   if (!x.ok()) GTEST_SKIP() << "no Xvfb";
@@ -133,10 +145,9 @@ TEST(IntroKeys, EscapeEndsWithStatusOne) {
   dir.stage(kAllData);
   it::Process p(it::intro_program(), dir.path, in_window(x));
   ASSERT_TRUE(p.wait_for("scene 1", 90)) << p.log();
-  ASSERT_TRUE(x.key("Escape"));
   // Acted on at the end of a step; events the window got before it are
   // read one per step first.
-  int status = p.wait(45);
+  int status = press_until_exit(x, p, "Escape");
   EXPECT_EQ(status, 1) << p.log();
   EXPECT_EQ(p.log().find("scene 5"), std::string::npos);
 }
@@ -151,7 +162,6 @@ TEST(IntroKeys, InterruptWaitsForAKeyPress) {
   p.signal(SIGINT);
   sleep_s(6);
   EXPECT_TRUE(p.running()) << "a signal alone must not stop the intro";
-  ASSERT_TRUE(x.key("a"));
-  int status = p.wait(45);
+  int status = press_until_exit(x, p, "a");
   EXPECT_EQ(status, 1) << p.log();
 }
