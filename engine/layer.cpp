@@ -85,7 +85,12 @@ void Layer::_init(Context *ctx, int w, int h, int bpp) {
   geo.x = (int16_t)((scr->w - (int)geo.w) / 2);
   geo.y = (int16_t)((scr->h - (int)geo.h) / 2);
   scr->crop(this);
+  // Set up again: jalloc warns about the buffer in use; it is replaced,
+  // and freed rather than lost.
+  void *old = buffer;
   buffer = jalloc(buffer, geo.size);
+  if (old && buffer) jfree(old);
+  else if (old) buffer = old;
   func("initialized %s layer %ix%i %ibpp", name, geo.w, geo.h, geo.bpp);
 }
 
