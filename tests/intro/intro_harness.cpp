@@ -172,6 +172,13 @@ XServer::XServer() {
     return;
   }
   display_ = std::string(":") + std::to_string(atoi(buf));
+  // Ready when a client gets through; on a loaded machine the first
+  // connections may still be refused.
+  std::string probe = "xdpyinfo -display " + display_ + " >/dev/null 2>&1";
+  for (int i = 0; i < 100; ++i) {
+    if (system(probe.c_str()) == 0) return;
+    usleep(100000);
+  }
 }
 
 XServer::~XServer() {
