@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -158,15 +159,26 @@ XServer::XServer() {
       dup2(null, 2);
     }
     std::string fd = std::to_string(fds[1]);
+    // -noreset: a server that resets when its last client leaves (the
+    // readiness probe below) would drop a client connecting meanwhile.
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-           "-nolisten", "tcp", "-ac", (char *)nullptr);
+           "-nolisten", "tcp", "-ac", "-noreset", (char *)nullptr);
     _exit(127);
   }
   close(fds[1]);
+  // The display number, then a newline, in two writes: the pipe must stay
+  // open until the newline is in, or the server's second write fails and
+  // it gives up (when the read came between the two).
   char buf[32] = {0};
-  ssize_t n = read(fds[0], buf, sizeof buf - 1);  // the display number, then a newline
+  size_t n = 0;
+  while (n < sizeof buf - 1 && !memchr(buf, '\n', n)) {
+    ssize_t got = read(fds[0], buf + n, sizeof buf - 1 - n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    n += (size_t)got;
+  }
   close(fds[0]);
-  if (n <= 0) {
+  if (!memchr(buf, '\n', n)) {
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
     pid_ = -1;
     return;
