@@ -76,9 +76,18 @@ void Layer::set_position(int x, int y) {
 void Layer::_init(Context *ctx, int w, int h, int bpp) {
   env = ctx;
   ViewPort *scr = env->screen;
-  geo.w = (uint16_t)(w ? w : scr->w);
-  geo.h = (uint16_t)(h ? h : scr->h);
   geo.bpp = (uint8_t)(bpp ? bpp : scr->bpp);
+  // A line must fit the 16-bit pitch; a wider layer would get a pitch cut
+  // short, its lines overlapping. Cut the width instead: the geometry then
+  // still describes a frame of geo.size bytes.
+  int want_w = w ? w : scr->w;
+  const int widest = geo.bpp >= 8 ? 0xFFFF / (geo.bpp / 8) : 0xFFFF;
+  if (want_w < 0 || want_w > widest) {
+    error("layer %s: %i pixels wide, more than %i: cut to that", name, want_w, widest);
+    want_w = widest;
+  }
+  geo.w = (uint16_t)want_w;
+  geo.h = (uint16_t)(h ? h : scr->h);
   geo.pitch = (uint16_t)(geo.w * (geo.bpp / 8));
   geo.size = (uint32_t)geo.w * geo.h * (geo.bpp / 8);
   geo.fps = env->fps;

@@ -81,6 +81,8 @@ class Layer : public Entry, public JSyncThread {
   void wait_fed();
 
  protected:
+  // Geometry, centring, crop and buffer. A width whose line would not fit
+  // the 16-bit pitch is cut to one that does (16383 at 32 bpp), logged.
   void _init(Context *env, int w, int h, int bpp);
 };
 

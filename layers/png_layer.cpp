@@ -94,6 +94,12 @@ bool PngLayer::read_picture() {
   png_set_user_limits(png_ptr, max_side, max_side);
   png_set_chunk_cache_max(png_ptr, max_cached_chunks);
   png_set_chunk_malloc_max(png_ptr, max_chunk_bytes);
+  // libpng only warns about an ancillary chunk over that limit, then
+  // reads it whole all the same, into a zeroed buffer of the size the
+  // chunk claims: up to 2 GiB from a file of a few bytes. The layer uses
+  // no ancillary chunk but tRNS, so all the others are skipped unread (-1:
+  // every chunk but IHDR, PLTE, tRNS, IDAT and IEND).
+  png_set_keep_unknown_chunks(png_ptr, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
 
   png_init_io(png_ptr, file.get());
   png_set_sig_bytes(png_ptr, (int)sizeof signature);  // open read them
@@ -149,7 +155,8 @@ void PngLayer::request_transformations(int color_type, int bit_depth) {
 
 bool PngLayer::fits_layer(png_uint_32 w, png_uint_32 h) {
   uint64_t size = (uint64_t)w * h * 4;
-  if (w > max_side || h > max_side || w > 0xFFFF || h > 0xFFFF || size > 0xFFFFFFFFu) {
+  // A line of 4-byte pixels must fit the geometry's 16-bit pitch too.
+  if (w > max_side || h > max_side || w > max_width || h > 0xFFFF || size > 0xFFFFFFFFu) {
     error("PNG picture %s is %ux%u, too large for a layer", filename, (unsigned)w, (unsigned)h);
     return false;
   }

@@ -15,9 +15,11 @@
  *
  *  Refused in init, with an error line and nothing allocated: pictures
  *  wider or taller than max_side (also a guard against decompression
- *  bombs; the layer geometry holds at most 65535), or whose frame would
- *  not fit 32 bits. A file that breaks off inside its image data makes
- *  init fail but keeps what was decoded (the rest stays zero).
+ *  bombs; the layer geometry holds at most 65535), wider than max_width
+ *  (16383: the line of 4-byte pixels must fit the 16-bit pitch), or whose
+ *  frame would not fit 32 bits. A file that breaks off inside its image
+ *  data makes init fail but keeps what was decoded (the rest stays zero).
+ *  Of the ancillary chunks only tRNS is read; the others are skipped.
  */
 #ifndef KOLVEX_PNG_LAYER_H
 #define KOLVEX_PNG_LAYER_H
@@ -35,6 +37,8 @@ class PngLayer : public Layer {
   // Largest width or height accepted, and the cap on what libpng may
   // allocate for one ancillary chunk and how many it keeps.
   static constexpr uint32_t max_side = 16384;
+  // Widest picture accepted: a line of 4-byte pixels fits the 16-bit pitch.
+  static constexpr uint32_t max_width = 0xFFFF / 4;
   static constexpr png_alloc_size_t max_chunk_bytes = 8u << 20;
   static constexpr uint32_t max_cached_chunks = 128;
 

@@ -1,5 +1,6 @@
 #include "sdl_screen.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -190,7 +191,21 @@ void SdlScreen::crop(Layer *layer) {
   }
 
   c.dest = coords(c.x, c.y);
-  c.offset = xoff * 4 + yoff * g.pitch;
+  // In 64 bits: a layer 32768 lines above the screen and 32768 pixels to
+  // its left lies one byte further into its frame than an int32 holds.
+  // Such a layer is off the screen and its offset never used. A visible
+  // 32-bit layer always fits (at most 16383 pixels and 32768 lines in);
+  // should one of another depth not, it cannot be drawn: hidden as well.
+  const int64_t offset = (int64_t)xoff * 4 + (int64_t)yoff * g.pitch;
+  if (offset > INT32_MAX) {
+    if (!layer->hidden)
+      error("layer %s starts %lld bytes into its frame on screen: not drawn", layer->get_name(),
+            (long long)offset);
+    layer->hidden = true;
+    c.offset = 0;
+  } else {
+    c.offset = (int32_t)offset;
+  }
   func("CROP x[%i] y[%i] w[%i] h[%i] xoff[%i] yoff[%i]", c.x, c.y, c.w, c.h, xoff, yoff);
 }
 

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -565,6 +566,71 @@ TEST_F(PngLayerTest, HugeHeadersAreRefusedBeforeAllocating) {
     EXPECT_EQ(layer->file, nullptr);
     EXPECT_EQ(layer->png_ptr, nullptr);
   }
+}
+
+// 16384 pixels of 4 bytes make a 65536-byte line: a pitch of 0 in the
+// geometry's 16-bit field, and every line was decoded onto the first one.
+// One pixel less is the widest picture a layer takes.
+TEST_F(PngLayerTest, WidestPictureKeepsItsLinesApartOneMoreIsRefused) {
+  PngSpec s;
+  s.w = (int)PngLayer::max_width, s.h = 2, s.compression = 1;
+  s.samples.assign((size_t)s.w * 3, 0x10);
+  s.samples.resize((size_t)s.w * 3 * 2, 0x20);
+  const std::string path = temp("widest.png");
+  ASSERT_TRUE(write_png(path, s));
+  bool ok = false;
+  auto layer = load(path, &ok);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(layer->geo.pitch, PngLayer::max_width * 4);
+  const uint8_t *f = (const uint8_t *)layer->feed();
+  ASSERT_NE(f, nullptr);
+  const uint8_t line0[4] = {0x10, 0x10, 0x10, 0xFF}, line1[4] = {0x20, 0x20, 0x20, 0xFF};
+  for (size_t x : {(size_t)0, (size_t)s.w - 1}) {
+    EXPECT_EQ(memcmp(f + x * 4, line0, 4), 0) << x;
+    EXPECT_EQ(memcmp(f + layer->geo.pitch + x * 4, line1, 4), 0) << x;
+  }
+
+  s.w++;
+  s.samples.assign((size_t)s.w * 3 * 2, 0x30);
+  const std::string wider = temp("wider.png");
+  ASSERT_TRUE(write_png(wider, s));
+  std::unique_ptr<PngLayer> refused(new PngLayer());
+  ASSERT_TRUE(refused->open(wider.c_str()));
+  kt::StderrCapture cap;
+  EXPECT_FALSE(refused->init(&ctx));
+  const std::string log = cap.text();
+  EXPECT_TRUE(kt::contains(log, "[!] PNG picture wider.png is 16384x2, too large for a layer"))
+      << log;
+  EXPECT_EQ(refused->feed(), nullptr);
+  EXPECT_EQ(refused->buffer, nullptr);
+}
+
+// A text chunk that claims 1 GiB in a file of a few dozen bytes. libpng
+// only warns that it is over the chunk limit, then allocated and zeroed
+// the whole claimed size before finding the file short (found by the PNG
+// fuzzer: 1 GiB zeroed for a 129-byte file). The layer now skips the
+// ancillary chunks it does not use, unread: the file fails as a short one
+// without that allocation.
+TEST_F(PngLayerTest, OversizedTextChunkIsNotAllocated) {
+  std::vector<uint8_t> d = header_only(5, 5);
+  const uint8_t chunk[] = {0x40, 0x00, 0x00, 0x00, 'z', 'T', 'X', 't', 'k', 'e', 'y', 0, 0};
+  d.insert(d.end(), chunk, chunk + sizeof chunk);
+  const std::string path = temp("bomb.png");
+  write_file(path, d);
+
+  struct rusage before {}, after {};
+  getrusage(RUSAGE_SELF, &before);
+  std::unique_ptr<PngLayer> layer(new PngLayer());
+  ASSERT_TRUE(layer->open(path.c_str()));
+  kt::StderrCapture cap;
+  EXPECT_FALSE(layer->init(&ctx));
+  const std::string log = cap.text();
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_EQ(kt::count_lines(log, "[!] error reading the PNG file."), 1) << log;
+  // Peak resident size in KiB: zeroing the claimed size would add 1 GiB.
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024);
+  EXPECT_EQ(layer->png_ptr, nullptr);
+  EXPECT_EQ(layer->file, nullptr);
 }
 
 TEST_F(PngLayerTest, OpenRefusesWhatIsNoPng) {

@@ -190,6 +190,63 @@ TEST_F(Crop, EachLayerKeepsItsOwnClip) {
     }
 }
 
+// A line of a layer wider than 16383 pixels does not fit the geometry's
+// 16-bit pitch: 16426 pixels gave a pitch of 168 bytes (found by the crop
+// and blit fuzzer), so every line of the frame was read from its first
+// one. The width is cut to what the pitch holds, and logged.
+TEST_F(Crop, LayerWiderThanThePitchHoldsIsCutToFit) {
+  kt::TestLayer l(16426, 4);
+  std::string log;
+  {
+    kt::StderrCapture cap;
+    l.init(&e.ctx);
+    log = cap.text();
+  }
+  EXPECT_EQ(kt::count_lines(log, "[!] layer TST: 16426 pixels wide, more than 16383: cut to that"),
+            1)
+      << log;
+  EXPECT_EQ(l.geo.w, 16383);
+  EXPECT_EQ(l.geo.pitch, 16383 * 4);
+  EXPECT_EQ(l.geo.size, 16383u * 4 * 4);
+  ASSERT_EQ(l.frame.size(), l.geo.size);
+
+  // Each line a value of its own: the screen must show them line by line.
+  for (size_t i = 0; i < l.frame.size(); i++) l.frame[i] = (uint8_t)(1 + i / l.geo.pitch);
+  l.blit_buffer = l.frame.data();
+  l.set_blit(BLIT_OR);
+  e.screen->clear();
+  place(l, 0, 0);
+  e.screen->blit(&l);
+  for (int y = 0; y < 4; y++)
+    for (int x : {0, kSW - 1}) {
+      const uint8_t *px = kt::screen_pixel(e.ctx, x, y);
+      for (int i = 0; i < 4; i++) ASSERT_EQ(px[i], y + 1) << x << "," << y;
+    }
+}
+
+// 32768 lines of 65532 bytes above the screen and 32768 pixels to its left
+// are one byte more than the clip's 32-bit offset holds; the sum overflowed
+// (found by the crop and blit fuzzer, shown by UBSan). The layer is off the
+// screen and draws nothing, in any mode.
+TEST_F(Crop, FarOffTopLeftOfTheWidestLayerDrawsNothing) {
+  auto l = layer(16383, 2);
+  l->fill(0xFFFFFFFF);
+  l->blit_buffer = l->frame.data();
+  const std::string log = place(*l, -32768, -32768);
+  EXPECT_TRUE(l->hidden);
+  EXPECT_EQ(kt::count_lines(log, "[F] layer out of screen to the left"), 1) << log;
+  EXPECT_EQ(kt::count_lines(log, "[F] layer out of screen up"), 1) << log;
+  e.screen->clear();
+  for (int mode = BLIT_RGB; mode <= BLIT_ALPHA; mode++) {
+    l->set_blit(mode);
+    e.screen->blit(l.get());
+  }
+  const uint8_t *p = (const uint8_t *)e.screen->get_surface();
+  size_t drawn = 0;
+  for (int i = 0; i < e.screen->size; i++) drawn += p[i] != 0;
+  EXPECT_EQ(drawn, 0u);
+}
+
 // ---------------------------------------------------------------------------
 // Property: for random sizes and positions, near the edges and far away,
 // every blit mode changes exactly the covered pixels, as the model says,
