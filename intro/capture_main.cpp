@@ -119,5 +119,6 @@ int main(int argc, char **argv) {
           (long long)capture::frames_written(), (long long)capture::audio_frames_written(),
           opt.out.c_str());
   delete kolvex;
+  music_teardown();
   return ok ? 0 : 1;
 }

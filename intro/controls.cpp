@@ -23,8 +23,16 @@ void cafudda(int seconds) {
   if (event.key.keysym.sym == SDLK_ESCAPE) sigquit = 1;
   if (!sigquit) return;
   kolvex->close();
-  MikMod_Exit();
+  music_teardown();
   exit(1);
+}
+
+void music_teardown() {
+  // The module's samples live in the library's mixer: freed with the
+  // module, before the library itself goes.
+  if (climax) Player_Free(climax);
+  climax = nullptr;
+  MikMod_Exit();
 }
 
 void fade_in(Layer *layer, int target) {
@@ -73,7 +81,14 @@ Layer *load_img(const char *name) {
     error("image not found: %s", name);
     return nullptr;
   }
-  layer->init(kolvex);
+  // A picture libpng could not decode at all leaves the layer without a
+  // frame: its thread would never deliver a first one and the frame loop
+  // would wait for it for ever. A partly decoded picture is shown as it is.
+  if (!layer->init(kolvex) && !layer->feed_buffer) {
+    error("image not usable: %s", name);
+    delete layer;
+    return nullptr;
+  }
   return layer;
 }
 

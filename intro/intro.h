@@ -48,13 +48,17 @@ void mutate(bool up);
 // Presses `key` on the filter's plug-in `times` times; null does nothing.
 void keypress(SDLKey key, Filter *filter, int times);
 
-// An initialised image layer for `name` (not listed, not started), or null.
+// An initialised image layer for `name` (not listed, not started), or null,
+// also when the file was found but gave no picture at all.
 Layer *load_img(const char *name);
 // The module `name`, or null.
 MODULE *load_music(const char *name);
 // Library settings, drivers and loaders, output on. A library that cannot
 // start ends the process with status -1.
 void music_setup();
+// Stops the music and shuts the library down, the module freed first: at
+// a quit and at the normal end.
+void music_teardown();
 
 // Takes `layer` out of the engine's list, ends its feed thread and deletes
 // it. A thread that will not end (logged) keeps its layer alive.

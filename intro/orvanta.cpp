@@ -12,10 +12,6 @@ int main(int, char **) {
   orvanta_scenes();
   notice("%lu frames in %.0f seconds", kolvex->frames, dtime() - start);
   delete kolvex;
-  // As on a quit: the music stops and the library lets go of the sound
-  // output and of everything it allocated, the module included.
-  Player_Free(climax);
-  climax = nullptr;
-  MikMod_Exit();
+  music_teardown();  // as on a quit
   return 0;
 }

@@ -1,6 +1,7 @@
 // create_layer: the rules in their order, with their log lines, and what
 // each returns. Runs in a scratch directory so that names can be relative.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -138,6 +139,30 @@ TEST_F(FactoryTest, FailedPngOpenDestroysTheLayer) {
   EXPECT_EQ(refused(url), "[!] Pnglayer::open(" + url + ") - No such file or directory\n"
                           "[!] create_layer : PNG open failed\n"
                           "[!] can't create a layer with " + url + "\n");
+}
+
+// What the intro meets when its picture is there but is no picture: the
+// existence test passes for a directory and an empty file alike (both can
+// be opened), so the layer's own open refuses them; a file that cannot be
+// read at all is refused by the existence test already.
+TEST_F(FactoryTest, PngNamesThatCannotBeReadAsPicturesAreRefused) {
+  auto bad_png = [](const std::string &name) {
+    return "[!] Pnglayer::open(" + name + ") - not a valid png file\n"
+           "[!] create_layer : PNG open failed\n"
+           "[!] can't create a layer with " + name + "\n";
+  };
+  ASSERT_EQ(mkdir("folder.png", 0755), 0);
+  EXPECT_EQ(refused("folder.png"), bad_png("folder.png"));
+  EXPECT_EQ(rmdir("folder.png"), 0);
+  touch("empty.png", "");
+  EXPECT_EQ(refused("empty.png"), bad_png("empty.png"));
+
+  copy_png("locked.png");
+  ASSERT_EQ(chmod("locked.png", 0), 0);
+  kt::FilePermissionsApply permissions;
+  if (!permissions.enforced) GTEST_SKIP() << "mode 000 does not keep this process out";
+  EXPECT_EQ(refused("locked.png"),
+            "[!] can't open locked.png to create a Layer: Permission denied\n");
 }
 
 TEST_F(FactoryTest, LayerGenPngIsTakenAsPicture) {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +177,61 @@ TEST_F(Scroller, OpenMissingFileFails) {
       log, "[!] ScrollLayer::open : error opening /nonexistent/dio.c : No such file or directory"))
       << log;
   EXPECT_EQ(scroll->first, nullptr);
+}
+
+// The lines are C strings: a NUL ends the text of the read it is in (the
+// rest up to the newline is lost), and a read that starts with one adds no
+// line. Reading goes on after it.
+TEST_F(Scroller, OpenCutsEachReadAtItsFirstNul) {
+  const char bytes[] = "ab\0cd\n\0hidden\nef\n";
+  TempFile f(std::string(bytes, sizeof bytes - 1));
+  ASSERT_TRUE(scroll->open(f.path()));
+  std::vector<std::string> got;
+  for (txtline *l = scroll->first; l; l = l->next) {
+    got.push_back(l->text);
+    EXPECT_EQ(l->len, (int32_t)strlen(l->text));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"ab", "ef\n"}));
+  // They scroll away like any others.
+  scroll->active = true;
+  for (int frame = 0; frame < 1000 && scroll->active; frame++) feed();
+  EXPECT_FALSE(scroll->active);
+  EXPECT_EQ(scroll->first, nullptr);
+}
+
+// A megabyte on one line: a line of its own, with a full-width image, for
+// every 510 characters; they rise and leave at the top in order.
+TEST_F(Scroller, MegabyteLineBecomesManyLinesThatAllScroll) {
+  const size_t n = 1 << 20;
+  TempFile f(std::string(n, 'm') + "\nend\n");
+  ASSERT_TRUE(scroll->open(f.path()));
+  std::vector<size_t> sizes;
+  for (txtline *l = scroll->first; l; l = l->next) {
+    sizes.push_back(strlen(l->text));
+    ASSERT_NE(l->image, nullptr);
+    ASSERT_EQ(l->len, (int32_t)std::min<size_t>(sizes.back(), 71));
+  }
+  const size_t whole = n / 510;  // 2056 pieces of 510, then the rest and its newline
+  ASSERT_EQ(sizes.size(), whole + 2);
+  EXPECT_EQ(std::count(sizes.begin(), sizes.end(), (size_t)510), (long)whole);
+  EXPECT_EQ(sizes[whole], n - whole * 510 + 1);
+  EXPECT_STREQ(scroll->last->text, "end\n");
+
+  txtline *oldest = scroll->first;
+  scroll->active = true;
+  std::set<int> rows;
+  for (int frame = 0; frame < 2000; frame++) rows = ink_rows(feed());
+  EXPECT_GT(rows.size(), 240u) << "lines follow each other up the whole screen";
+  size_t left = 0;
+  for (txtline *l = scroll->first; l; l = l->next) {
+    ASSERT_EQ(l->next ? l->next->prev : scroll->last, l) << "list broken at line " << left;
+    left++;
+  }
+  EXPECT_NE(scroll->first, oldest);
+  EXPECT_GT(left, 0u);
+  EXPECT_LT(left, sizes.size());
+  EXPECT_EQ(scroll->first->prev, nullptr);
+  EXPECT_STREQ(scroll->last->text, "end\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -196,6 +196,36 @@ TEST_F(PluggerTest, PluginFindingEverySlotTakenIsClosedAtOnce) {
   for (int i = 0; i < MAX_PLUGINS; i++) p.slots[i] = nullptr;
 }
 
+// A real directory with one file more than there are slots: the files are
+// opened last name first, so the one sorting first is opened last, finds
+// every slot taken and is closed again, without a word.
+TEST_F(PluggerTest, MoreFilesThanSlotsLeaveTheFirstNameOut) {
+  ScratchDir::copy(pt::fx("beta"), "a-beta-darwin.so");
+  for (int i = 0; i < MAX_PLUGINS; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "fx%03d-darwin.so", i);
+    ScratchDir::copy(pt::fx("alpha"), name);
+  }
+  std::string log;
+  auto p = scan_here(&log);
+  ASSERT_EQ(count(*p), MAX_PLUGINS);
+  EXPECT_STREQ(p->slots[0]->path, ".//fx143-darwin.so");
+  EXPECT_STREQ(p->slots[MAX_PLUGINS - 1]->path, ".//fx000-darwin.so");
+  EXPECT_EQ(p->pick("beta"), nullptr);
+  EXPECT_EQ(p->pick("alpha"), p->slots[0]);
+  EXPECT_FALSE(pt::loaded(dir.path() + "/a-beta-darwin.so"));
+  EXPECT_TRUE(pt::loaded(dir.path() + "/fx000-darwin.so"));
+  // Every file was opened, the last one only to be closed.
+  size_t opened = 0;
+  for (size_t at = log.find("[F] Opened plugin "); at != std::string::npos;
+       at = log.find("[F] Opened plugin ", at + 1))
+    opened++;
+  EXPECT_EQ(opened, (size_t)MAX_PLUGINS + 1) << log;
+  EXPECT_LT(log.find("Opened plugin alpha from .//fx000"), log.find("Opened plugin beta")) << log;
+  EXPECT_FALSE(kt::contains(log, "[W]")) << log;
+  EXPECT_FALSE(kt::contains(log, "[!]")) << log;
+}
+
 TEST_F(PluggerTest, ClosingTheRegistryKeepsItsPluginsLoaded) {
   ScratchDir::copy(pt::fx("alpha"), "testfx_alpha-darwin.so");
   auto p = scan_here();
@@ -277,6 +307,49 @@ TEST_F(PluggerTest, NoDirectoryOrAnUnlistableOneFailsTheRefresh) {
     EXPECT_EQ(p.refresh(), 0);
     EXPECT_EQ(p.slots[0], nullptr);
   }
+}
+
+// A directory that exists but cannot be listed: left out of the search
+// path when it is so from the start, a failed scan when it becomes so
+// later. Its plug-ins are never opened.
+TEST_F(PluggerTest, UnreadableDirectoryIsLeftOutOrFailsTheScan) {
+  std::string locked = dir.mkdir("locked"), open = dir.mkdir("open");
+  ScratchDir::copy(pt::fx("alpha"), locked + "/testfx_alpha-darwin.so");
+  ScratchDir::copy(pt::fx("beta"), open + "/testfx_beta-darwin.so");
+  ASSERT_EQ(chmod(locked.c_str(), 0300), 0);  // may be entered, not listed
+  {
+    kt::FilePermissionsApply permissions;
+    if (!permissions.enforced) {
+      chmod(locked.c_str(), 0755);
+      GTEST_SKIP() << "directory permissions do not keep this process out";
+    }
+    {
+      Plugger p({locked.c_str(), open.c_str()});
+      EXPECT_EQ(std::string(p._getsearchpath()), open);
+      kt::StderrCapture quiet;
+      EXPECT_EQ(p.refresh(), 0);
+      ASSERT_NE(p.slots[0], nullptr);
+      EXPECT_STREQ(p.slots[0]->getname(), "beta");
+    }
+    {
+      Plugger p({open.c_str()});
+      ASSERT_EQ(chmod(open.c_str(), 0300), 0);
+      kt::StderrCapture cap;
+      EXPECT_EQ(p.refresh(), -1);
+      EXPECT_EQ(cap.text(), "[F] Plugger::_delete\n[!] Plugger::scandir\n");
+      EXPECT_EQ(p.slots[0], nullptr);
+    }
+    {
+      Plugger p({locked.c_str()});
+      EXPECT_EQ(p._getsearchpath(), nullptr);
+      kt::StderrCapture cap;
+      EXPECT_EQ(p.refresh(), -1);
+      EXPECT_EQ(kt::count_lines(cap.text(), "[W] can't find any valid plugin directory"), 1);
+    }
+  }
+  EXPECT_FALSE(pt::loaded(locked + "/testfx_alpha-darwin.so"));
+  chmod(locked.c_str(), 0755);
+  chmod(open.c_str(), 0755);
 }
 
 // Builds a directory below the scratch directory whose full path is exactly

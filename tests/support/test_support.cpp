@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -92,6 +94,33 @@ void TestLayer::fill(uint32_t memory_word) {
 
 uint8_t *screen_pixel(Context &ctx, int x, int y) {
   return (uint8_t *)ctx.screen->coords(x, y);
+}
+
+// Straight system calls: capabilities are per thread, and libcap is no
+// dependency of the tests.
+FilePermissionsApply::FilePermissionsApply() {
+  const uint32_t overrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return;
+  saved_[0] = data[0].effective;
+  saved_[1] = data[1].effective;
+  if (!(data[0].effective & overrides)) {  // nothing overrides them
+    enforced = true;
+    return;
+  }
+  data[0].effective &= ~overrides;
+  dropped_ = enforced = syscall(SYS_capset, &header, data) == 0;
+}
+
+FilePermissionsApply::~FilePermissionsApply() {
+  if (!dropped_) return;
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return;
+  data[0].effective = saved_[0];
+  data[1].effective = saved_[1];
+  syscall(SYS_capset, &header, data);
 }
 
 }  // namespace kt

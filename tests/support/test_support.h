@@ -57,6 +57,22 @@ class TestLayer : public Layer {
 // Pixel bytes of the screen's draw surface at (x, y).
 uint8_t *screen_pixel(Context &ctx, int x, int y);
 
+// For its lifetime file permissions apply to the calling thread even as
+// root: the capabilities that override them leave its effective set (they
+// stay permitted and come back on destruction). `enforced` is false when
+// they could not be dropped: a file of mode 000 is then still readable and
+// a case that needs one has to be skipped.
+class FilePermissionsApply {
+ public:
+  FilePermissionsApply();
+  ~FilePermissionsApply();
+  bool enforced = false;
+
+ private:
+  bool dropped_ = false;
+  uint32_t saved_[2] = {0, 0};
+};
+
 }  // namespace kt
 
 #endif
