@@ -307,7 +307,11 @@ TEST(LayerThread, StartedByTheFrameLoopAndDrawnFromItsFirstStoredFrame) {
   // skipped, and signalled for one.
   EXPECT_TRUE(l->active);
   EXPECT_TRUE(l->running);
-  ASSERT_TRUE(et::eventually([&] { return l->feed_buffer.load() != nullptr; }));
+  // Each frame signals again (one sent before the thread waits is lost).
+  ASSERT_TRUE(et::eventually([&] {
+    if (!l->feed_buffer.load()) e.ctx.cafudda(0);
+    return l->feed_buffer.load() != nullptr;
+  }));
   EXPECT_TRUE(l->cafudda());
   kt::StderrCapture swallow;
   et::drop(l);
@@ -363,9 +367,20 @@ TEST(LayerThread, BusyThreadIsReportedAndStopsOnceFree) {
     l.init(&e.ctx);
   }
   e.ctx.layers.add(&l);
-  e.ctx.cafudda(0);  // started, and signalled: the next feed() blocks
+  e.ctx.cafudda(0);  // started
   ASSERT_TRUE(l.running);
-  ASSERT_TRUE(et::eventually([&] { return l.feeds >= 2; }));
+  // A wake-up sent before the thread waits is lost: send them until its
+  // next feed() is under way (and blocks).
+  bool busy = et::eventually([&] {
+    l.signal_feed();
+    return l.feeds >= 2;
+  });
+  if (!busy) {
+    l.release = true;
+    l.rem();
+    l.stop();
+    FAIL() << "the thread never started its second feed";
+  }
   l.rem();
   {
     kt::StderrCapture log;
