@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test (the long ones too);
 # then the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan), and the engine's threaded parts and the intro built with
-# ThreadSanitizer (build-tsan). Any sanitizer report fails its test.
+# (build-asan), and the engine's threaded parts and the programme (through
+# the capture program) built with ThreadSanitizer (build-tsan). Any sanitizer report fails its test.
 #
 #   ./test.sh                     everything
 #   KOLVEX_SANITIZERS=0 ./test.sh  the plain build only
@@ -32,7 +32,8 @@ build build-asan -DKOLVEX_SANITIZE=address,undefined -DKOLVEX_BUILD_BENCH=OFF
 (cd build-asan && ctest --output-on-failure -j"$jobs" -E '^fuzz[.]' "$@")
 
 # Picture decoding, the install and the data generators have no threads of
-# their own: they are left out here.
+# their own, and the intro's process tests only wait in real time for what
+# the capture program's tests run at full speed: they are left out here.
 build build-tsan -DKOLVEX_SANITIZE=thread -DKOLVEX_BUILD_BENCH=OFF
 (cd build-tsan && ctest --output-on-failure -j"$jobs" -LE long \
-   -E '^(fuzz|install|tools)[.]|^PngSuite' "$@")
+   -E '^(fuzz|install|tools)[.]|^PngSuite|^Intro' "$@")
