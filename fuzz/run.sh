@@ -30,6 +30,18 @@ cmake -S "$here" -B "$build" $generator -DCMAKE_C_COMPILER=clang-14 \
 cmake --build "$build" -j "$jobs" || exit 1
 build=$(cd "$build" && pwd)
 
+# Seeds the repository holds elsewhere are taken from there, not copied
+# into fuzz/corpus: PngSuite and our pictures for the PNG layer, our
+# scroller text (behind the target's four settings bytes) for the scroller.
+add_shared_seeds() {
+  case $1 in
+    fuzz_png)
+      cp "$here/../tests/data/pngsuite/png/"*.png "$here/../data/"*.png "$2/" ;;
+    fuzz_scroller)
+      { printf '\002\n\001('; cat "$here/../data/dio.c"; } >"$2/dio.c" ;;
+  esac
+}
+
 status=0
 for target in $(cat "$build/targets.txt"); do
   work=$build/run/$target
@@ -37,6 +49,7 @@ for target in $(cat "$build/targets.txt"); do
   rm -rf "$work" "$artifacts"
   mkdir -p "$work/corpus" "$artifacts"
   cp "$here/corpus/$target/"* "$work/corpus/" 2>/dev/null
+  add_shared_seeds "$target" "$work/corpus"
   dict=""
   [ -f "$here/$target.dict" ] && dict="-dict=$here/$target.dict"
   # -close_fd_mask=2 keeps the engine's log lines out (reports still come

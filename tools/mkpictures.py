@@ -77,9 +77,9 @@ HALF = normalize((LIGHT[0], LIGHT[1], LIGHT[2] + 1.0))
 
 def shade(base, normal, shine=0.5, gloss=30.0):
     diffuse = max(0.0, sum(a * b for a, b in zip(normal, LIGHT)))
-    spec = max(0.0, sum(a * b for a, b in zip(normal, HALF))) ** gloss
+    highlight = max(0.0, sum(a * b for a, b in zip(normal, HALF))) ** gloss
     amb = 0.18
-    return tuple(clamp(c * (amb + 0.95 * diffuse) + shine * spec)
+    return tuple(clamp(c * (amb + 0.95 * diffuse) + shine * highlight)
                  for c in base)
 
 

@@ -54,6 +54,12 @@ struct CountedLayer : kt::TestLayer {
   std::atomic<int> *deleted;
 };
 
+// init() with its log lines swallowed.
+void init_quietly(Layer *l, Context &ctx) {
+  kt::StderrCapture swallow;
+  l->init(&ctx);
+}
+
 // A layer initialised on the engine, composited by hand without a thread.
 struct Composited {
   et::Engine e;
@@ -169,10 +175,7 @@ TEST(LayerInit, SecondInitWarnsAndGivesANewBuffer) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   SizedLayer l(32, 32, 32);
-  {
-    kt::StderrCapture swallow;
-    l.init(&e.ctx);
-  }
+  init_quietly(&l, e.ctx);
   ASSERT_NE(l.buffer, nullptr);
   void *first = l.buffer;
   const int saved = get_debug();
@@ -296,10 +299,7 @@ TEST(LayerThread, StartedByTheFrameLoopAndDrawnFromItsFirstStoredFrame) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   auto *l = new kt::TestLayer(32, 32);
-  {
-    kt::StderrCapture swallow;
-    l->init(&e.ctx);
-  }
+  init_quietly(l, e.ctx);
   e.ctx.layers.add(l);
   EXPECT_FALSE(l->active);
   e.ctx.cafudda(0);
@@ -322,10 +322,7 @@ TEST(LayerThread, InactiveLayerIsNeitherDrawnNorFed) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   auto *l = new kt::TestLayer(32, 32);
-  {
-    kt::StderrCapture swallow;
-    l->init(&e.ctx);
-  }
+  init_quietly(l, e.ctx);
   e.ctx.layers.add(l);
   ASSERT_TRUE(et::run_until_fed(e.ctx, {l}));
   l->active = false;
@@ -347,10 +344,7 @@ TEST(LayerThread, LayerThatNeverDeliversCanStillBeStopped) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   BarrenLayer l;
-  {
-    kt::StderrCapture swallow;
-    l.init(&e.ctx);
-  }
+  init_quietly(&l, e.ctx);
   ASSERT_EQ(l.start(), 0);
   ASSERT_TRUE(et::eventually([&] { return l.feeds > 3; }));
   EXPECT_FALSE(l.running);
@@ -362,10 +356,7 @@ TEST(LayerThread, BusyThreadIsReportedAndStopsOnceFree) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   StuckLayer l;
-  {
-    kt::StderrCapture swallow;
-    l.init(&e.ctx);
-  }
+  init_quietly(&l, e.ctx);
   e.ctx.layers.add(&l);
   e.ctx.cafudda(0);  // started
   ASSERT_TRUE(l.running);
@@ -398,10 +389,7 @@ TEST(LayerThread, ThreadThatCannotStartIsReportedAndNeverWaitedFor) {
   et::Engine e;
   ASSERT_TRUE(e.ok);
   auto *l = new kt::TestLayer(32, 32);
-  {
-    kt::StderrCapture swallow;
-    l->init(&e.ctx);
-  }
+  init_quietly(l, e.ctx);
   // A stack no machine can map makes pthread_create fail.
   ASSERT_EQ(pthread_attr_setstacksize(&l->attr, (size_t)1 << 46), 0);
   e.ctx.layers.add(l);
@@ -425,10 +413,7 @@ TEST(LayerThread, LockstepGivesOneFeedPerFrame) {
   e.ctx.lockstep = true;
   auto *l = new kt::TestLayer(32, 32);
   l->feed_delay_ms = 1;  // slower than the loop: without waiting, frames would be missed
-  {
-    kt::StderrCapture swallow;
-    l->init(&e.ctx);
-  }
+  init_quietly(l, e.ctx);
   e.ctx.layers.add(l);
   e.ctx.cafudda(0);
   const int start = l->feeds;
