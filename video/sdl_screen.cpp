@@ -1,5 +1,7 @@
 #include "sdl_screen.h"
 
+#include <csignal>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +61,14 @@ SdlScreen::~SdlScreen() {
 
 bool SdlScreen::init(int width, int height) {
   setenv("SDL_VIDEO_HWACCEL", "1", 1);
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+  // SDL turns SIGTERM into a quit event, which a program that reads no
+  // events never sees: kill and service managers could not end it. The
+  // signal keeps the action the program gave it.
+  struct sigaction term;
+  sigaction(SIGTERM, nullptr, &term);
+  const int started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK);
+  sigaction(SIGTERM, &term, nullptr);
+  if (started < 0) {
     error("Can't initialize SDL: %s", SDL_GetError());
     return false;
   }
