@@ -152,20 +152,9 @@ void expand(const std::vector<Op> &script, std::vector<Frame> &out, Frame &state
   }
 }
 
-class Programme : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    chdir(ORVANTA_TEST_STAGE_DIR);  // data and the vertigo plug-in
-    kolvex_set_clock(&test_clock);
-    orvanta_setup();
-    setup_frames = frames.size();
-    orvanta_scenes();
-  }
-  static size_t setup_frames;
-};
-size_t Programme::setup_frames = 0;
+size_t setup_frames = 0;
 
-TEST_F(Programme, EveryFrameShowsTheScriptedTextStackAndClearing) {
+void every_frame_shows_the_scripted_text_stack_and_clearing() {
   std::vector<Frame> want;
   std::vector<size_t> marks;
   Frame state;
@@ -186,7 +175,7 @@ TEST_F(Programme, EveryFrameShowsTheScriptedTextStackAndClearing) {
   EXPECT_GT(frames[marks[0]].lit, 100) << "scene 15 ends on an empty screen";
 }
 
-TEST_F(Programme, FadesMoveOneStepAFrame) {
+void fades_move_one_step_a_frame() {
   size_t numeri_first = 0;
   for (size_t i = 1; i < frames.size(); i++) {
     for (int s = 0; s < 4; s++) {
@@ -206,7 +195,7 @@ TEST_F(Programme, FadesMoveOneStepAFrame) {
   EXPECT_EQ(frames[numeri_first + 215].alpha[1], 200);  // until scene 9 fades it out
 }
 
-TEST_F(Programme, NoBlackStretchAfterTheSetUp) {
+void no_black_stretch_after_the_set_up() {
   size_t run = 0, longest = 0, at = 0;
   for (size_t i = setup_frames; i < frames.size(); i++) {
     run = frames[i].lit < 20 ? run + 1 : 0;
@@ -215,17 +204,32 @@ TEST_F(Programme, NoBlackStretchAfterTheSetUp) {
   EXPECT_LE(longest, 24u) << "black from frame " << at - longest + 1 << " to " << at;
 }
 
-TEST_F(Programme, ClosingScrollerComesUpWithAllItsLines) {
+void closing_scroller_comes_up_with_all_its_lines() {
   EXPECT_EQ(closing_lines, 93);
   EXPECT_EQ(closing_blanks, 59);
 }
 
-TEST_F(Programme, InterruptAsksToQuitTerminateEndsAtOnce) {
+void interrupt_asks_to_quit_terminate_ends_at_once() {
   struct sigaction sa;
   sigaction(SIGTERM, nullptr, &sa);
   EXPECT_EQ(sa.sa_handler, SIG_DFL) << "headless, only SIGTERM's default action ends the intro";
   sigaction(SIGINT, nullptr, &sa);
   EXPECT_EQ(sa.sa_handler, &fsigquit);
+}
+
+// One run of the programme (half a minute), every check on it.
+TEST(Programme, AsAViewerSeesIt) {
+  ASSERT_EQ(chdir(ORVANTA_TEST_STAGE_DIR), 0);  // data and the vertigo plug-in
+  kolvex_set_clock(&test_clock);
+  orvanta_setup();
+  setup_frames = frames.size();
+  orvanta_scenes();
+  for (auto check : {every_frame_shows_the_scripted_text_stack_and_clearing,
+                     fades_move_one_step_a_frame, no_black_stretch_after_the_set_up,
+                     closing_scroller_comes_up_with_all_its_lines,
+                     interrupt_asks_to_quit_terminate_ends_at_once}) {
+    check();
+  }
 }
 
 }  // namespace
