@@ -258,6 +258,10 @@ TEST(Programme, AsAViewerSeesIt) {
                      interrupt_asks_to_quit_terminate_ends_at_once}) {
     check();
   }
+  delete kolvex;  // as the intro ends: engine first, then the music
+  kolvex = nullptr;
+  music_teardown();
+  kolvex_set_clock(nullptr);
 }
 
 }  // namespace
