@@ -200,31 +200,9 @@ XServer::~XServer() {
   }
 }
 
-std::vector<uint8_t> XServer::screenshot() {
-  std::string cmd = "DISPLAY=" + display_ + " import -window root -depth 8 rgb:- 2>/dev/null";
-  std::vector<uint8_t> out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-  pclose(p);
-  if (out.size() != 640u * 480u * 3u) out.clear();
-  return out;
-}
-
-bool XServer::key(const char *keyname) {
-  std::string cmd = "DISPLAY=" + display_ + " xdotool key " + keyname + " 2>/dev/null";
-  return system(cmd.c_str()) == 0;
-}
-
 // ---------------------------------------------------------------------------
 // Audio
 // ---------------------------------------------------------------------------
-std::map<std::string, std::string> audio_capture_env(const std::string &raw) {
-  return {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", raw}};
-}
-
 AudioStats analyse_s16(const std::string &path, int rate, int channels) {
   AudioStats st;
   std::string d = slurp(path);

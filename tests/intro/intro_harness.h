@@ -1,6 +1,6 @@
 /*  Running the intro program from a test: a scratch working directory
  *  staged with the intro's data, the process with its stderr in a file,
- *  a private X server, an audio capture, screenshots.
+ *  a private X server, the analysis of a sound capture.
  */
 #ifndef ORVANTA_INTRO_HARNESS_H
 #define ORVANTA_INTRO_HARNESS_H
@@ -57,21 +57,11 @@ class XServer {
   ~XServer();
   bool ok() const { return pid_ > 0; }
   std::string display() const { return display_; }
-  // Root window as 640 x 480 RGB triples; empty on failure.
-  std::vector<uint8_t> screenshot();
-  bool key(const char *keyname);  // a key press (down and up) for the focus
 
  private:
   pid_t pid_ = -1;
   std::string display_;
 };
-
-// Environment that makes the music come out into `raw` instead of a sound
-// card: SDL's disk audio driver, which libmikmod's SDL output then uses,
-// writes 16-bit stereo samples and keeps the pace of a real device. (An
-// ALSA file sink over the null device has no clock: the mixer runs
-// hundreds of times faster than real time into it.)
-std::map<std::string, std::string> audio_capture_env(const std::string &raw);
 
 struct AudioStats {
   bool ok = false;
