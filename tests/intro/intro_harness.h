@@ -34,7 +34,7 @@ class Process {
           const std::vector<std::string> &args = {"--ignored-argument"});
   ~Process();  // kills what still runs
 
-  std::string log();  // stderr so far
+  std::string log();  // stderr and stdout so far
   // Waits until the log has `text`; false after `timeout` seconds or when
   // the process ended without it.
   bool wait_for(const std::string &text, double timeout);
@@ -55,11 +55,12 @@ class XServer {
  public:
   XServer();
   ~XServer();
-  bool ok() const { return pid_ > 0; }
+  bool ok() const { return !display_.empty(); }
   std::string display() const { return display_; }
 
  private:
-  pid_t pid_ = -1;
+  WorkDir dir_;
+  Process server_;
   std::string display_;
 };
 
@@ -74,7 +75,8 @@ AudioStats analyse_s16(const std::string &path, int rate, int channels);
 std::string data_dir();
 std::string intro_program();
 std::string capture_program();
-std::string plugin_file();  // empty when no effect is built
+std::string slurp(const std::string &path);  // a file's bytes, empty when unreadable
+bool spill(const std::string &path, const std::string &bytes);
 
 // The lines of `log` in order that contain each of `needles`, in this
 // order; returns the first needle not found (empty when all were).
