@@ -8,22 +8,6 @@
 
 #include "intro_harness.h"
 
-namespace {
-
-// What a command prints on its standard output.
-std::string output_of(const std::string &cmd) {
-  std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-}  // namespace
-
 TEST(IntroProgramme, PlaysToTheEndWithPictureAndSound) {
   it::XServer x;
   if (!x.ok()) GTEST_SKIP() << "no Xvfb";
@@ -45,7 +29,11 @@ TEST(IntroProgramme, PlaysToTheEndWithPictureAndSound) {
 
   // The window, named after the event, the size of the screen it fills.
   ASSERT_TRUE(p.wait_for("scene 1", 120)) << p.log();
-  const std::string tree = output_of("xwininfo -display " + x.display() + " -root -tree");
+  it::WorkDir info_dir("full_run_windows");
+  it::Process info("/usr/bin/xwininfo", info_dir.path, {},
+                   {"-display", x.display(), "-root", "-tree"});
+  ASSERT_EQ(info.wait(60), 0) << info.log();
+  const std::string tree = info.log();
   const size_t win = tree.find("\"Orvanta 2004\"");
   ASSERT_NE(win, std::string::npos) << tree;
   EXPECT_NE(tree.substr(win, tree.find('\n', win) - win).find(" 640x480+"), std::string::npos)
