@@ -2,7 +2,6 @@
 // of the lines at both spacings, the columns of a drawn line, and going
 // inactive once the last line has left at the top.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -55,12 +54,19 @@ uint64_t glyph(int c) {
 }
 
 TEST(ScrollFont, ListedGlyphsAndBlankRanges) {
-  const std::pair<int, uint64_t> listed[] = {
-      {1, 0x7E81A581BD99817Eull},   {5, 0x00183CE7E73C1800ull},   {17, 0x00061E7E7E1E0600ull},
-      {31, 0x007E7E3C3C181800ull},  {36, 0x0C3F683E0B7E1800ull},  {65, 0x3C66667E66666600ull},
-      {95, 0x00000000000000FFull},  {113, 0x00003E66663E0607ull}, {126, 0x316B460000000000ull},
-      {127, ~0ull},                 {219, ~0ull},                 {223, 0xFFFFFFFF00000000ull},
-      {220, 0x00000000FFFFFFFFull}};
+  const std::pair<int, uint64_t> listed[] = {{1, 0x7E81A581BD99817Eull},
+                                             {5, 0x00183CE7E73C1800ull},
+                                             {17, 0x00061E7E7E1E0600ull},
+                                             {31, 0x007E7E3C3C181800ull},
+                                             {36, 0x0C3F683E0B7E1800ull},
+                                             {65, 0x3C66667E66666600ull},
+                                             {95, 0x00000000000000FFull},
+                                             {113, 0x00003E66663E0607ull},
+                                             {126, 0x316B460000000000ull},
+                                             {127, ~0ull},
+                                             {219, ~0ull},
+                                             {223, 0xFFFFFFFF00000000ull},
+                                             {220, 0x00000000FFFFFFFFull}};
   for (auto &g : listed) EXPECT_EQ(glyph(g.first), g.second) << "code " << g.first;
   for (int c = 0; c < 256; c++) {
     const bool blank = c == 0 || c == ' ' || (c >= 6 && c <= 15) || (c >= 18 && c <= 29) ||
@@ -85,8 +91,9 @@ TEST_F(Scroller, OpenAppendsTheFilesLines) {
 
   kt::StderrCapture cap;
   EXPECT_FALSE(scroll.open("/nonexistent/dio.c"));
-  EXPECT_EQ(cap.text(),
-            "[!] ScrollLayer::open : error opening /nonexistent/dio.c : No such file or directory\n");
+  EXPECT_EQ(
+      cap.text(),
+      "[!] ScrollLayer::open : error opening /nonexistent/dio.c : No such file or directory\n");
 }
 
 // Every line takes `step` rows a frame; the next one starts once the one
@@ -124,7 +131,10 @@ TEST_F(Scroller, LinesRiseFrameByFrame) {
 // Cells of 8 + 1 columns after a 10-column margin, bit 7 leftmost, a
 // newline drawn as a blank cell, and no more than 71 cells.
 TEST_F(Scroller, DrawnLineColumns) {
-  std::string text = "\x7f\n\x7f" "A" + std::string(67, '\x7f') + "zzz";
+  std::string text =
+      "\x7f\n\x7f"
+      "A" +
+      std::string(67, '\x7f') + "zzz";
   scroll.append(text.c_str());
   for (int i = 0; i < 5; i++) scroll.feed();
   const uint32_t *frame = (const uint32_t *)scroll.feed();  // pos 12: rows 468..475
