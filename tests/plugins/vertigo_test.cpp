@@ -91,6 +91,24 @@ TEST_F(VertigoTest, FlatPictureStaysFlatInEveryChannel) {
   EXPECT_EQ(in, copy) << "the input is left alone";
 }
 
+// Three quarters of the turned old frame over a quarter of the live one: a
+// white picture after a black one comes in a quarter at a time (where the
+// turned frame reaches past the old one, the live picture is blended with
+// itself).
+TEST_F(VertigoTest, FeedbackIsThreeQuartersOldOneQuarterLive) {
+  ScreenGeometry g = geometry(43, 31);  // lines of 4-pixel groups and a rest
+  ASSERT_EQ(fx.init(&g), 0);
+  std::vector<uint8_t> black(g.size, 0), white(g.size, 0xFF);
+  fx.process(black.data());
+  const uint8_t *out = (const uint8_t *)fx.process(white.data());
+  const uint8_t quarter = 0x3F, live_over_live = 0x7F + 0x3F + 0x3F;
+  EXPECT_EQ(out[(15 * 43 + 21) * 4], quarter);
+  for (size_t i = 0; i < g.size; i++)
+    ASSERT_TRUE(out[i] == quarter || out[i] == live_over_live) << i << ": " << (int)out[i];
+  out = (const uint8_t *)fx.process(white.data());
+  EXPECT_EQ(out[(15 * 43 + 21) * 4], quarter / 2 + quarter / 4 + quarter);
+}
+
 TEST_F(VertigoTest, UnusableGeometryOrNoSetUpPassesFramesThrough) {
   std::vector<uint8_t> in = kt::noise(16 * 16 * 4, 1);
   EXPECT_EQ(fx.process(in.data()), (void *)in.data()) << "before init";
