@@ -153,25 +153,6 @@ TEST_F(PluggerTest, PickIgnoresCaseAndSlotsInUseAreSkipped) {
   EXPECT_EQ(p->pick("vertigo"), v);  // picking does not look at in_use
 }
 
-// One file more than there are slots: opened last name first, the one
-// sorting first finds every slot taken and is closed again, without a word.
-TEST_F(PluggerTest, MoreFilesThanSlotsLeaveTheFirstNameOut) {
-  std::vector<std::pair<std::string, std::string>> files = {{"beta", "a-beta-darwin.so"}};
-  for (int i = 0; i < MAX_PLUGINS; i++) {
-    char name[32];
-    snprintf(name, sizeof name, "fx%03d-darwin.so", i);
-    files.push_back({"alpha", name});
-  }
-  const std::string d = fill("many", files);
-  std::string log;
-  auto p = scan(d, &log);
-  EXPECT_EQ(slot_names(*p), std::vector<std::string>(MAX_PLUGINS, "alpha"));
-  EXPECT_EQ(std::string(p->slots[0]->path), d + "/fx143-darwin.so");
-  EXPECT_FALSE(loaded(d + "/a-beta-darwin.so"));
-  EXPECT_TRUE(kt::contains(log, "Opened plugin beta")) << log;
-  EXPECT_FALSE(kt::contains(log, "[W]")) << log;
-}
-
 TEST_F(PluggerTest, ClosingTheRegistryKeepsItsPluginsLoaded) {
   const std::string d = fill("fx", {{"alpha", "testfx_alpha-darwin.so"}});
   auto p = scan(d);
