@@ -57,6 +57,7 @@ class FactoryTest : public ::testing::Test {
 };
 
 TEST_F(FactoryTest, RulesInTheirOrderWithTheirMessages) {
+  // clang-format off
   struct Row {
     const char *name;
     Make make;
@@ -64,46 +65,31 @@ TEST_F(FactoryTest, RulesInTheirOrderWithTheirMessages) {
     const std::string &log;
   } rows[] = {
       // Files must exist, except devices, URLs and pseudo-names.
-      {"movie.avi", Nothing, None, kMissing},
-      {"", Nothing, None, kMissing},
+      {"movie.avi", Nothing, None, kMissing}, {"", Nothing, None, kMissing},
       // Devices by name, never opened; a device name wins over its suffix.
-      {"/dev/video0", Nothing, None, kV4l},
-      {"/DEV/shot.png", Nothing, None, kV4l},
-      {"/dev/ieee1394/dv", Nothing, None, kVideo},
-      {"/dev/IEEE1394/cam.png", Nothing, None, kVideo},
+      {"/dev/video0", Nothing, None, kV4l}, {"/DEV/shot.png", Nothing, None, kV4l},
+      {"/dev/ieee1394/dv", Nothing, None, kVideo}, {"/dev/IEEE1394/cam.png", Nothing, None, kVideo},
       // Every video suffix, in any letter case.
-      {"movie.avi", Text, None, kVideo},
-      {"a.asf", Text, None, kVideo},
-      {"b.asx", Text, None, kVideo},
-      {"c.wma", Text, None, kVideo},
-      {"d.wmv", Text, None, kVideo},
-      {"e.mov", Text, None, kVideo},
-      {"CLIP.MPEG", Text, None, kVideo},
-      {"f.mpg", Text, None, kVideo},
+      {"movie.avi", Text, None, kVideo}, {"a.asf", Text, None, kVideo},
+      {"b.asx", Text, None, kVideo}, {"c.wma", Text, None, kVideo}, {"d.wmv", Text, None, kVideo},
+      {"e.mov", Text, None, kVideo}, {"CLIP.MPEG", Text, None, kVideo}, {"f.mpg", Text, None, kVideo},
       {"show.Avi", Text, None, kVideo},
       // Pictures: the layer's own open decides; a failed one is destroyed.
-      {"IMAGE.PNG", Picture, Png, kQuiet},
-      {"fake.png", Text, None, kBadPng},
-      {"empty.png", Empty, None, kBadPng},
-      {"folder.png", Folder, None, kBadPng},
+      {"IMAGE.PNG", Picture, Png, kQuiet}, {"fake.png", Text, None, kBadPng},
+      {"empty.png", Empty, None, kBadPng}, {"folder.png", Folder, None, kBadPng},
       {"http://example.org/pic.png", Nothing, None, kNoFile},
       {"layer_gen.png", Nothing, None, kNoFile},  // the suffix decides first
-      {"layer_gen.png", Picture, Png, kQuiet},
-      {"locked.png", Locked, None, kDenied},
+      {"layer_gen.png", Picture, Png, kQuiet}, {"locked.png", Locked, None, kDenied},
       // Text and screensaver names: no final line; only the latter minds case.
-      {"notes.TXT", Text, None, kTxt},
-      {"xscreensaver.txt", Text, None, kTxt},
-      {"run_xscreensaver_hack", Text, None, kXhacks},
-      {"XScreenSaver", Text, None, kLast},
+      {"notes.TXT", Text, None, kTxt}, {"xscreensaver.txt", Text, None, kTxt},
+      {"run_xscreensaver_hack", Text, None, kXhacks}, {"XScreenSaver", Text, None, kLast},
       // The generator: a case-insensitive prefix, no existence test.
-      {"layer_gen", Nothing, Gen, kQuiet},
-      {"LAYER_generator", Nothing, Gen, kQuiet},
+      {"layer_gen", Nothing, Gen, kQuiet}, {"LAYER_generator", Nothing, Gen, kQuiet},
       // Everything else, and suffixes longer than the name.
-      {"image.png.bak", Text, None, kLast},
-      {"layer_foo", Nothing, None, kLast},
-      {"png", Text, None, kLast},
-      {"mpg", Text, None, kLast},
+      {"image.png.bak", Text, None, kLast}, {"layer_foo", Nothing, None, kLast},
+      {"png", Text, None, kLast}, {"mpg", Text, None, kLast},
   };
+  // clang-format on
   const std::string picture = std::string(KOLVEX_TEST_DATA) + "/pngsuite/png/basn2c08.png";
   kt::FilePermissionsApply permissions;  // mode 000 keeps even root out
   for (const Row &r : rows) {
