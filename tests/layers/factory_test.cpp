@@ -71,8 +71,9 @@ TEST_F(FactoryTest, RulesInTheirOrderWithTheirMessages) {
       {"/dev/ieee1394/dv", Nothing, None, kVideo}, {"/dev/IEEE1394/cam.png", Nothing, None, kVideo},
       // Every video suffix, in any letter case.
       {"movie.avi", Text, None, kVideo}, {"a.asf", Text, None, kVideo},
-      {"b.asx", Text, None, kVideo}, {"c.wma", Text, None, kVideo}, {"d.wmv", Text, None, kVideo},
-      {"e.mov", Text, None, kVideo}, {"CLIP.MPEG", Text, None, kVideo}, {"f.mpg", Text, None, kVideo},
+      {"b.asx", Text, None, kVideo}, {"c.wma", Text, None, kVideo},
+      {"d.wmv", Text, None, kVideo}, {"e.mov", Text, None, kVideo},
+      {"CLIP.MPEG", Text, None, kVideo}, {"f.mpg", Text, None, kVideo},
       {"show.Avi", Text, None, kVideo},
       // Pictures: the layer's own open decides; a failed one is destroyed.
       {"IMAGE.PNG", Picture, Png, kQuiet}, {"fake.png", Text, None, kBadPng},
