@@ -81,8 +81,8 @@ TEST(Linklist, MovesExchangeTwoEntries) {
       {'u', 1, 0, false, "123456"}, {'d', 6, 0, false, "123456"}, {'u', 7, 0, false, "123456"},
       {'u', 3, 0, true, "132456"},  {'u', 2, 0, true, "312456"},  {'d', 5, 0, true, "312465"},
       {'m', 2, 5, true, "362415"},  {'m', 1, 6, true, "562413"},  {'m', 3, 4, true, "564213"},
-      {'m', 4, 3, true, "562413"},  {'m', 2, 2, true, "562413"},  {'m', 2, 7, false, "562413"},
-      {'m', 0, 2, false, "562413"},
+      {'m', 4, 3, true, "562413"},  {'m', 6, 1, true, "362415"},  {'m', 2, 2, true, "362415"},
+      {'m', 2, 7, false, "362415"}, {'m', 0, 2, false, "362415"},
   };
   for (const auto &s : steps) {
     SCOPED_TRACE(testing::Message() << s.op << s.a << "," << s.b);

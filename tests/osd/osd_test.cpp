@@ -76,6 +76,7 @@ TEST(OsdText, LinesAreCutTo49CleanKeepsTextsColourCodes) {
   EXPECT_EQ(std::string(osd.top_text), std::string(line, 49));
   EXPECT_EQ(osd.print_low("%d-%s", 7, "x"), 3);
   osd.clean();
+  EXPECT_FALSE(osd.show_top || osd.show_mid || osd.show_low);
   osd.print_mid("mid");
   EXPECT_TRUE(!osd.show_top && osd.show_mid && !osd.show_low);
   EXPECT_STREQ(osd.low_text, "7-x");

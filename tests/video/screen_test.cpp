@@ -86,25 +86,32 @@ TEST(Magnification, StatesLogLinesAndEnlargedPresentation) {
   set_debug(0);
 }
 
-// A one-pixel diagonal from (1, 1) to (6, 6) and a lone dot at (6, 1): the
-// dot becomes one block, the diagonal a smooth band |x - y| <= 1 with the
-// corners between two steps filled, not a staircase. The padding of the
+// Shape 0, a one-pixel diagonal from (1, 1) to (6, 6) and a lone dot at
+// (6, 1): the dot becomes one block, the diagonal a smooth band |x - y| <= 1
+// with the corners between two steps filled, not a staircase. Shape 1, ink
+// but for a paper square from (4, 4): its inner corner is rounded off, ink
+// filling the top-left corner of that pixel's block. The padding of the
 // target's lines stays untouched.
-TEST(Scale, DiagonalStaysSharpAndDotStaysABlock) {
+TEST(Scale, DiagonalsStaySharpAndInnerCornersRound) {
   const uint32_t ink = 0x00FF8040, paper = 0x00102030, pad = 0xDEADBEEF;
-  std::vector<uint32_t> src(8 * 8, paper);
-  for (int k = 1; k <= 6; k++) src[k * 8 + k] = ink;
-  src[1 * 8 + 6] = ink;
-  for (int f : {2, 3}) {
-    const int pitch = 8 * f + 2;
-    std::vector<uint32_t> out((size_t)pitch * 8 * f, pad);
-    (f == 2 ? scale2x : scale3x)(src.data(), 8 * 4, out.data(), pitch * 4, 8, 8);
-    for (int y = 0; y < 8 * f; y++)
-      for (int x = 0; x < pitch; x++) {
-        const bool band = x >= f && y >= f && x < 7 * f && y < 7 * f && (x / f == y / f || std::abs(x - y) <= 1);
-        const bool dot = x / f == 6 && y / f == 1;
-        ASSERT_EQ(out[(size_t)y * pitch + x], x >= 8 * f ? pad : band || dot ? ink : paper)
-            << f << "x at " << x << "," << y;
-      }
+  for (int shape : {0, 1}) {
+    std::vector<uint32_t> src(8 * 8);
+    for (int i = 0; i < 64; i++) {
+      const int x = i % 8, y = i / 8;
+      src[i] = (shape ? x < 4 || y < 4 : (x == y && x >= 1 && x <= 6) || (x == 6 && y == 1)) ? ink : paper;
+    }
+    for (int f : {2, 3}) {
+      const int pitch = 8 * f + 2;
+      std::vector<uint32_t> out((size_t)pitch * 8 * f, pad);
+      (f == 2 ? scale2x : scale3x)(src.data(), 8 * 4, out.data(), pitch * 4, 8, 8);
+      for (int y = 0; y < 8 * f; y++)
+        for (int x = 0; x < 8 * f; x++) {
+          const bool band = x >= f && y >= f && x < 7 * f && y < 7 * f && std::abs(x - y) <= 1;
+          const bool corner = x / f == 4 && y / f == 4 && x % f + y % f < f - 1;
+          const bool inked = src[y / f * 8 + x / f] == ink || (shape ? corner : band);
+          ASSERT_EQ(out[(size_t)y * pitch + x], inked ? ink : paper) << shape << ", " << f << "x at " << x << "," << y;
+        }
+      for (int y = 0; y < 8 * f; y++) EXPECT_EQ(out[(size_t)y * pitch + 8 * f] & out[(size_t)y * pitch + 8 * f + 1], pad);
+    }
   }
 }
