@@ -75,6 +75,7 @@ TEST(OsdText, LinesAreCutTo49CleanKeepsTextsColourCodes) {
   EXPECT_EQ(osd.print_top("%s", line), 51) << "the untruncated length";
   EXPECT_EQ(std::string(osd.top_text), std::string(line, 49));
   EXPECT_EQ(osd.print_low("%d-%s", 7, "x"), 3);
+  osd.print_mid("mid");
   osd.clean();
   EXPECT_FALSE(osd.show_top || osd.show_mid || osd.show_low);
   osd.print_mid("mid");
