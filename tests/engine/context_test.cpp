@@ -77,8 +77,11 @@ TEST_F(FrameLoop, ZeroSecondsIsOneFrameWithoutPacingNegativeOneWithIt) {
   EXPECT_EQ(g_frames[0].slept_ns, 41666l << 10) << "and sleeps out its slot";
 }
 
-TEST_F(FrameLoop, ThreeSecondsIsAbout72FramesOnASteadySchedule) {
-  g_work = [](int) { g_now += 8000; };  // 8 ms of work a frame
+// With track_fps set, fps is measured every 24 frames: the rate the frame's
+// working time allows (with the oversleep before), not the 24 held.
+TEST_F(FrameLoop, ThreeSecondsIsAbout72FramesOnASteadyScheduleFpsEvery24) {
+  g_work = [](int frame) { g_now += 8000 + 10 * frame; };  // 8 ms of work a frame, and more
+  g_ctx->track_fps = true;
   const int64_t t0 = g_now;
   const unsigned long before = g_ctx->frames;
   g_ctx->cafudda(3);
@@ -94,33 +97,24 @@ TEST_F(FrameLoop, ThreeSecondsIsAbout72FramesOnASteadySchedule) {
     if (i) {
       EXPECT_EQ(f.lst - g_frames[i - 1].lst, 41666) << "the plan advances one slot";
     }
-    EXPECT_EQ(f.fps, 0.0f) << "measured only when asked for";
+    const float measured = i < 23 ? 0.0f : g_frames[(i + 1) / 24 * 24 - 1].fps;
+    EXPECT_EQ(f.fps, measured);
+    EXPECT_TRUE(i % 24 != 23 || (f.fps > 100 && f.fps < 120 && f.fps != g_frames[i - 1].fps));
   }
   // No drift: the 2.4 % oversleep is taken back by the next frame.
   EXPECT_LT(std::llabs(g_now - t0 - (int64_t)frames * 41666), 41666);
-  EXPECT_GE(g_now - t0, 3000000);
 }
 
 TEST_F(FrameLoop, LateFrameSkipsItsSleepAndRestartsThePlan) {
   g_work = [](int frame) { g_now += frame == 5 ? 100000 : 1000; };  // the sixth is late
   g_ctx->cafudda(1);
   ASSERT_GE(g_frames.size(), 8u);
-  for (size_t i = 0; i < g_frames.size(); i++) EXPECT_EQ(g_frames[i].slept_ns == 0, i == 5) << i;
+  for (size_t i = 0; i < g_frames.size(); i++) {
+    EXPECT_EQ(g_frames[i].slept_ns == 0, i == 5) << i;
+    EXPECT_EQ(g_frames[i].fps, 0.0f) << "measured only when asked for";
+  }
   EXPECT_EQ(g_frames[5].lst, g_frames[5].now) << "the plan restarts from the late frame's end";
   EXPECT_EQ(g_frames[6].lst - g_frames[5].lst, 41666);
-}
-
-TEST_F(FrameLoop, TrackFpsMeasuresEvery24Frames) {
-  g_work = [](int frame) { g_now += 20000 + 10 * frame; };  // room for about 50 a second
-  g_ctx->track_fps = true;
-  g_ctx->cafudda(2);
-  ASSERT_GE(g_frames.size(), 48u);
-  for (int i = 0; i < 23; i++) EXPECT_EQ(g_frames[i].fps, 0.0f) << i;
-  // The rate the working time allows (with the oversleep before), not 24.
-  EXPECT_GT(g_frames[23].fps, 45.0f);
-  EXPECT_LE(g_frames[23].fps, 50.0f);
-  for (int i = 24; i < 47; i++) EXPECT_EQ(g_frames[i].fps, g_frames[23].fps) << i;
-  EXPECT_NE(g_frames[47].fps, g_frames[23].fps);
 }
 
 TEST(Context, BannerAndInitFailureLines) {

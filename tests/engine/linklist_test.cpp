@@ -1,8 +1,7 @@
 /*  The locked list: 1-based positions, insertion, exchange moves, removal,
- *  clear(), entries outliving their list, threads changing one list. */
+ *  clear(), entries outliving their list. */
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -118,24 +117,4 @@ TEST(Linklist, RemovedClearedAndDestroyedEntriesLeaveTheirList) {
   delete gone;
   f[8]->rem();  // its list is gone (AddressSanitizer would see a use after free)
   EXPECT_EQ(f[8]->list, nullptr);
-}
-
-TEST(Linklist, ConcurrentChangesKeepTheChainWhole) {
-  Linklist shared, spare;
-  std::vector<Node> nodes(1200);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; t++)
-    threads.emplace_back([&, t] {
-      for (int i = t; i < 1200; i += 4)
-        i % 8 < 4 ? shared.append(&nodes[i]) : shared.prepend(&nodes[i]);
-      for (int i = t; i < 1200; i += 12) spare.append(&nodes[i]);  // moves it
-      for (int i = t + 4; i < 1200; i += 12) nodes[i].rem();
-    });
-  for (auto &th : threads) th.join();
-  EXPECT_EQ(spare.length, 400);
-  EXPECT_EQ(shared.length, 400);
-  int n = 0;
-  for (Entry *e = shared.first; e; e = e->next, n++)
-    ASSERT_TRUE(e->list == &shared && (e->next ? e->next->prev : shared.last) == e);
-  EXPECT_EQ(n, 400);
 }
