@@ -37,8 +37,9 @@ int fz::one(const uint8_t *data, size_t size) {
     if (layer.hidden != off || layer.cafudda() == off)
       fail("%dx%d at %d,%d: hidden %d", g.w, g.h, x, y, (int)layer.hidden);
     if (long at = surface.damaged()) fail("mode %d wrote off the surface at byte %ld", mode, at);
-    const std::string wrong = kt::check_blit(back.data(), surface.pixels(), 640, 480, layer.frame.data(),
-                                             g.w, g.h, off ? 640 : x, y, mode, alpha);
+    const std::string wrong = kt::check_blit(back.data(), surface.pixels(), 640, 480,
+                                             layer.frame.data(), g.w, g.h, off ? 640 : x, y,
+                                             mode, alpha);
     if (!wrong.empty()) fail("%s", wrong.c_str());
   }
   return 0;

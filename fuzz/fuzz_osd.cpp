@@ -36,10 +36,12 @@ int fz::one(const uint8_t *data, size_t size) {
   osd.cafudda();
   uint32_t *pos = (uint32_t *)screen().coords(x, y);
   const intptr_t moved = (intptr_t)osd.print(texts[0].c_str(), pos, hsize, vsize) - (intptr_t)pos;
-  if (moved != (intptr_t)8 * vsize * 640 * 4) fail("print with vsize %d moved %ld bytes", vsize, (long)moved);
+  if (moved != (intptr_t)8 * vsize * 640 * 4)
+    fail("print with vsize %d moved %ld bytes", vsize, (long)moved);
   if (long at = surface.damaged()) fail("OSD wrote off the surface at byte %ld", at);
   const uint32_t *now = (const uint32_t *)surface.pixels();
   for (size_t i = 0; i < surface.bytes() / 4; i++)
-    if (now[i] != 0x11111111u && now[i] != osd.color) fail("pixel %zu is %08x", i, (unsigned)now[i]);
+    if (now[i] != 0x11111111u && now[i] != osd.color)
+      fail("pixel %zu is %08x", i, (unsigned)now[i]);
   return 0;
 }

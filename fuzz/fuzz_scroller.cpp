@@ -36,6 +36,7 @@ int fz::one(const uint8_t *data, size_t size) {
   if (!frame) fail("scroller gave no frame");
   for (size_t i = 0; i < (size_t)layer.geo.w * layer.geo.h; i++)
     if (frame[i] != 0 && frame[i] != 0xFFFFFFFFu) fail("pixel %zu is %08x", i, (unsigned)frame[i]);
-  if (!layer.first && layer.active && (layer.feed(), layer.active)) fail("dry scroller still active");
+  if (!layer.first && layer.active && (layer.feed(), layer.active))
+    fail("dry scroller still active");
   return 0;
 }

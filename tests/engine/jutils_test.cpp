@@ -74,7 +74,8 @@ TEST(Jalloc, MisuseAndTracesAreLogged) {
   EXPECT_FALSE(jfree(nullptr));
   char want[512];
   snprintf(want, sizeof want,
-           "[M] allocated memory at %p sized 100 bytes\n[W] requested malloc on a non-NULL pointer\n"
+           "[M] allocated memory at %p sized 100 bytes\n"
+           "[W] requested malloc on a non-NULL pointer\n"
            "[M] allocated memory at %p sized 16 bytes\n[M] freeing memory at address %p\n"
            "[W] requested free on a NULL pointer\n",
            p, q, q);

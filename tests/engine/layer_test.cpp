@@ -40,7 +40,8 @@ uint32_t memory_word(uint8_t b, uint8_t g, uint8_t r) { return b | g << 8 | r <<
 TEST(LayerSettings, NamesOfBlitModesAlphaAndFile) {
   kt::TestLayer l;
   EXPECT_STREQ(l.get_blit(), "RGB") << "plain copy after construction";
-  const char *names[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD", "SUB", "AND", "OR ", "255", "???"};
+  const char *names[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD",
+                         "SUB", "AND", "OR ", "255", "???"};
   for (int code = 0; code <= 10; ++code) {
     l.set_blit(code);
     EXPECT_STREQ(l.get_blit(), names[code]) << code;
@@ -50,7 +51,8 @@ TEST(LayerSettings, NamesOfBlitModesAlphaAndFile) {
   l.set_blit(BLIT_ALPHA);
   for (int a : {300, -4, 7}) {
     l.set_alpha(a);
-    EXPECT_EQ(std::to_string(l.alpha) + l.get_blit(), a == 300 ? "255255" : a < 0 ? "0000" : "7007");
+    EXPECT_EQ(std::to_string(l.alpha) + l.get_blit(),
+              a == 300 ? "255255" : a < 0 ? "0000" : "7007");
   }
   l.setname("PNGLAYER");
   l.set_filename("/usr/local/share/orvanta/ant.png");
@@ -69,7 +71,8 @@ TEST(LayerInit, ScreenSizeByDefaultCentredOtherwise) {
       {401, 301, 401, 119, 89, nullptr},  // odd differences truncate toward zero
       {643, 483, 643, -1, -1, nullptr},
       // A line must fit the 16-bit pitch: a wider layer is cut to fit.
-      {16426, 4, 16383, -7871, 238, "[!] layer TST: 16426 pixels wide, more than 16383: cut to that\n"},
+      {16426, 4, 16383, -7871, 238,
+       "[!] layer TST: 16426 pixels wide, more than 16383: cut to that\n"},
   };
   set_debug(2);
   for (const auto &r : rows) {

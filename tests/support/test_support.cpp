@@ -139,21 +139,24 @@ std::string check_blit(const uint8_t *before, const uint8_t *after, int sw, int 
       uint8_t want[4] = {was[0], was[1], was[2], was[3]};
       if (px >= x0 && px < x1) {
         const uint8_t *s = frame + ((size_t)(py - y) * w + (px - x)) * 4;
-        const uint32_t sum = mode == BLIT_ADD ? word_of(was) + word_of(s) : word_of(was) - word_of(s);
+        const uint32_t sum =
+            mode == BLIT_ADD ? word_of(was) + word_of(s) : word_of(was) - word_of(s);
         for (int i = 0; i < 4; i++) {
           if (mode == BLIT_RGB) want[i] = i == 3 && opaque ? 0xFF : s[i];
           if (mode >= BLIT_BLU && mode <= BLIT_RED && i == mode - BLIT_BLU) want[i] = s[i];
           if (mode == BLIT_ADD || mode == BLIT_SUB) want[i] = (uint8_t)(sum >> (24 - 8 * i));
           if (mode == BLIT_AND) want[i] &= s[i];
           if (mode == BLIT_OR) want[i] |= s[i];
-          if (mode == BLIT_ALPHA) want[i] = i == 3 ? got[3] : (alpha * s[i] + (255 - alpha) * was[i]) / 255;
+          if (mode == BLIT_ALPHA)
+            want[i] = i == 3 ? got[3] : (alpha * s[i] + (255 - alpha) * was[i]) / 255;
         }
       }
       for (int i = 0; i < 4; i++)
         if (abs(got[i] - want[i]) > (mode == BLIT_ALPHA && px >= x0 && px < x1 ? 2 : 0)) {
           char text[160];
-          snprintf(text, sizeof text, "mode %d alpha %d, %dx%d at %d,%d: pixel %d,%d byte %d is %02x, not %02x",
-                   mode, alpha, w, h, x, y, px, py, i, got[i], want[i]);
+          snprintf(text, sizeof text,
+                   "mode %d alpha %d, %dx%d at %d,%d: pixel %d,%d byte %d is %02x, not %02x", mode,
+                   alpha, w, h, x, y, px, py, i, got[i], want[i]);
           return text;
         }
     }

@@ -51,8 +51,10 @@ TEST(Crop, EdgeCases) {
       {20, 10, 5, -11, "layer out of screen up|", 5, -11, 0, 0, 0, 0, 0},
       {20, 10, 5, -30000, "layer out of screen up|", 5, -11, 0, 0, 0, 0, 0},
       {20, 10, 5, 50, "layer out of screen down|", 5, 49, 0, 0, 0, 0, 0},
-      {20, 10, -21, 45, "layer out of screen to the left|", -21, 45, 0, 0, 0, 0, 0},  // partly off the bottom
-      {16383, 2, -32768, -32768, "layer out of screen to the left|layer out of screen up|", -16384, -3, 0, 0, 0, 0, 0},
+      // Wholly off one edge and partly off another; far off two edges.
+      {20, 10, -21, 45, "layer out of screen to the left|", -21, 45, 0, 0, 0, 0, 0},
+      {16383, 2, -32768, -32768, "layer out of screen to the left|layer out of screen up|",
+       -16384, -3, 0, 0, 0, 0, 0},
   };
   set_debug(2);
   for (const auto &r : rows) {
@@ -98,7 +100,8 @@ TEST(CropProperty, BlitStaysInsideLayerAndSurface) {
   for (bool alpha_channel : {false, true}) {
     kt::GuardedSurface surface(*e.screen, alpha_channel ? e.screen->amask : 0);
     ASSERT_TRUE(surface.ok());
-    const int sizes[][2] = {{1, 1}, {3, 2}, {17, 9}, {64, 48}, {65, 47}, {100, 80}, {5, 70}, {90, 4}};
+    const int sizes[][2] = {{1, 1},  {3, 2},   {17, 9}, {64, 48},
+                            {65, 47}, {100, 80}, {5, 70}, {90, 4}};
     for (const auto &size : sizes) {
       const int w = size[0], h = size[1];
       kt::TestLayer l(w, h);
