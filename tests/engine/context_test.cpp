@@ -41,6 +41,7 @@ const KolvexClock kVirtual = {
 // The music update ends every timed frame: this definition takes the place
 // of the library's for this test program, to log each frame.
 extern "C" void MikMod_Update(void) {
+  if (!g_ctx) return;
   const timeval &l = g_ctx->lst_time;
   g_frames.push_back({g_now, (int64_t)l.tv_sec * 1000000 + l.tv_usec, g_ctx->elapsed,
                       g_slept_ns, g_ctx->fps});
@@ -62,6 +63,7 @@ class FrameLoop : public ::testing::Test {
   }
   void TearDown() override {
     engine.reset();
+    g_ctx = nullptr;
     kolvex_set_clock(nullptr);
   }
   std::unique_ptr<kt::Engine> engine;

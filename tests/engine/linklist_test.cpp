@@ -2,7 +2,6 @@
  *  clear(), entries outliving their list. */
 #include <gtest/gtest.h>
 
-#include <vector>
 
 #include "test_support.h"
 
