@@ -116,6 +116,7 @@ void SdlScreen::set_magnification(int algo) {
     error("magnification algorithm %i not supported", algo);
     return;
   }
+  notice("screen magnification %s", names[algo]);
   // The frame is drawn at w x h in a surface of our own and enlarged into
   // the window; get that surface before the window changes.
   SDL_Surface *own = nullptr;
@@ -136,7 +137,6 @@ void SdlScreen::set_magnification(int algo) {
     if (magnification == 0) draw_surface = video_surface;
     return;
   }
-  notice("screen magnification %s", names[algo]);
   if (algo == 0) {
     SDL_FreeSurface(draw_surface);
     draw_surface = SDL_GetVideoSurface();

@@ -17,13 +17,8 @@
 
 namespace {
 
-struct Engine {
-  Context ctx;
-  bool ok;
-  explicit Engine(int w = 64, int h = 48) {
-    kt::StderrCapture quiet;
-    ok = ctx.init(w, h);
-  }
+struct Engine : kt::Engine {
+  explicit Engine(int w = 64, int h = 48) : kt::Engine(w, h) {}
 };
 
 // An effect that works in place, as plug-ins may: it inverts its argument.
