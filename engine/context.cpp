@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <mikmod.h>
 
+#include <chrono>
+
 #include "clock.h"
 #include "jutils.h"
 #include "sdl_screen.h"
@@ -52,7 +54,13 @@ bool Context::init(int w, int h) {
   return true;
 }
 
-void Context::set_fps_interval(int rate) { fps_usec = 1000000 / rate; }
+void Context::set_fps_interval(int rate) {
+  if (rate < 1) {
+    warning("frame rate %i refused, kept at %i", rate, 1000000 / fps_usec);
+    return;
+  }
+  fps_usec = 1000000 / rate;
+}
 
 void Context::magnify(int m) {
   if (m == magnification) return;
@@ -116,8 +124,11 @@ void Context::calc_fps() {
     lst_time = cur_time;  // late: restart the schedule from now
     return;
   }
-  slp_time.tv_sec = 0;
-  slp_time.tv_nsec = (long)(fps_usec - elapsed) << 10;
+  // Microseconds times 1024, a cheap near-thousand: at rates below 2 a
+  // slot is over a second, which nanosleep only takes split.
+  const long long nsec = (long long)(fps_usec - elapsed) << 10;
+  slp_time.tv_sec = (time_t)(nsec / 1000000000);
+  slp_time.tv_nsec = (long)(nsec % 1000000000);
   clock_sleep(&slp_time);
   lst_time.tv_usec += fps_usec;
   if (lst_time.tv_usec > 999999) {
@@ -136,19 +147,39 @@ void Context::rocknroll(bool state) {
   layers.lock();
   for (Entry *e = layers.begin(); e; e = e->next) {
     Layer *l = static_cast<Layer *>(e);
+    if (l->late) {  // gave up waiting for it once: it joins when it delivers
+      if (l->running) {
+        l->late = false;
+        l->active = state;
+      }
+      continue;
+    }
     if (l->running || l->alive) continue;
     if (l->start() != 0) {
       // No thread: never wait for it. The layer stays inactive.
       error("can't start thread for layer %s", l->get_name());
       continue;
     }
-    while (!l->running) {
-      if (!l->alive) break;  // the thread ended without a first frame
-      jsleep(0, 500);
+    if (wait_first_frame(l)) {
+      l->active = state;
+    } else if (l->alive) {
+      error("layer %s delivers no frame: left out until it does", l->get_name());
+      l->late = true;
     }
-    l->active = state;
   }
   layers.unlock();
+}
+
+// A watchdog, not frame timing: on the steady clock, so that a virtual
+// engine clock cannot stretch it. True once the layer has its first frame.
+bool Context::wait_first_frame(Layer *l) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!l->running) {
+    if (!l->alive) return false;  // the thread ended without a first frame
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    jsleep(0, 500000);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------

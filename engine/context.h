@@ -34,6 +34,9 @@ class Context {
   void calc_fps();
   void rocknroll(bool state);
   void wait_layers();  // lockstep: every drawn layer's next frame is made
+  // rocknroll waits this long (2 s) for a new layer's first frame; a layer
+  // that has none by then is logged and drawn once it delivers.
+  bool wait_first_frame(Layer *l);
 
   struct timeval cur_time;
   struct timeval lst_time;

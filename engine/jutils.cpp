@@ -1,5 +1,6 @@
 #include "jutils.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,8 @@
 // ---------------------------------------------------------------------------
 // Log state
 // ---------------------------------------------------------------------------
-static int verbosity = 0;
+// Read by layer threads while the main thread may set it.
+static std::atomic<int> verbosity{0};
 static char msg[256];
 static char *osd_msg = nullptr;
 // Layer threads log too: one lock keeps format-and-print of a line whole.

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -19,6 +20,7 @@ Layer::Layer()
       active(false),
       quit(false),
       running(false),
+      late(false),
       hidden(false),
       rect(),
       clip(),
@@ -30,7 +32,9 @@ Layer::Layer()
       alpha_name(),
       buffer(nullptr),
       feeds_asked(0),
-      feeds_done(0) {
+      feeds_done(0),
+      filter_frame(nullptr),
+      filter_frame_size(0) {
   set_alpha(255);
   setname("???");
 }
@@ -38,6 +42,7 @@ Layer::Layer()
 Layer::~Layer() {
   filters.clear();
   if (buffer) jfree(buffer);
+  free(filter_frame);
 }
 
 // ---------------------------------------------------------------------------
@@ -95,11 +100,11 @@ void Layer::_init(Context *ctx, int w, int h, int bpp) {
   geo.y = (int16_t)((scr->h - (int)geo.h) / 2);
   scr->crop(this);
   // Set up again: jalloc warns about the buffer in use; it is replaced,
-  // and freed rather than lost.
+  // and freed rather than lost. When the new one cannot be had the old one
+  // goes too: it is smaller than what geo now describes.
   void *old = buffer;
   buffer = jalloc(buffer, geo.size);
-  if (old && buffer) jfree(old);
-  else if (old) buffer = old;
+  if (old) jfree(old);
   func("initialized %s layer %ix%i %ibpp", name, geo.w, geo.h, geo.bpp);
 }
 
@@ -163,6 +168,23 @@ void Layer::wait_fed() {
   unlock_feed();
 }
 
+// The filter chain's working frame: one per layer, made when a filter first
+// runs and kept at the size of the layer's frame.
+void *Layer::filter_copy(const void *frame) {
+  if (!filter_frame || filter_frame_size != geo.size) {
+    free(filter_frame);
+    filter_frame_size = 0;
+    filter_frame = malloc(geo.size ? geo.size : 1);
+    if (!filter_frame) {
+      error("cannot allocate %lu bytes of memory", (unsigned long)geo.size);
+      return nullptr;
+    }
+    filter_frame_size = geo.size;
+  }
+  memcpy(filter_frame, frame, geo.size);
+  return filter_frame;
+}
+
 // ---------------------------------------------------------------------------
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
@@ -182,9 +204,18 @@ bool Layer::cafudda() {
   }
 
   filters.lock();
+  bool copied = false;
   for (Entry *e = filters.begin(); e; e = e->next) {
     Filter *f = static_cast<Filter *>(e);
     if (!f->active) continue;
+    // Plug-ins may work in place. The chain runs on a copy, so that no
+    // layer's own frame (a picture decoded once, say) is ever changed.
+    if (!copied) {
+      copied = true;
+      void *copy = filter_copy(blit_buffer);
+      if (!copy) break;  // logged; the frame goes unfiltered
+      blit_buffer = copy;
+    }
     void *out = f->process(blit_buffer);
     if (out) {
       blit_buffer = out;

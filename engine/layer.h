@@ -62,6 +62,7 @@ class Layer : public Entry, public JSyncThread {
   std::atomic<bool> active;
   std::atomic<bool> quit;
   std::atomic<bool> running;
+  bool late;  // started, gave no first frame in time (main thread only)
   bool hidden;
   SDL_Rect rect;
   BlitClip clip;
@@ -79,6 +80,11 @@ class Layer : public Entry, public JSyncThread {
   uint64_t feeds_asked;
   std::atomic<uint64_t> feeds_done;
   void wait_fed();
+
+ private:
+  void *filter_frame;  // the filter chain's copy of the frame
+  uint32_t filter_frame_size;
+  void *filter_copy(const void *frame);
 
  protected:
   // Geometry, centring, crop and buffer. A width whose line would not fit

@@ -13,6 +13,10 @@ MODULE *climax = nullptr;
 SDL_Event event;
 volatile sig_atomic_t sigquit = 0;
 
+// MikMod_Exit on a library that never started crashes: an Escape read by
+// the first step comes before the music set-up.
+static bool music_started = false;
+
 void fsigquit(int) { sigquit = 1; }
 
 void cafudda(int seconds) {
@@ -32,18 +36,25 @@ void music_teardown() {
   // module, before the library itself goes.
   if (climax) Player_Free(climax);
   climax = nullptr;
-  MikMod_Exit();
+  if (music_started) MikMod_Exit();
+  music_started = false;
 }
 
+// A layer that could not be set up is null here: the programme keeps its
+// timing, the fade's two seconds still run.
 void fade_in(Layer *layer, int target) {
-  layer->set_blit(BLIT_ALPHA);
-  layer->fade_in_target = (uint8_t)target;
+  if (layer) {
+    layer->set_blit(BLIT_ALPHA);
+    layer->fade_in_target = (uint8_t)target;
+  }
   kolvex->cafudda(2);
 }
 
 void fade_out(Layer *layer, int target) {
-  layer->set_blit(BLIT_ALPHA);
-  layer->fade_out_target = (uint8_t)target;
+  if (layer) {
+    layer->set_blit(BLIT_ALPHA);
+    layer->fade_out_target = (uint8_t)target;
+  }
   kolvex->cafudda(2);
 }
 
@@ -131,6 +142,7 @@ void music_setup() {
     error("aiacristo! mikmod error: %s\n", MikMod_strerror(MikMod_errno));
     exit(-1);
   }
+  music_started = true;
   MikMod_EnableOutput();
   Player_SetVolume(100);
 }

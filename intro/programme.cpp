@@ -76,6 +76,15 @@ static void append_closing_text(ScrollLayer *s) {
   s->append("that's all folks, see you there, don't get lost ina babylon.");
 }
 
+// A scroller over the whole screen, or null (logged by the scroller) when it
+// cannot be set up: a layer without a frame is never listed.
+static ScrollLayer *new_scroller() {
+  ScrollLayer *s = new ScrollLayer();
+  if (s->init(kolvex)) return s;
+  delete s;
+  return nullptr;
+}
+
 // A debug line per scene, to follow the programme in the log.
 static void scene(int n) { func("scene %i", n); }
 
@@ -84,8 +93,9 @@ static void scene(int n) { func("scene %i", n); }
 // ---------------------------------------------------------------------------
 void orvanta_setup() {
   kolvex = new Context();
+  // SIGTERM keeps its default action: headless there is no next key press,
+  // and kill, timeout and service managers must be able to end the intro.
   signal(SIGINT, fsigquit);
-  signal(SIGTERM, fsigquit);
   set_debug(3);
   vrel_assert(kolvex->init(640,480), 166);  // the text the assertion shows
   kolvex->clear_all = true;
@@ -111,19 +121,25 @@ void orvanta_setup() {
   cafudda(1);
 
   kolvex->osd.print_mid("init scroller...");
-  scroll = new ScrollLayer();
-  scroll->init(kolvex);
-  scroll->open("dio.c");
-  scroll->set_blit(BLIT_ALPHA);
-  scroll->alpha = 3;
+  scroll = new_scroller();
+  if (scroll) {
+    scroll->open("dio.c");
+    scroll->set_blit(BLIT_ALPHA);
+    scroll->alpha = 3;
+  }
 
   kolvex->osd.print_mid("init particle generator...");
   gen = new GenLayer();
-  gen->init(kolvex);
+  if (!gen->init(kolvex)) {  // logged by the generator; the scenes go on without it
+    delete gen;
+    gen = nullptr;
+  }
   cafudda(1);
-  gen->set_blit(BLIT_ALPHA);
-  gen->alpha = 10;
-  kolvex->layers.add(gen);
+  if (gen) {
+    gen->set_blit(BLIT_ALPHA);
+    gen->alpha = 10;
+    kolvex->layers.add(gen);
+  }
 
   Player_Start(climax);
 
@@ -257,7 +273,7 @@ void orvanta_scenes() {
   scene(12);
   mutate(true);
   fade_out(gen, 0);
-  kolvex->layers.prepend(scroll);
+  if (scroll) kolvex->layers.prepend(scroll);
   fade_in(scroll, 40);
   cafudda(1);
   drop_layer(gen);
@@ -300,12 +316,13 @@ void orvanta_scenes() {
 
   // 16 the invitation, under the ant
   scene(16);
-  scroll = new ScrollLayer();
-  scroll->init(kolvex);
-  append_closing_text(scroll);
-  scroll->step = 1;
-  scroll->line_space = 5;
-  kolvex->layers.add(scroll);
+  scroll = new_scroller();
+  if (scroll) {
+    append_closing_text(scroll);
+    scroll->step = 1;
+    scroll->line_space = 5;
+    kolvex->layers.add(scroll);
+  }
   formica->alpha = 0;
   formica->set_blit(BLIT_ALPHA);
   kolvex->layers.prepend(formica);

@@ -91,7 +91,7 @@ bool PngLayer::decode() {
 
 bool PngLayer::read_picture() {
   // Refused in the header already: absurd sizes and chunk floods.
-  png_set_user_limits(png_ptr, max_side, max_side);
+  png_set_user_limits(png_ptr, 0xFFFF, 0xFFFF);  // the rest: fits_layer
   png_set_chunk_cache_max(png_ptr, max_cached_chunks);
   png_set_chunk_malloc_max(png_ptr, max_chunk_bytes);
   // libpng only warns about an ancillary chunk over that limit, then
@@ -154,9 +154,9 @@ void PngLayer::request_transformations(int color_type, int bit_depth) {
 }
 
 bool PngLayer::fits_layer(png_uint_32 w, png_uint_32 h) {
-  uint64_t size = (uint64_t)w * h * 4;
-  // A line of 4-byte pixels must fit the geometry's 16-bit pitch too.
-  if (w > max_side || h > max_side || w > max_width || h > 0xFFFF || size > 0xFFFFFFFFu) {
+  // A line of 4-byte pixels must fit the geometry's 16-bit pitch, the
+  // height its 16 bits; the pixel budget keeps bombs out.
+  if (w > max_width || h > 0xFFFF || (uint64_t)w * h > max_pixels) {
     error("PNG picture %s is %ux%u, too large for a layer", filename, (unsigned)w, (unsigned)h);
     return false;
   }

@@ -14,10 +14,10 @@
  *  16-bit samples keep their high byte. No gamma or background handling.
  *
  *  Refused in init, with an error line and nothing allocated: pictures
- *  wider or taller than max_side (also a guard against decompression
- *  bombs; the layer geometry holds at most 65535), wider than max_width
- *  (16383: the line of 4-byte pixels must fit the 16-bit pitch), or whose
- *  frame would not fit 32 bits. A file that breaks off inside its image
+ *  wider than max_width (16383: the line of 4-byte pixels must fit the
+ *  16-bit pitch), taller than 65535 lines (the geometry's 16 bits), or of
+ *  more than max_pixels pixels (a 256 MB frame; the guard against
+ *  decompression bombs). A tall strip for vertical scrolling loads. A file that breaks off inside its image
  *  data makes init fail but keeps what was decoded (the rest stays zero).
  *  Of the ancillary chunks only tRNS is read; the others are skipped.
  */
@@ -34,9 +34,9 @@
 
 class PngLayer : public Layer {
  public:
-  // Largest width or height accepted, and the cap on what libpng may
+  // Most pixels a picture may have, and the cap on what libpng may
   // allocate for one ancillary chunk and how many it keeps.
-  static constexpr uint32_t max_side = 16384;
+  static constexpr uint64_t max_pixels = 64u << 20;
   // Widest picture accepted: a line of 4-byte pixels fits the 16-bit pitch.
   static constexpr uint32_t max_width = 0xFFFF / 4;
   static constexpr png_alloc_size_t max_chunk_bytes = 8u << 20;

@@ -1,5 +1,7 @@
 #include "sdl_screen.h"
 
+#include <csignal>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +61,14 @@ SdlScreen::~SdlScreen() {
 
 bool SdlScreen::init(int width, int height) {
   setenv("SDL_VIDEO_HWACCEL", "1", 1);
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+  // SDL turns SIGTERM into a quit event, which a program that reads no
+  // events never sees: kill and service managers could not end it. The
+  // signal keeps the action the program gave it.
+  struct sigaction term;
+  sigaction(SIGTERM, nullptr, &term);
+  const int started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK);
+  sigaction(SIGTERM, &term, nullptr);
+  if (started < 0) {
     error("Can't initialize SDL: %s", SDL_GetError());
     return false;
   }
@@ -86,6 +95,7 @@ int SdlScreen::setres(int width, int height) {
   int mode = SDL_VideoModeOK(width, height, bpp, video_flags);
   video_surface = SDL_SetVideoMode(width, height, bpp, video_flags);
   if (!video_surface) {
+    video_surface = SDL_GetVideoSurface();  // whatever window is left, if any
     error("can't set video mode: %s\n", SDL_GetError());
     return 0;
   }
@@ -101,29 +111,37 @@ int SdlScreen::setres(int width, int height) {
 
 void SdlScreen::set_magnification(int algo) {
   if (algo == magnification) return;
-  switch (algo) {
-    case 1:
-      notice("screen magnification scale2x");
-      setres(w * 2, h * 2);
-      break;
-    case 2:
-      notice("screen magnification scale3x");
-      setres(w * 3, h * 3);
-      break;
-    case 0:
-      notice("screen magnification off");
-      setres(w, h);
-      if (magnification) SDL_FreeSurface(draw_surface);
-      draw_surface = SDL_GetVideoSurface();
-      break;
-    default:
-      error("magnification algorithm %i not supported", algo);
-      return;
+  static const char *names[] = {"off", "scale2x", "scale3x"};
+  if (algo < 0 || algo > 2) {
+    error("magnification algorithm %i not supported", algo);
+    return;
   }
+  // The frame is drawn at w x h in a surface of our own and enlarged into
+  // the window; get that surface before the window changes.
+  SDL_Surface *own = nullptr;
   if (magnification == 0 && algo != 0) {
     func("create surface for magnification");
-    draw_surface =
-        SDL_CreateRGBSurface(video_flags, w, h, bpp, rmask, gmask, bmask, amask);
+    own = SDL_CreateRGBSurface(video_flags, w, h, bpp, rmask, gmask, bmask, amask);
+    if (!own) {
+      error("can't create the surface for screen magnification: %s", SDL_GetError());
+      return;
+    }
+  }
+  setres(w * (algo + 1), h * (algo + 1));
+  if (!video_surface || video_surface->w != w * (algo + 1)) {
+    // Back to the window we had; the magnification stays as it was.
+    error("screen magnification %s failed, staying at %s", names[algo], names[magnification]);
+    if (own) SDL_FreeSurface(own);
+    setres(w * (magnification + 1), h * (magnification + 1));
+    if (magnification == 0) draw_surface = video_surface;
+    return;
+  }
+  notice("screen magnification %s", names[algo]);
+  if (algo == 0) {
+    SDL_FreeSurface(draw_surface);
+    draw_surface = SDL_GetVideoSurface();
+  } else if (own) {
+    draw_surface = own;
   }
   magnification = algo;
 }
@@ -261,7 +279,9 @@ void SdlScreen::clear() { SDL_FillRect(draw_surface, nullptr, 0); }
 
 void *SdlScreen::get_surface() { return draw_surface->pixels; }
 
-void SdlScreen::fullscreen() { SDL_WM_ToggleFullScreen(video_surface); }
+void SdlScreen::fullscreen() {
+  if (video_surface) SDL_WM_ToggleFullScreen(video_surface);
+}
 
 bool SdlScreen::lock() {
   if (SDL_MUSTLOCK(draw_surface) && SDL_LockSurface(draw_surface) < 0) {

@@ -549,7 +549,7 @@ TEST_F(PngLayerTest, TruncatedFileKeepsDecodedPart) {
 TEST_F(PngLayerTest, HugeHeadersAreRefusedBeforeAllocating) {
   struct Case {
     uint32_t w, h;
-  } cases[] = {{70000, 1}, {1, 65536}, {20000, 20000}, {PngLayer::max_side + 1, 2}};
+  } cases[] = {{70000, 1}, {1, 65536}, {20000, 20000}, {8192, 8193}};
   for (const Case &c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
     std::string path = temp("huge" + std::to_string(c.w) + "x" + std::to_string(c.h) + ".png");
