@@ -92,16 +92,37 @@ std::string refused(const char *arg, int optopt) {
   return (matches > 1 ? "ambiguous option " : "unknown option ") + name;
 }
 
+// The options whose value is a number, its range, and how it is asked for.
+struct NumberOption {
+  int opt;
+  long min, max;
+  const char *wanted;
+};
+const NumberOption kNumbers[] = {
+    {OPT_ALPHA, 0, 255, "0 to 255"},      {OPT_FPS, 1, 200, "1 to 200"},
+    {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
+    {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"}};
+
 // Applies one option that takes a value; false with `err` set.
 bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_given,
            std::string &err) {
   const std::string name = option_name(opt);
   LayerSpec *layer = o.layers.empty() ? nullptr : &o.layers.back();
+  if (!*val) {
+    err = name + " needs a value";
+    return false;
+  }
   if (opt >= OPT_BLIT && opt <= OPT_POS && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
-  long n;
+  long n = 0;
+  for (const NumberOption &num : kNumbers) {
+    if (num.opt == opt && !parse_long(val, num.min, num.max, n)) {
+      err = name + " wants " + num.wanted + ", not " + val;
+      return false;
+    }
+  }
   switch (opt) {
     case OPT_BLIT:
       if (!(layer->blit = parse_blit(val))) {
@@ -109,56 +130,26 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
         return false;
       }
       blit_given.back() = true;
-      return true;
-    case OPT_ALPHA:
-      if (!parse_long(val, 0, 255, n)) {
-        err = name + " wants 0 to 255, not " + val;
-        return false;
-      }
-      layer->alpha = (int)n;
-      return true;
-    case OPT_EFFECT:
-      if (!*val) break;
-      layer->effects.push_back(val);
-      return true;
+      break;
+    case OPT_ALPHA: layer->alpha = (int)n; break;
+    case OPT_EFFECT: layer->effects.push_back(val); break;
     case OPT_POS:
       if (!parse_pair(val, ',', -32768, 32767, layer->x, layer->y)) {
         err = name + " wants X,Y, not " + val;
         return false;
       }
       layer->has_pos = true;
-      return true;
+      break;
     case OPT_SIZE:
       if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
         return false;
       }
-      return true;
-    case OPT_FPS:
-      if (!parse_long(val, 1, 200, n)) {
-        err = name + " wants 1 to 200, not " + val;
-        return false;
-      }
-      o.fps = (int)n;
-      return true;
-    case OPT_SECONDS:
-      if (!parse_long(val, 0, 86400, n)) {
-        err = name + " wants 0 to 86400, not " + val;
-        return false;
-      }
-      o.seconds = (int)n;
-      return true;
-    case OPT_MAGNIFY:
-      if (!parse_long(val, 1, 3, n)) {
-        err = name + " wants 1, 2 or 3, not " + val;
-        return false;
-      }
-      o.magnify = (int)n;
-      return true;
-    case OPT_CAPTURE:
-      if (!*val) break;
-      o.capture_dir = val;
-      return true;
+      break;
+    case OPT_FPS: o.fps = (int)n; break;
+    case OPT_SECONDS: o.seconds = (int)n; break;
+    case OPT_MAGNIFY: o.magnify = (int)n; break;
+    case OPT_CAPTURE: o.capture_dir = val; break;
     case OPT_FORMAT:
       for (const char *f : kFormats)
         if (strcmp(val, f) == 0) o.format = val;
@@ -166,22 +157,14 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
         err = name + " wants y4m, png, mp4 or webm, not " + val;
         return false;
       }
-      return true;
+      break;
     case OPT_SEED:
-      if (!parse_long(val, 0, 0xFFFFFFFFL, n)) {
-        err = name + " wants a number from 0 to 4294967295, not " + val;
-        return false;
-      }
       o.has_seed = true;
       o.seed = (uint32_t)n;
-      return true;
-    case OPT_PLUGIN_DIR:
-      if (!*val) break;
-      o.plugin_dir = val;
-      return true;
+      break;
+    case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
   }
-  err = name + " needs a value";  // an empty one
-  return false;
+  return true;
 }
 
 }  // namespace

@@ -66,10 +66,12 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
   }
   plugger.refresh();
   auto text = [](const char *s) { return s ? s : "-"; };
-  for (int i = 0; i < MAX_PLUGINS && plugger.slots[i]; i++) {
+  int i = 0;
+  for (; i < MAX_PLUGINS && plugger.slots[i]; i++) {
     const Filter *f = plugger.slots[i];
     fprintf(out, "%-12s %-20s %s\n", text(f->name), text(f->author), text(f->info));
   }
+  if (i == 0) fprintf(stderr, "kolvex: no effect plug-ins in %s\n", text(plugger._getsearchpath()));
   return 0;
 }
 
