@@ -205,12 +205,13 @@ bool Player::step() {
   const bool more = opt_.seconds == 0 || dtime() - start_ < opt_.seconds;
   ctx_->calc_fps();
 
+  // A line told now is drawn in the next 2 * fps frames.
+  if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.clean();
   SDL_Event ev;
   while (SDL_PollEvent(&ev)) {
     if (ev.type == SDL_QUIT) keys_->quit = true;
     if (ev.type == SDL_KEYDOWN) tell(keys_->press(ev.key.keysym));
   }
-  if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.clean();
   return more && !keys_->quit;
 }
 
