@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
     if (!player.prepare(err))
       status = 2;
     else
-      status = player.open(err) ? player.run() : 1;
+      status = player.open(err) ? player.run(err) : 1;
   }
   if (!err.empty()) fprintf(stderr, "kolvex: %s\n", err.c_str());
   return status;

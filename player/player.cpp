@@ -1,7 +1,9 @@
 #include "player.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "capture_out.h"
 #include "clock.h"
 #include "factory.h"
 #include "jutils.h"
@@ -48,7 +50,9 @@ const KolvexClock seed_clock = {seed_time, no_sleep};
 Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
 Player::~Player() {
-  if (ctx_) ctx_->close();  // the listed layers' threads end first
+  std::string ignored;
+  capture_out::finish(ignored);  // the real clock back, if still virtual
+  if (ctx_) ctx_->close();       // the listed layers' threads end first
 }
 
 bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err) {
@@ -79,6 +83,7 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
 // Before the window
 // ---------------------------------------------------------------------------
 bool Player::prepare(std::string &err) {
+  if (!opt_.capture_dir.empty() && !capture_out::usable(opt_, err)) return false;
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &spec : opt_.layers) {
     Layer *l = create_layer(spec.source.c_str());
@@ -93,9 +98,8 @@ bool Player::prepare(std::string &err) {
 }
 
 bool Player::make_layers(std::string &err) {
-  // With --capture the same command should give the same frames.
   const bool seeded = opt_.has_seed || !opt_.capture_dir.empty();
-  seed_seconds = opt_.has_seed ? opt_.seed : 2004;
+  seed_seconds = seed();
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &spec = opt_.layers[i];
@@ -137,9 +141,16 @@ bool Player::attach_effects(Layer *layer, const LayerSpec &spec, std::string &er
 // ---------------------------------------------------------------------------
 // The window
 // ---------------------------------------------------------------------------
+// --seed, else 2004 (used with --capture: the same command, the same frames).
+uint32_t Player::seed() const { return opt_.has_seed ? opt_.seed : 2004; }
+
 bool Player::open(std::string &err) {
   delete ctx_->screen;
   ctx_->screen = nullptr;
+  if (!opt_.capture_dir.empty()) {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
+    if (!capture_out::begin(opt_, *ctx_, seed(), err)) return false;
+  }
   if (!ctx_->init(opt_.width, opt_.height)) {
     err = "can't open the screen";
     return false;
@@ -215,8 +226,8 @@ bool Player::step() {
   return more && !keys_->quit;
 }
 
-int Player::run() {
+int Player::run(std::string &err) {
   while (step()) {
   }
-  return 0;
+  return capture_out::finish(err) ? 0 : 1;
 }

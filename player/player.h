@@ -35,8 +35,9 @@ class Player {
   // One frame and the events after it; false once it is over (a quit key,
   // the window closed, or --seconds played).
   bool step();
-  // step() until over, then the capture closed; the exit status.
-  int run();
+  // step() until over, then the capture closed; the exit status, with
+  // `err` set when it is not 0.
+  int run(std::string &err);
 
   Context *context() { return ctx_.get(); }
   KeyMap *keys() { return keys_.get(); }
@@ -47,6 +48,7 @@ class Player {
   bool attach_effects(Layer *layer, const LayerSpec &spec, std::string &err);
   void show_paused();
   void tell(const std::string &line);
+  uint32_t seed() const;
 
   PlayerOptions opt_;
   std::unique_ptr<Context> ctx_;
