@@ -251,7 +251,7 @@ void print_usage(FILE *out) {
           "      --fullscreen      take the whole screen\n"
           "      --capture DIR     write every frame into DIR, frame-exact and faster\n"
           "                        than real time (needs --seconds)\n"
-          "      --format FMT      y4m (default), png, mp4 or webm\n"
+          "      --format FMT      y4m (default) or png\n"
           "      --seed N          the particle generator's seed\n"
           "      --list-effects    list the effect plug-ins found, then end\n"
           "      --plugin-dir DIR  look for effect plug-ins in DIR only\n"
