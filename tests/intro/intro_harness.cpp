@@ -3,11 +3,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,15 +24,14 @@ double now() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// Polling a process or a file: how long to look away between looks.
+void pause_polling() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
-bool copy_file(const std::string &from, const std::string &to) {
-  std::ifstream in(from, std::ios::binary);
-  if (!in) return false;
-  std::ofstream out(to, std::ios::binary);
-  out << in.rdbuf();
-  return (bool)out;
-}
+}  // namespace
+
+std::string data_dir() { return ORVANTA_TEST_DATA_DIR; }
+std::string intro_program() { return ORVANTA_TEST_PROGRAM; }
+std::string capture_program() { return ORVANTA_TEST_CAPTURE; }
 
 std::string slurp(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
@@ -43,12 +40,11 @@ std::string slurp(const std::string &path) {
   return ss.str();
 }
 
-}  // namespace
-
-std::string data_dir() { return ORVANTA_TEST_DATA_DIR; }
-std::string intro_program() { return ORVANTA_TEST_PROGRAM; }
-std::string capture_program() { return ORVANTA_TEST_CAPTURE; }
-std::string plugin_file() { return ORVANTA_TEST_PLUGIN; }
+bool spill(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return (bool)out;
+}
 
 // ---------------------------------------------------------------------------
 // Working directory
@@ -60,13 +56,12 @@ WorkDir::WorkDir(const std::string &name) {
 }
 
 void WorkDir::stage(const std::vector<std::string> &files) {
-  for (const std::string &f : files) copy_file(data_dir() + "/" + f, path + "/" + f);
+  for (const std::string &f : files) spill(path + "/" + f, slurp(data_dir() + "/" + f));
 }
 
 void WorkDir::stage_plugin() {
-  std::string p = plugin_file();
-  if (p.empty()) return;
-  copy_file(p, path + "/" + p.substr(p.rfind('/') + 1));
+  const std::string p = ORVANTA_TEST_PLUGIN;  // empty when no effect is built
+  if (!p.empty()) spill(path + "/" + p.substr(p.rfind('/') + 1), slurp(p));
 }
 
 // ---------------------------------------------------------------------------
@@ -123,7 +118,7 @@ bool Process::wait_for(const std::string &text, double timeout) {
   while (now() < end) {
     if (log().find(text) != std::string::npos) return true;
     if (!running()) return log().find(text) != std::string::npos;
-    sleep_ms(100);
+    pause_polling();
   }
   return false;
 }
@@ -132,7 +127,7 @@ int Process::wait(double timeout) {
   const double end = now() + timeout;
   while (running()) {
     if (now() > end) return -2000;
-    sleep_ms(100);
+    pause_polling();
   }
   if (pid_ <= 0) return -3000;
   if (WIFSIGNALED(status_)) return -1000 - WTERMSIG(status_);
@@ -146,85 +141,36 @@ void Process::signal(int sig) {
 // ---------------------------------------------------------------------------
 // X server
 // ---------------------------------------------------------------------------
-XServer::XServer() {
-  int fds[2];
-  if (pipe(fds) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    close(fds[0]);
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
+// The server writes its display number and a newline to the log (-displayfd
+// 1); it is ready when a client gets through. -noreset: a server that resets
+// when its last client leaves (the probe) would drop one connecting meanwhile.
+XServer::XServer()
+    : dir_("xvfb"),
+      server_("/usr/bin/Xvfb", dir_.path, {},
+              {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp", "-ac",
+               "-noreset"}) {
+  for (double end = now() + 60; now() < end && server_.running(); pause_polling()) {
+    std::istringstream in(server_.log());
+    std::string line, number;
+    while (std::getline(in, line))
+      if (!in.eof() && !line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
+        number = line;
+    if (!number.empty() &&
+        system(("xdpyinfo -display :" + number + " >/dev/null 2>&1").c_str()) == 0) {
+      display_ = ":" + number;
+      return;
     }
-    std::string fd = std::to_string(fds[1]);
-    // -noreset: a server that resets when its last client leaves (the
-    // readiness probe below) would drop a client connecting meanwhile.
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-           "-nolisten", "tcp", "-ac", "-noreset", (char *)nullptr);
-    _exit(127);
-  }
-  close(fds[1]);
-  // The display number, then a newline, in two writes: the pipe must stay
-  // open until the newline is in, or the server's second write fails and
-  // it gives up (when the read came between the two).
-  char buf[32] = {0};
-  size_t n = 0;
-  while (n < sizeof buf - 1 && !memchr(buf, '\n', n)) {
-    ssize_t got = read(fds[0], buf + n, sizeof buf - 1 - n);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    n += (size_t)got;
-  }
-  close(fds[0]);
-  if (!memchr(buf, '\n', n)) {
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    return;
-  }
-  display_ = std::string(":") + std::to_string(atoi(buf));
-  // Ready when a client gets through; on a loaded machine the first
-  // connections may still be refused.
-  std::string probe = "xdpyinfo -display " + display_ + " >/dev/null 2>&1";
-  for (int i = 0; i < 100; ++i) {
-    if (system(probe.c_str()) == 0) return;
-    usleep(100000);
   }
 }
 
 XServer::~XServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
-
-std::vector<uint8_t> XServer::screenshot() {
-  std::string cmd = "DISPLAY=" + display_ + " import -window root -depth 8 rgb:- 2>/dev/null";
-  std::vector<uint8_t> out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-  pclose(p);
-  if (out.size() != 640u * 480u * 3u) out.clear();
-  return out;
-}
-
-bool XServer::key(const char *keyname) {
-  std::string cmd = "DISPLAY=" + display_ + " xdotool key " + keyname + " 2>/dev/null";
-  return system(cmd.c_str()) == 0;
+  server_.signal(SIGTERM);  // its lock file goes with it
+  server_.wait(30);
 }
 
 // ---------------------------------------------------------------------------
 // Audio
 // ---------------------------------------------------------------------------
-std::map<std::string, std::string> audio_capture_env(const std::string &raw) {
-  return {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", raw}};
-}
-
 AudioStats analyse_s16(const std::string &path, int rate, int channels) {
   AudioStats st;
   std::string d = slurp(path);

@@ -1,6 +1,6 @@
 /*  Running the intro program from a test: a scratch working directory
  *  staged with the intro's data, the process with its stderr in a file,
- *  a private X server, an audio capture, screenshots.
+ *  a private X server, the analysis of a sound capture.
  */
 #ifndef ORVANTA_INTRO_HARNESS_H
 #define ORVANTA_INTRO_HARNESS_H
@@ -34,7 +34,7 @@ class Process {
           const std::vector<std::string> &args = {"--ignored-argument"});
   ~Process();  // kills what still runs
 
-  std::string log();  // stderr so far
+  std::string log();  // stderr and stdout so far
   // Waits until the log has `text`; false after `timeout` seconds or when
   // the process ended without it.
   bool wait_for(const std::string &text, double timeout);
@@ -55,23 +55,14 @@ class XServer {
  public:
   XServer();
   ~XServer();
-  bool ok() const { return pid_ > 0; }
+  bool ok() const { return !display_.empty(); }
   std::string display() const { return display_; }
-  // Root window as 640 x 480 RGB triples; empty on failure.
-  std::vector<uint8_t> screenshot();
-  bool key(const char *keyname);  // a key press (down and up) for the focus
 
  private:
-  pid_t pid_ = -1;
+  WorkDir dir_;
+  Process server_;
   std::string display_;
 };
-
-// Environment that makes the music come out into `raw` instead of a sound
-// card: SDL's disk audio driver, which libmikmod's SDL output then uses,
-// writes 16-bit stereo samples and keeps the pace of a real device. (An
-// ALSA file sink over the null device has no clock: the mixer runs
-// hundreds of times faster than real time into it.)
-std::map<std::string, std::string> audio_capture_env(const std::string &raw);
 
 struct AudioStats {
   bool ok = false;
@@ -84,7 +75,8 @@ AudioStats analyse_s16(const std::string &path, int rate, int channels);
 std::string data_dir();
 std::string intro_program();
 std::string capture_program();
-std::string plugin_file();  // empty when no effect is built
+std::string slurp(const std::string &path);  // a file's bytes, empty when unreadable
+bool spill(const std::string &path, const std::string &bytes);
 
 // The lines of `log` in order that contain each of `needles`, in this
 // order; returns the first needle not found (empty when all were).

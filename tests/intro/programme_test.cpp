@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,7 @@ void every_frame_shows_the_scripted_text_stack_and_clearing() {
   // The first scroller still has text to show when scene 15 ends.
   ASSERT_EQ(marks.size(), 1u);
   EXPECT_GT(frames[marks[0]].lit, 100) << "scene 15 ends on an empty screen";
+  EXPECT_EQ(frames[marks[0]].alpha[3], 200) << "the scroller faded in to 200";
 }
 
 void fades_move_one_step_a_frame() {
@@ -193,6 +195,31 @@ void fades_move_one_step_a_frame() {
   EXPECT_EQ(frames[numeri_first + 198].alpha[1], 199);
   EXPECT_EQ(frames[numeri_first + 199].alpha[1], 200);
   EXPECT_EQ(frames[numeri_first + 215].alpha[1], 200);  // until scene 9 fades it out
+}
+
+// Where each fade comes to rest: lowest and highest alpha over the
+// programme, and the last one, per layer (the two scrollers share a slot:
+// the closing one is drawn at 255 from scene 16 on).
+void fades_reach_their_targets() {
+  struct Row {
+    const char *layer;
+    int slot, lowest, highest, last;
+  } rows[] = {{"gen", 0, 3, 99, 99},
+              {"numeri", 1, 1, 200, 20},
+              {"formica", 2, 1, 40, 40},
+              {"scroll", 3, 3, 255, 255}};
+  for (const Row &r : rows) {
+    int lo = 256, hi = -1, last = -1;
+    for (const Frame &f : frames) {
+      if (f.alpha[r.slot] < 0) continue;
+      lo = std::min(lo, f.alpha[r.slot]);
+      hi = std::max(hi, f.alpha[r.slot]);
+      last = f.alpha[r.slot];
+    }
+    EXPECT_EQ(lo, r.lowest) << r.layer;
+    EXPECT_EQ(hi, r.highest) << r.layer;
+    EXPECT_EQ(last, r.last) << r.layer;
+  }
 }
 
 void no_black_stretch_after_the_set_up() {
@@ -225,11 +252,16 @@ TEST(Programme, AsAViewerSeesIt) {
   setup_frames = frames.size();
   orvanta_scenes();
   for (auto check : {every_frame_shows_the_scripted_text_stack_and_clearing,
-                     fades_move_one_step_a_frame, no_black_stretch_after_the_set_up,
+                     fades_move_one_step_a_frame, fades_reach_their_targets,
+                     no_black_stretch_after_the_set_up,
                      closing_scroller_comes_up_with_all_its_lines,
                      interrupt_asks_to_quit_terminate_ends_at_once}) {
     check();
   }
+  delete kolvex;  // as the intro ends: engine first, then the music
+  kolvex = nullptr;
+  music_teardown();
+  kolvex_set_clock(nullptr);
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
  *    FX_NO_KBD     no kbd_input()
  *    FX_NO_CLEAN   no clean()
  *    FX_NULL_FRAME process() gives no frame
+ *    FX_ADD        process() adds FX_ADD to every pixel word instead
  *  process() writes the inverse of its frame into a buffer of its own, so a
- *  picture that went through it is told apart from one that did not, and
- *  running it twice gives the picture back. Written in C on purpose: the
- *  plug-in header must compile as C.
+ *  picture that went through it is told apart from one that did not; with
+ *  FX_ADD the two do not commute, so the order of a chain shows. Written in
+ *  C on purpose: the plug-in header must compile as C.
  */
 #include <kolvex/plugin.h>
 
@@ -44,7 +45,11 @@ void *process(void *frame) {
 #else
   const uint32_t *in = (const uint32_t *)frame;
   size_t n = (size_t)geometry.w * geometry.h;
+#ifdef FX_ADD
+  for (size_t i = 0; i < n; i++) own[i] = in[i] + FX_ADD;
+#else
   for (size_t i = 0; i < n; i++) own[i] = ~in[i];
+#endif
   return own;
 #endif
 }
