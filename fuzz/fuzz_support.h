@@ -1,38 +1,34 @@
-/*  Shared by the fuzz targets: one headless 640x480 engine per process, a
- *  scratch directory that is the working directory, files in it, and a
- *  draw surface fenced by guard bytes. */
+/*  The harness every fuzz target shares. It owns libFuzzer's entry points:
+ *  a target defines fz::one() for one input (and may define fz::setup(),
+ *  run once after the engine has started). One headless 640x480 engine per
+ *  process; a scratch directory for files. The tests' helpers (test layer,
+ *  guarded draw surface, the byte-wise blit model) are shared with it. */
 #ifndef KOLVEX_FUZZ_SUPPORT_H
 #define KOLVEX_FUZZ_SUPPORT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "context.h"
-#include "sdl_screen.h"
+#include "test_support.h"
 
 namespace fz {
 
-// The engine, started on first use: SDL's dummy drivers, the plug-in scan
-// run in the empty scratch directory (so no plug-in of ours is picked up).
-// Aborts when the engine cannot start: nothing could be fuzzed.
+int one(const uint8_t *data, size_t size);  // -1 keeps the input out of the corpus
+void setup();
+
+// Started on first use with SDL's dummy drivers, its plug-in scan run in the
+// empty scratch directory. Aborts when the engine cannot start.
 Context &engine();
 SdlScreen &screen();
 
-// Created on first use, removed at exit with everything in it.
+// Created on first use, removed at exit with everything in it; the working
+// directory while an InScratch lives.
 const std::string &scratch_dir();
-
-// The scratch directory is the working directory while it lives.
-class InScratch {
- public:
+struct InScratch {
   InScratch();
   ~InScratch();
-  InScratch(const InScratch &) = delete;
-  InScratch &operator=(const InScratch &) = delete;
-
- private:
-  int saved_;
+  int saved;
 };
 // Writes the bytes to scratch_dir()/name and returns the full path.
 std::string write_file(const std::string &name, const uint8_t *data, size_t size);
@@ -49,8 +45,7 @@ class Reader {
     return (T)v;
   }
   size_t left() const { return n_; }
-  const uint8_t *here() const { return p_; }
-  void skip(size_t k) { k = k < n_ ? k : n_; p_ += k; n_ -= k; }
+  std::string rest() const { return std::string((const char *)p_, n_); }
 
  private:
   const uint8_t *p_;
@@ -59,30 +54,6 @@ class Reader {
 
 // Fails the run (abort, so the fuzzer keeps the input) with a message.
 [[noreturn]] void fail(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-// Swaps the screen's draw surface for one over our own memory, with guard
-// bytes on both sides, while the object lives. ASan sees writes beyond
-// the guards; damaged() sees those into them.
-class GuardedSurface {
- public:
-  static constexpr uint8_t kGuard = 0xA5;
-  static constexpr size_t kPad = 64 * 1024;
-
-  explicit GuardedSurface(SdlScreen &screen);
-  ~GuardedSurface();
-  GuardedSurface(const GuardedSurface &) = delete;
-  GuardedSurface &operator=(const GuardedSurface &) = delete;
-
-  uint8_t *pixels() { return store_.data() + kPad; }
-  size_t bytes() const { return store_.size() - 2 * kPad; }
-  long damaged() const;  // offset of the first changed guard byte, or 0 if none
-
- private:
-  SdlScreen &screen_;
-  SDL_Surface *saved_;
-  SDL_Surface *surface_;
-  std::vector<uint8_t> store_;
-};
 
 }  // namespace fz
 

@@ -4,7 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -16,8 +18,6 @@ StderrCapture::StderrCapture() {
   saved_fd_ = dup(2);
   dup2(fileno(file_), 2);
 }
-
-StderrCapture::~StderrCapture() { text(); }
 
 std::string StderrCapture::text() {
   if (done_) return text_;
@@ -71,9 +71,11 @@ uint64_t fnv1a(const void *data, size_t n) {
   return h;
 }
 
-TestLayer::TestLayer(int w, int h) : req_w(w), req_h(h) { setname("TST"); }
-
-TestLayer::~TestLayer() {}
+Engine::Engine(int w, int h) {
+  StderrCapture swallow;
+  ok = ctx.init(w, h);
+  screen = static_cast<SdlScreen *>(ctx.screen);
+}
 
 bool TestLayer::init(Context *ctx) {
   _init(ctx, req_w, req_h, 32);
@@ -94,6 +96,72 @@ void TestLayer::fill(uint32_t memory_word) {
 
 uint8_t *screen_pixel(Context &ctx, int x, int y) {
   return (uint8_t *)ctx.screen->coords(x, y);
+}
+
+GuardedSurface::GuardedSurface(SdlScreen &screen, uint32_t amask)
+    : screen_(screen), saved_(screen.draw_surface) {
+  store_.assign(2 * kPad + (size_t)screen.w * screen.h * 4, 0xA5);
+  surface_ = SDL_CreateRGBSurfaceFrom(pixels(), screen.w, screen.h, 32, screen.w * 4,
+                                      screen.rmask, screen.gmask, screen.bmask, amask);
+  if (surface_) screen.draw_surface = surface_;
+}
+
+GuardedSurface::~GuardedSurface() {
+  screen_.draw_surface = saved_;
+  if (surface_) SDL_FreeSurface(surface_);
+}
+
+long GuardedSurface::damaged() const {
+  for (size_t i = 0; i < kPad; i++) {
+    if (store_[i] != 0xA5) return (long)i - (long)kPad;
+    if (store_[kPad + bytes() + i] != 0xA5) return (long)(bytes() + i);
+  }
+  return 0;
+}
+
+static uint32_t word_of(const uint8_t *b) {
+  return (uint32_t)b[0] << 24 | (uint32_t)b[1] << 16 | (uint32_t)b[2] << 8 | b[3];
+}
+
+std::string check_blit(const uint8_t *before, const uint8_t *after, int sw, int sh,
+                       const uint8_t *frame, int w, int h, int x, int y, int mode, int alpha,
+                       bool opaque) {
+  const bool draws = mode >= BLIT_RGB && mode <= BLIT_ALPHA && x < sw && x + w > 0;
+  for (int py = 0; py < sh; py++) {
+    const size_t line = (size_t)py * sw * 4;
+    int x0 = sw, x1 = sw;  // the columns drawn on this line
+    if (draws && py >= y && py < y + h) x0 = std::max(x, 0), x1 = std::min(x + w, sw);
+    // Pixel by pixel where something is drawn, and where anything else changed.
+    const bool rest_kept = !memcmp(before + line, after + line, x0 * 4) &&
+                           !memcmp(before + line + x1 * 4, after + line + x1 * 4, (sw - x1) * 4);
+    for (int px = rest_kept ? x0 : 0; px < (rest_kept ? x1 : sw); px++) {
+      const uint8_t *was = before + line + px * 4, *got = after + line + px * 4;
+      uint8_t want[4] = {was[0], was[1], was[2], was[3]};
+      if (px >= x0 && px < x1) {
+        const uint8_t *s = frame + ((size_t)(py - y) * w + (px - x)) * 4;
+        const uint32_t sum =
+            mode == BLIT_ADD ? word_of(was) + word_of(s) : word_of(was) - word_of(s);
+        for (int i = 0; i < 4; i++) {
+          if (mode == BLIT_RGB) want[i] = i == 3 && opaque ? 0xFF : s[i];
+          if (mode >= BLIT_BLU && mode <= BLIT_RED && i == mode - BLIT_BLU) want[i] = s[i];
+          if (mode == BLIT_ADD || mode == BLIT_SUB) want[i] = (uint8_t)(sum >> (24 - 8 * i));
+          if (mode == BLIT_AND) want[i] &= s[i];
+          if (mode == BLIT_OR) want[i] |= s[i];
+          if (mode == BLIT_ALPHA)
+            want[i] = i == 3 ? got[3] : (alpha * s[i] + (255 - alpha) * was[i]) / 255;
+        }
+      }
+      for (int i = 0; i < 4; i++)
+        if (abs(got[i] - want[i]) > (mode == BLIT_ALPHA && px >= x0 && px < x1 ? 2 : 0)) {
+          char text[160];
+          snprintf(text, sizeof text,
+                   "mode %d alpha %d, %dx%d at %d,%d: pixel %d,%d byte %d is %02x, not %02x", mode,
+                   alpha, w, h, x, y, px, py, i, got[i], want[i]);
+          return text;
+        }
+    }
+  }
+  return "";
 }
 
 // Straight system calls: capabilities are per thread, and libcap is no

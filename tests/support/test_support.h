@@ -1,4 +1,4 @@
-/*  Helpers shared by the test suites. */
+/*  Helpers shared by the test suites and the fuzz targets. */
 #ifndef KOLVEX_TEST_SUPPORT_H
 #define KOLVEX_TEST_SUPPORT_H
 
@@ -16,7 +16,7 @@ namespace kt {
 class StderrCapture {
  public:
   StderrCapture();
-  ~StderrCapture();
+  ~StderrCapture() { text(); }
   std::string text();  // stops capturing on the first call
  private:
   int saved_fd_ = -1;
@@ -35,12 +35,19 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed);
 // FNV-1a 64 of a byte range.
 uint64_t fnv1a(const void *data, size_t n);
 
+// A headless engine with a w x h screen; its set-up log is swallowed.
+struct Engine {
+  Context ctx;
+  bool ok;
+  SdlScreen *screen;
+  explicit Engine(int w = 640, int h = 480);
+};
+
 // A layer whose frames the test sets: every feed() returns `frame` and
 // counts itself. Geometry w x h at 32 bpp; 0 takes the screen size.
 class TestLayer : public Layer {
  public:
-  TestLayer(int w = 0, int h = 0);
-  ~TestLayer() override;
+  TestLayer(int w = 0, int h = 0) : req_w(w), req_h(h) { setname("TST"); }
   bool open(const char *) override { return true; }
   bool init(Context *ctx) override;
   void close() override {}
@@ -56,6 +63,37 @@ class TestLayer : public Layer {
 
 // Pixel bytes of the screen's draw surface at (x, y).
 uint8_t *screen_pixel(Context &ctx, int x, int y);
+
+// Swaps the screen's draw surface for one over our own memory, fenced by
+// guard bytes, while the object lives: a write off the surface shows in
+// damaged(). `amask` gives the surface an alpha channel.
+class GuardedSurface {
+ public:
+  explicit GuardedSurface(SdlScreen &screen, uint32_t amask = 0);
+  ~GuardedSurface();
+  GuardedSurface(const GuardedSurface &) = delete;
+  GuardedSurface &operator=(const GuardedSurface &) = delete;
+  bool ok() const { return surface_ != nullptr; }
+  uint8_t *pixels() { return store_.data() + kPad; }
+  size_t bytes() const { return store_.size() - 2 * kPad; }
+  long damaged() const;  // offset of the first changed guard byte, or 0
+
+ private:
+  static constexpr size_t kPad = 64 * 1024;
+  SdlScreen &screen_;
+  SDL_Surface *saved_, *surface_;
+  std::vector<uint8_t> store_;
+};
+
+// What blitting a w x h frame at (x, y) in `mode` with `alpha` must leave
+// on a sw x sh screen that held `before`, pixel by pixel, worked out byte
+// by byte. The arithmetic modes read a pixel as a word whose first byte in
+// memory is the most significant. The plain copy sets the fourth byte to
+// 0xFF on a surface with an alpha channel (`opaque`); the blend may be 2
+// off per byte. Returns what is wrong at the first wrong pixel, or "".
+std::string check_blit(const uint8_t *before, const uint8_t *after, int sw, int sh,
+                       const uint8_t *frame, int w, int h, int x, int y, int mode, int alpha,
+                       bool opaque = false);
 
 // For its lifetime file permissions apply to the calling thread even as
 // root: the capabilities that override them leave its effective set (they
