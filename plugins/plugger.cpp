@@ -188,6 +188,25 @@ void Plugger::_addsearchdir(const char *dir) {
   search_path = strdup(joined);
 }
 
+bool Plugger::set_search_dir(const char *dir) {
+  if (!_dircheck(dir)) return false;
+  char *old = search_path;
+  search_path = nullptr;
+  _addsearchdir(dir);
+  if (!search_path) {  // too long: keep the old path
+    search_path = old;
+    return false;
+  }
+  free(old);
+  return true;
+}
+
+bool Plugger::_registered(const char *file) {
+  for (int i = 0; i < MAX_PLUGINS && slots[i]; i++)
+    if (slots[i]->path && strcmp(slots[i]->path, file) == 0) return true;
+  return false;
+}
+
 int Plugger::_add_plug(Filter *f) {
   for (int i = 0; i < MAX_PLUGINS; i++) {
     if (slots[i]) continue;
@@ -222,7 +241,7 @@ int Plugger::refresh() {
       // A cut path could name another file: refuse it whole.
       // Name first: a long directory may not fit in one log line.
       error("plugin path too long, not opened: %s in %s", entries[i]->d_name, dir);
-    } else {
+    } else if (!_registered(file)) {
       Filter *f = new Filter();
       if (!f->open(file) || !_add_plug(f)) delete f;
     }

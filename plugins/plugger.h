@@ -77,9 +77,15 @@ class Plugger {
 
   // Loads every plug-in of the first search directory, last name first.
   // A "dir/name" longer than 254 characters is refused with an error, and
-  // a plug-in that finds no free slot is closed again. 0 on success, -1 on
-  // failure. Registered filters stay loaded until the process ends.
+  // a plug-in that finds no free slot is closed again. A file registered
+  // already (the same "dir/name") is not opened again, so a second refresh
+  // adds only new files. 0 on success, -1 on failure. Registered filters
+  // stay loaded until the process ends.
   int refresh();
+  // Makes `dir` the one search directory, for a program that names its own
+  // (the next refresh() scans it). False, the path unchanged, when `dir`
+  // cannot be opened or is too long.
+  bool set_search_dir(const char *dir);
   Filter *pick(const char *name);  // case-insensitive, null if none
   Filter *operator[](int i);     // null when empty or in use
   int close() { return _delete(); }
@@ -91,6 +97,7 @@ class Plugger {
   void _addsearchdir(const char *dir);
   bool _dircheck(const char *dir);
   bool _filecheck(const char *path);
+  bool _registered(const char *path);  // a slot holds a filter from `path`
   char *_getsearchpath() { return search_path; }
 
   Filter *slots[MAX_PLUGINS];

@@ -1,0 +1,269 @@
+#include "args.h"
+
+#include <getopt.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "factory.h"
+
+namespace {
+
+// Options without a one-letter form.
+enum {
+  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
+  OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
+  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR,
+};
+
+const struct option kOptions[] = {
+    {"blit", required_argument, nullptr, OPT_BLIT},
+    {"alpha", required_argument, nullptr, OPT_ALPHA},
+    {"effect", required_argument, nullptr, OPT_EFFECT},
+    {"pos", required_argument, nullptr, OPT_POS},
+    {"size", required_argument, nullptr, OPT_SIZE},
+    {"fps", required_argument, nullptr, OPT_FPS},
+    {"seconds", required_argument, nullptr, OPT_SECONDS},
+    {"magnify", required_argument, nullptr, OPT_MAGNIFY},
+    {"fullscreen", no_argument, nullptr, OPT_FULLSCREEN},
+    {"capture", required_argument, nullptr, OPT_CAPTURE},
+    {"format", required_argument, nullptr, OPT_FORMAT},
+    {"seed", required_argument, nullptr, OPT_SEED},
+    {"list-effects", no_argument, nullptr, OPT_LIST_EFFECTS},
+    {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0}};
+
+// "-": non-options come back in place (as option 1); ":": a missing value
+// is reported as ':' and getopt prints nothing itself.
+const char kShort[] = "-:qhV";
+
+const char *const kBlitNames[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD",
+                                  "SUB", "AND", "OR",  "ALPHA"};
+const char *const kFormats[] = {"y4m", "png", "mp4", "webm"};
+
+std::string option_name(int val) {
+  for (const struct option *o = kOptions; o->name; o++)
+    if (o->val == val) return std::string("--") + o->name;
+  return std::string("-") + (char)val;
+}
+
+bool parse_long(const char *text, long min, long max, long &out) {
+  char *end = nullptr;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (!*text || *end || errno || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+// "AxB" with the separator `sep`, each part within min..max.
+bool parse_pair(const char *text, char sep, long min, long max, int &a, int &b) {
+  const char *mid = strchr(text, sep);
+  if (!mid) return false;
+  long x, y;
+  if (!parse_long(std::string(text, mid).c_str(), min, max, x) ||
+      !parse_long(mid + 1, min, max, y))
+    return false;
+  a = (int)x;
+  b = (int)y;
+  return true;
+}
+
+bool known(int val) {
+  for (const struct option *o = kOptions; o->name; o++)
+    if (o->val == val) return true;
+  return false;
+}
+
+// An option getopt did not take: unknown, ambiguous, or given a value it
+// does not take. `arg` is the argument of an unknown long option.
+std::string refused(const char *arg, int optopt) {
+  if (known(optopt)) return option_name(optopt) + " takes no value";
+  if (optopt) return std::string("unknown option -") + (char)optopt;
+  std::string name(arg, strcspn(arg, "="));
+  int matches = 0;
+  for (const struct option *o = kOptions; o->name; o++)
+    matches += name.size() > 2 && strncmp(o->name, name.c_str() + 2, name.size() - 2) == 0;
+  return (matches > 1 ? "ambiguous option " : "unknown option ") + name;
+}
+
+// The options whose value is a number, its range, and how it is asked for.
+struct NumberOption {
+  int opt;
+  long min, max;
+  const char *wanted;
+};
+const NumberOption kNumbers[] = {
+    {OPT_ALPHA, 0, 255, "0 to 255"},      {OPT_FPS, 1, 200, "1 to 200"},
+    {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
+    {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"}};
+
+// Applies one option that takes a value; false with `err` set.
+bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_given,
+           std::string &err) {
+  const std::string name = option_name(opt);
+  LayerSpec *layer = o.layers.empty() ? nullptr : &o.layers.back();
+  if (!*val) {
+    err = name + " needs a value";
+    return false;
+  }
+  if (opt >= OPT_BLIT && opt <= OPT_POS && !layer) {
+    err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
+    return false;
+  }
+  long n = 0;
+  for (const NumberOption &num : kNumbers) {
+    if (num.opt == opt && !parse_long(val, num.min, num.max, n)) {
+      err = name + " wants " + num.wanted + ", not " + val;
+      return false;
+    }
+  }
+  switch (opt) {
+    case OPT_BLIT:
+      if (!(layer->blit = parse_blit(val))) {
+        err = name + " wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9, not " + val;
+        return false;
+      }
+      blit_given.back() = true;
+      break;
+    case OPT_ALPHA: layer->alpha = (int)n; break;
+    case OPT_EFFECT: layer->effects.push_back(val); break;
+    case OPT_POS:
+      if (!parse_pair(val, ',', -32768, 32767, layer->x, layer->y)) {
+        err = name + " wants X,Y, not " + val;
+        return false;
+      }
+      layer->has_pos = true;
+      break;
+    case OPT_SIZE:
+      if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
+        err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
+        return false;
+      }
+      break;
+    case OPT_FPS: o.fps = (int)n; break;
+    case OPT_SECONDS: o.seconds = (int)n; break;
+    case OPT_MAGNIFY: o.magnify = (int)n; break;
+    case OPT_CAPTURE: o.capture_dir = val; break;
+    case OPT_FORMAT:
+      for (const char *f : kFormats)
+        if (strcmp(val, f) == 0) o.format = val;
+      if (o.format != val) {
+        err = name + " wants y4m, png, mp4 or webm, not " + val;
+        return false;
+      }
+      break;
+    case OPT_SEED:
+      o.has_seed = true;
+      o.seed = (uint32_t)n;
+      break;
+    case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
+  }
+  return true;
+}
+
+}  // namespace
+
+int parse_blit(const std::string &text) {
+  for (int code = 1; code <= 9; code++)
+    if (strcasecmp(text.c_str(), kBlitNames[code]) == 0 || text == std::to_string(code))
+      return code;
+  return 0;
+}
+
+const char *blit_name(int code) { return kBlitNames[code >= 1 && code <= 9 ? code : 0]; }
+
+bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &err) {
+  out = PlayerOptions();
+  std::vector<bool> blit_given;  // per layer: --alpha alone means ALPHA
+  bool format_given = false;
+  optind = 0;  // a fresh scan, also on a second call
+  opterr = 0;
+  int opt;
+  while ((opt = getopt_long(argc, argv, kShort, kOptions, nullptr)) != -1) {
+    switch (opt) {
+      case 1:  // a LAYER
+        out.layers.push_back(LayerSpec());
+        out.layers.back().source = optarg;
+        blit_given.push_back(false);
+        break;
+      case 'q': out.quiet = true; break;
+      case 'h': out.help = true; break;
+      case 'V': out.version = true; break;
+      case OPT_FULLSCREEN: out.fullscreen = true; break;
+      case OPT_LIST_EFFECTS: out.list_effects = true; break;
+      case ':':
+        err = option_name(optopt) + " needs a value";
+        return false;
+      case '?':
+        err = refused(argv[optind - 1], optopt);
+        return false;
+      default:
+        if (!apply(opt, optarg, out, blit_given, err)) return false;
+        format_given |= opt == OPT_FORMAT;
+    }
+  }
+  for (int i = optind; i < argc; i++) {  // after "--": layers only
+    out.layers.push_back(LayerSpec());
+    out.layers.back().source = argv[i];
+    blit_given.push_back(false);
+  }
+  for (size_t i = 0; i < out.layers.size(); i++) {
+    LayerSpec &l = out.layers[i];
+    if (!blit_given[i] && l.alpha != 255) l.blit = 9;
+  }
+  if (out.help || out.version || out.list_effects) return true;
+  if (out.layers.empty()) {
+    err = "no LAYER given (kolvex --help tells how)";
+    return false;
+  }
+  if (format_given && out.capture_dir.empty()) {
+    err = "--format " + out.format + " needs --capture DIR";
+    return false;
+  }
+  if (!out.capture_dir.empty() && out.seconds == 0) {
+    err = "--capture " + out.capture_dir + " needs --seconds";
+    return false;
+  }
+  return true;
+}
+
+void print_usage(FILE *out) {
+  fprintf(out,
+          "usage: kolvex [OPTIONS] LAYER [LAYER-OPTIONS] [LAYER [LAYER-OPTIONS]]...\n"
+          "Plays a stack of layers live: the first LAYER at the bottom, the last on top.\n"
+          "\n"
+          "Layer options, after the LAYER they apply to:\n"
+          "      --blit MODE       RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9\n"
+          "      --alpha N         opacity 0-255 (alone it means --blit ALPHA)\n"
+          "      --effect NAME     an effect plug-in; repeat to chain them in order\n"
+          "      --pos X,Y         top-left corner on the screen (default: centred)\n"
+          "Options:\n"
+          "      --size WxH        screen size (default 640x480)\n"
+          "      --fps N           frames per second (default 24)\n"
+          "      --seconds S       play S seconds (default 0: until quit)\n"
+          "      --magnify 1|2|3   enlarge the window 1, 2 or 3 times\n"
+          "      --fullscreen      take the whole screen\n"
+          "      --capture DIR     write every frame into DIR, frame-exact and faster\n"
+          "                        than real time (needs --seconds)\n"
+          "      --format FMT      y4m (default) or png\n"
+          "      --seed N          the particle generator's seed\n"
+          "      --list-effects    list the effect plug-ins found, then end\n"
+          "      --plugin-dir DIR  look for effect plug-ins in DIR only\n"
+          "  -q, --quiet           log errors only\n"
+          "  -h, --help            this text\n"
+          "  -V, --version         the version\n"
+          "\n"
+          "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
+          "up/down by 16; f fade out or in; h hide or show; m magnification; s PNG\n"
+          "screenshot; Space pause; Esc or q quit. Other keys go to the selected\n"
+          "layer and its effects.\n"
+          "\n"
+          "Layers:\n%s",
+          layers_description);
+}

@@ -1,0 +1,58 @@
+/*  kolvex - the player's command line
+ *
+ *    kolvex [OPTIONS] LAYER [LAYER-OPTIONS] [LAYER [LAYER-OPTIONS]]...
+ *
+ *  Read with getopt_long, keeping the order of the arguments: a layer
+ *  option applies to the LAYER before it, every other option may stand
+ *  anywhere. The result is a plain description of what to play; nothing
+ *  is opened or loaded here.
+ */
+#ifndef KOLVEX_PLAYER_ARGS_H
+#define KOLVEX_PLAYER_ARGS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// One layer of the stack, as named on the command line.
+struct LayerSpec {
+  std::string source;                // a PNG file or layer_gen, for the factory
+  int blit = 1;                      // 1..9 (BlitMode); --alpha alone gives 9
+  int alpha = 255;                   // 0..255
+  std::vector<std::string> effects;  // plug-in names, chained in this order
+  bool has_pos = false;              // else the layer stays centred
+  int x = 0, y = 0;
+};
+
+struct PlayerOptions {
+  std::vector<LayerSpec> layers;  // the first at the bottom, the last on top
+  int width = 640, height = 480;
+  int fps = 24;
+  int seconds = 0;    // 0: until quit
+  int magnify = 1;    // 1, 2 or 3 times
+  bool fullscreen = false;
+  std::string capture_dir;  // empty: no capture
+  std::string format = "y4m";
+  bool has_seed = false;
+  uint32_t seed = 0;
+  std::string plugin_dir;   // empty: the engine's own search
+  bool list_effects = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Reads argv into `out`. False on bad input, with one line in `err` that
+// names the argument and what is wrong (the caller ends with status 2).
+bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &err);
+
+// A blit mode by name (RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, any
+// case) or code ("1".."9"); 0 when it is neither.
+int parse_blit(const std::string &text);
+// The mode's name as the player shows it ("ALPHA" for 9, "OR" for 8).
+const char *blit_name(int code);
+
+void print_usage(FILE *out);  // options, keys, and the layer kinds
+
+#endif

@@ -1,0 +1,147 @@
+#include "keys.h"
+
+#include "args.h"
+#include "screenshot.h"
+
+namespace {
+
+const int kAlphaStep = 16;
+
+int digit(SDLKey sym) {
+  if (sym >= SDLK_1 && sym <= SDLK_9) return sym - SDLK_1 + 1;
+  if (sym >= SDLK_KP1 && sym <= SDLK_KP9) return sym - SDLK_KP1 + 1;
+  return 0;
+}
+
+}  // namespace
+
+KeyMap::KeyMap(Context &ctx, std::vector<Layer *> stack) : ctx_(ctx), stack_(std::move(stack)) {
+  if (!stack_.empty()) sel_ = stack_.size() - 1;  // the top layer
+}
+
+std::string KeyMap::press(const SDL_keysym &key) {
+  const bool shift = (key.mod & KMOD_SHIFT) != 0;
+  switch (key.sym) {
+    case SDLK_ESCAPE:
+    case SDLK_q:
+      quit = true;
+      return "";
+    case SDLK_SPACE:
+      paused = !paused;
+      return paused ? "paused" : "playing";
+    case SDLK_m: return magnify();
+    case SDLK_s: return screenshot();
+    default: break;
+  }
+  if (stack_.empty()) return "";
+  if (int n = digit(key.sym)) return (size_t)n <= stack_.size() ? select(n - 1) : "";
+  switch (key.sym) {
+    case SDLK_TAB: return select((sel_ + (shift ? stack_.size() - 1 : 1)) % stack_.size());
+    case SDLK_b: return cycle_blit(shift ? -1 : 1);
+    case SDLK_PLUS:
+    case SDLK_EQUALS:
+    case SDLK_KP_PLUS: return change_alpha(kAlphaStep);
+    case SDLK_MINUS:
+    case SDLK_KP_MINUS: return change_alpha(-kAlphaStep);
+    case SDLK_f: return fade();
+    case SDLK_h: return hide();
+    default: return pass_on(key);
+  }
+}
+
+std::string KeyMap::label() const {
+  Layer *l = stack_[sel_];
+  return "layer " + std::to_string(sel_ + 1) + " " + (l->filename[0] ? l->filename : l->name);
+}
+
+std::string KeyMap::select(size_t i) {
+  sel_ = i;
+  Layer *l = stack_[sel_];
+  std::string line = label() + ": " + blit_name(l->blit);
+  if (l->blit == BLIT_ALPHA) line += " " + std::to_string(l->alpha);
+  return l->active ? line : line + ", hidden";
+}
+
+std::string KeyMap::cycle_blit(int step) {
+  Layer *l = stack_[sel_];
+  int code = l->blit >= 1 && l->blit <= 9 ? l->blit : 1;
+  l->set_blit((code - 1 + step + 9) % 9 + 1);
+  std::string line = label() + ": " + blit_name(l->blit);
+  return l->blit == BLIT_ALPHA ? line + " " + std::to_string(l->alpha) : line;
+}
+
+// An explicit alpha ends any fade.
+std::string KeyMap::change_alpha(int step) {
+  Layer *l = stack_[sel_];
+  l->fade_in_target = l->fade_out_target = 0;
+  fading_out_.erase(l);
+  l->set_blit(BLIT_ALPHA);
+  l->set_alpha(l->alpha + step);
+  return label() + ": ALPHA " + std::to_string(l->alpha);
+}
+
+// The engine's fades: one alpha step a frame. Out when the layer shows or
+// is fading in; in when it is fading out or gone.
+std::string KeyMap::fade() {
+  Layer *l = stack_[sel_];
+  const bool out = l->fade_out_target == 0 && (l->fade_in_target != 0 || l->alpha > 1);
+  l->set_blit(BLIT_ALPHA);
+  if (out) {
+    l->fade_in_target = 0;
+    l->fade_out_target = 1;  // 0 means no fade: settle() takes the last step
+    fading_out_.insert(l);
+  } else {
+    l->fade_out_target = 0;
+    l->fade_in_target = 255;
+    fading_out_.erase(l);
+  }
+  return label() + (out ? ": fading out" : ": fading in");
+}
+
+void KeyMap::settle() {
+  for (auto it = fading_out_.begin(); it != fading_out_.end();) {
+    Layer *l = *it;
+    if (l->fade_out_target != 0) {
+      ++it;
+      continue;
+    }
+    if (l->alpha <= 1) l->set_alpha(0);
+    it = fading_out_.erase(it);
+  }
+}
+
+std::string KeyMap::hide() {
+  Layer *l = stack_[sel_];
+  l->active = !l->active;
+  return label() + (l->active ? ": shown" : ": hidden");
+}
+
+std::string KeyMap::magnify() {
+  const int next = (ctx_.magnification + 1) % 3;
+  ctx_.magnify(next);
+  return "magnification " + std::to_string(next + 1) + "x";
+}
+
+std::string KeyMap::screenshot() {
+  ViewPort *s = ctx_.screen;
+  const std::string name = next_screenshot_name();
+  if (!s || name.empty()) return "no screenshot";
+  s->lock();
+  const bool ok = write_png(name, (const uint8_t *)s->get_surface(), s->w, s->h, s->pitch);
+  s->unlock();
+  return ok ? "screenshot " + name : "can't write " + name;
+}
+
+// The layer first (the generator's arrows), then its filters (vertigo's x).
+std::string KeyMap::pass_on(const SDL_keysym &key) {
+  Layer *l = stack_[sel_];
+  SDL_keysym k = key;
+  bool used = l->keypress(&k);
+  l->filters.lock();
+  for (Entry *e = l->filters.begin(); e; e = e->next) {
+    Filter *f = static_cast<Filter *>(e);
+    if (f->active && f->kbd_input(&k)) used = true;
+  }
+  l->filters.unlock();
+  return used ? label() + ": key " + SDL_GetKeyName(key.sym) : "";
+}

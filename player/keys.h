@@ -1,0 +1,65 @@
+/*  kolvex - the player's keys
+ *
+ *  The key map: a selected layer of the stack and what each key does to
+ *  it or to the engine. Every change comes back as one short line, which
+ *  the player shows on the OSD's bottom line.
+ *
+ *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
+ *    b / B                 next / previous blit mode
+ *    + / -                 alpha up / down by 16 (in the ALPHA mode)
+ *    f                     fade out to 0, or back in to 255
+ *    h                     hide or show
+ *    m                     next magnification (1x, 2x, 3x)
+ *    s                     PNG screenshot into the working directory
+ *    Space                 pause or resume
+ *    Esc, q                quit
+ *  Any other key goes to the selected layer's keypress(), then to the
+ *  kbd_input() of each of its filters.
+ *
+ *  Main thread only, between frames.
+ */
+#ifndef KOLVEX_PLAYER_KEYS_H
+#define KOLVEX_PLAYER_KEYS_H
+
+#include <SDL.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "context.h"
+
+class KeyMap {
+ public:
+  // `stack`: the layers bottom first, as numbered for the keys.
+  KeyMap(Context &ctx, std::vector<Layer *> stack);
+
+  // Acts on one key; the line telling what changed, empty if nothing did.
+  std::string press(const SDL_keysym &key);
+  // After every frame: a fade-out the engine has taken down to 1 (its
+  // lowest target) is finished at 0.
+  void settle();
+
+  Layer *selected() const { return stack_.empty() ? nullptr : stack_[sel_]; }
+  size_t selected_index() const { return sel_; }
+  bool paused = false;
+  bool quit = false;
+
+ private:
+  std::string select(size_t i);
+  std::string cycle_blit(int step);
+  std::string change_alpha(int step);
+  std::string fade();
+  std::string hide();
+  std::string magnify();
+  std::string screenshot();
+  std::string pass_on(const SDL_keysym &key);
+  std::string label() const;  // "layer 2 code.png"
+
+  Context &ctx_;
+  std::vector<Layer *> stack_;
+  size_t sel_ = 0;
+  std::set<Layer *> fading_out_;
+};
+
+#endif

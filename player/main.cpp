@@ -1,0 +1,45 @@
+/*  kolvex - the engine's player
+ *
+ *  Layers named on the command line, stacked with blit modes, alphas and
+ *  effects, played live from the keyboard or captured frame by frame.
+ *  Statuses: 0 played to the end or quit, 1 the screen or the capture
+ *  failed, 2 bad input (nothing opened yet).
+ */
+#include <cstdio>
+#include <string>
+
+#include "args.h"
+#include "jutils.h"
+#include "player.h"
+
+int main(int argc, char **argv) {
+  PlayerOptions opt;
+  std::string err;
+  if (!parse_args(argc, argv, opt, err)) {
+    fprintf(stderr, "kolvex: %s\n", err.c_str());
+    return 2;
+  }
+  if (opt.help) {
+    print_usage(stdout);
+    return 0;
+  }
+  if (opt.version) {
+    printf("kolvex %s\n", KOLVEX_VERSION);
+    return 0;
+  }
+  set_debug(opt.quiet ? 0 : 1);
+  if (opt.list_effects) return list_effects(opt, stdout);
+
+  // The player is gone (and the engine has said goodbye) before an error
+  // is told: it is the last line.
+  int status;
+  {
+    Player player(opt);
+    if (!player.prepare(err))
+      status = 2;
+    else
+      status = player.open(err) ? player.run(err) : 1;
+  }
+  if (!err.empty()) fprintf(stderr, "kolvex: %s\n", err.c_str());
+  return status;
+}

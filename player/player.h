@@ -1,0 +1,70 @@
+/*  kolvex - the player
+ *
+ *  Builds the stack a PlayerOptions describes on one engine and plays it:
+ *    prepare()  every layer made by the factory, decoded and set up, every
+ *               effect found and attached, all before a window opens, so
+ *               that bad input ends the program with nothing on screen;
+ *    open()     the window (or, with --capture, the frame-exact capture);
+ *    step()     one frame, then the keys pressed meanwhile (keys.h).
+ *  The OSD's bottom line tells for two seconds what a key changed.
+ *
+ *  Main thread only.
+ */
+#ifndef KOLVEX_PLAYER_PLAYER_H
+#define KOLVEX_PLAYER_PLAYER_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "context.h"
+#include "keys.h"
+
+class Player {
+ public:
+  explicit Player(const PlayerOptions &opt);
+  ~Player();
+
+  // False on bad input, with one line in `err` (empty when the engine's
+  // log has told already, as the layer factory does): status 2.
+  bool prepare(std::string &err);
+  // False when the window or the capture cannot be opened: status 1.
+  bool open(std::string &err);
+  // One frame and the events after it; false once it is over (a quit key,
+  // the window closed, or --seconds played).
+  bool step();
+  // step() until over, then the capture closed; the exit status, with
+  // `err` set when it is not 0.
+  int run(std::string &err);
+
+  Context *context() { return ctx_.get(); }
+  KeyMap *keys() { return keys_.get(); }
+  const std::vector<Layer *> &stack() const { return stack_; }
+
+ private:
+  bool make_layers(std::string &err);
+  bool attach_effects(Layer *layer, const LayerSpec &spec, std::string &err);
+  void show_paused();
+  void tell(const std::string &line);
+  uint32_t seed() const;
+
+  PlayerOptions opt_;
+  std::unique_ptr<Context> ctx_;
+  std::vector<std::unique_ptr<Layer>> pending_;  // until the engine owns them
+  std::vector<Layer *> stack_;                   // bottom first
+  std::unique_ptr<KeyMap> keys_;
+  std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
+  double start_ = 0;
+  int status_frames_ = 0;        // left for the bottom line
+};
+
+// Points `plugger` at --plugin-dir, if given; false with `err` when it
+// cannot be used.
+bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err);
+
+// --list-effects: name, author and info of every plug-in found; the status.
+int list_effects(const PlayerOptions &opt, FILE *out);
+
+#endif

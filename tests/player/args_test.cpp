@@ -1,0 +1,93 @@
+// The player's command line as one table: what a line plays, or the one
+// line and the status that refuse it. Refusals that need the engine (the
+// factory, the decoder, the plug-in registry) come before any window.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "player.h"
+#include "test_support.h"
+
+namespace {
+
+std::string describe(const PlayerOptions &o) {
+  std::ostringstream s;
+  s << o.width << "x" << o.height << " " << o.fps << "fps " << o.seconds << "s x" << o.magnify
+    << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "");
+  if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.format;
+  for (const LayerSpec &l : o.layers) {
+    s << " | " << l.source.substr(l.source.rfind('/') + 1) << " " << blit_name(l.blit) << " "
+      << l.alpha;
+    for (const std::string &e : l.effects) s << " +" << e;
+    if (l.has_pos) s << " @" << l.x << "," << l.y;
+  }
+  return o.help ? "help" : s.str();
+}
+
+// Parses and, for a line that plays, builds the stack: the status, and the
+// description or the line that tells what is wrong (the factory's own).
+int run(const std::string &line, std::string &out) {
+  std::istringstream in(line);
+  std::vector<std::string> words{"kolvex"};
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(&w[0]);
+  PlayerOptions opt;
+  if (!parse_args((int)argv.size(), argv.data(), opt, out)) return 2;
+  Player player(opt);
+  kt::StderrCapture log;
+  const bool plays = opt.help || player.prepare(out);
+  if (plays) out = describe(opt);
+  if (out.empty()) out = log.text().substr(0, log.text().find('\n'));
+  return plays ? 0 : 2;
+}
+
+#define DATA PLAYER_DATA_DIR "/"
+#define FX "--plugin-dir " PLAYER_PLUGIN_DIR " "
+
+const struct Row {
+  const char *line;
+  int status;
+  const char *expect;
+} kRows[] = {
+    {"layer_gen", 0, "640x480 24fps 0s x1 | layer_gen RGB 255"},
+    {"--size 320x200 --fps 30 --seconds 5 --magnify 2 --fullscreen --seed 7 " FX "layer_gen "
+     "--blit add " DATA "ant.png --alpha 128 --effect vertigo --pos -10,20", 0,
+     "320x200 30fps 5s x2 full seed 7 | layer_gen ADD 255 | ant.png ALPHA 128 +vertigo @-10,20"},
+    {"layer_gen --blit 8 --alpha 9 " DATA "code.png --blit Sub", 0,
+     "640x480 24fps 0s x1 | layer_gen OR 9 | code.png SUB 255"},
+    {"--capture out --format png --seconds 2 layer_gen -q -- " DATA "ant.png", 0,
+     "640x480 24fps 2s x1 capture out png | layer_gen RGB 255 | ant.png RGB 255"},
+    {"layer_gen --help", 0, "help"},
+    {"", 2, "no LAYER given (kolvex --help tells how)"},
+    {"--foo layer_gen", 2, "unknown option --foo"},
+    {"--se 3 layer_gen", 2, "ambiguous option --se"},
+    {"--quiet=1 layer_gen", 2, "--quiet takes no value"},
+    {"layer_gen --effect", 2, "--effect needs a value"},
+    {"--blit add layer_gen", 2, "--blit add: no LAYER before it (layer options follow their layer)"},
+    {"layer_gen --blit mix", 2,
+     "--blit wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9, not mix"},
+    {"layer_gen --alpha 256", 2, "--alpha wants 0 to 255, not 256"},
+    {"--size 640 layer_gen", 2, "--size wants WxH from 16x16 to 4096x4096, not 640"},
+    {"layer_gen --capture out", 2, "--capture out needs --seconds"},
+    {"--format png layer_gen", 2, "--format png needs --capture DIR"},
+    {"nosuch.png", 2, "[!] can't open nosuch.png to create a Layer: No such file or directory"},
+    {PLAYER_PNGSUITE "/xhdn0g08.png", 2,
+     PLAYER_PNGSUITE "/xhdn0g08.png: the picture does not decode"},
+    {FX "layer_gen --effect nosuch", 2, "no effect named nosuch; --list-effects lists them"},
+    {FX "layer_gen --effect vertigo " DATA "ant.png --effect VERTIGO", 2,
+     "--effect VERTIGO: already on another layer"},
+    {"--plugin-dir /nonexistent layer_gen", 2,
+     "--plugin-dir /nonexistent: not a directory that can be read"},
+};
+
+TEST(PlayerArgs, EachLineGivesItsStackOrOneLineAndStatus) {
+  set_debug(0);
+  for (const Row &row : kRows) {
+    std::string out;
+    EXPECT_EQ(run(row.line, out), row.status) << row.line;
+    EXPECT_EQ(out, row.expect) << row.line;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// The program itself, captured: two seconds of the ant at alpha 128 over
+// the particle generator, written as PNG files, and the same generator
+// alone to see what lies under the ant.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Bytes r, g, b a pixel; empty when the file does not decode.
+struct Picture {
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t *at(int x, int y) const { return &rgb[((size_t)y * w + x) * 3]; }
+};
+
+Picture read_png(const std::string &path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Picture p;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
+  image.format = PNG_FORMAT_RGB;
+  p.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return Picture();
+  p.w = (int)image.width;
+  p.h = (int)image.height;
+  return p;
+}
+
+int kolvex(const std::string &args) {
+  const std::string cmd = std::string(PLAYER_PROGRAM) + " --quiet --seconds 2 " + args;
+  const int status = system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PlayerCapture, TwoSecondsOfTheAntHalfOverTheGenerator) {
+  char tmpl[] = "/tmp/kolvex-capture-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  const std::string ant_png = PLAYER_DATA_DIR "/ant.png";
+  ASSERT_EQ(kolvex("--capture " + (dir / "mix").string() + " --format png layer_gen " +
+                   ant_png + " --blit alpha --alpha 128"), 0);
+  ASSERT_EQ(kolvex("--capture " + (dir / "gen").string() + " --format png layer_gen"), 0);
+
+  // 2 s at 24 frames a second: frames 0 to 48.
+  int frames = 0;
+  for (const auto &f : fs::directory_iterator(dir / "mix")) frames += f.path().extension() == ".png";
+  EXPECT_EQ(frames, 49);
+
+  const Picture mix = read_png((dir / "mix" / "frame_000025.png").string());
+  const Picture gen = read_png((dir / "gen" / "frame_000025.png").string());
+  const Picture ant = read_png(ant_png);
+  ASSERT_TRUE(mix.w == 640 && gen.w == 640 && ant.w > 0);
+  const int x0 = (640 - ant.w) / 2, y0 = (480 - ant.h) / 2;  // centred
+  int off = 0;
+  for (int y = 0; y < 480; y++) {
+    for (int x = 0; x < 640; x++) {
+      const bool under = x >= x0 && x < x0 + ant.w && y >= y0 && y < y0 + ant.h;
+      for (int c = 0; c < 3; c++) {
+        const int g = gen.at(x, y)[c];
+        const int want = under ? (ant.at(x - x0, y - y0)[c] * 128 + g * 127) / 255 : g;
+        off += abs(mix.at(x, y)[c] - want) > 2;
+      }
+    }
+  }
+  EXPECT_EQ(off, 0) << "channels off the blend by more than 2";
+  fs::remove_all(dir);
+}
+
+}  // namespace

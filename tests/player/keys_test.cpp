@@ -1,0 +1,118 @@
+// The player's keys, pressed through SDL's event queue while it plays, and
+// what they do to the layers and the OSD's bottom line.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "player.h"
+#include "test_support.h"
+
+namespace {
+
+void push(SDLKey sym, SDLMod mod = KMOD_NONE, Uint8 type = SDL_KEYDOWN) {
+  SDL_Event e{};
+  e.type = e.key.type = type;
+  e.key.state = SDL_PRESSED;
+  e.key.keysym.sym = sym;
+  e.key.keysym.mod = mod;
+  ASSERT_EQ(SDL_PushEvent(&e), 0);
+}
+
+class PlayerKeys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    set_debug(0);
+    std::string err, args[] = {"kolvex", "--fps", "100", "--size", "320x240", "layer_gen",
+                               PLAYER_DATA_DIR "/ant.png", "--alpha", "32"};
+    char *argv[9];
+    for (int i = 0; i < 9; i++) argv[i] = &args[i][0];
+    ASSERT_TRUE(parse_args(9, argv, opt, err)) << err;
+    player.reset(new Player(opt));
+    ASSERT_TRUE(player->prepare(err) && player->open(err)) << err;
+    player->context()->lockstep = true;  // a layer's frame is made when step() returns
+  }
+  Layer *layer(int n) { return player->stack()[n - 1]; }
+  std::string bottom_line() {
+    Osd &osd = player->context()->osd;
+    return osd.show_low ? osd.low_text : "";
+  }
+  PlayerOptions opt;
+  std::unique_ptr<Player> player;
+};
+
+TEST_F(PlayerKeys, SelectBlitAlphaAndHideActOnTheSelectedLayer) {
+  const struct Row {
+    SDLKey sym;
+    SDLMod mod;
+    int selected, blit, alpha, shown;
+    const char *line;
+  } rows[] = {
+      {SDLK_1, KMOD_NONE, 1, BLIT_RGB, 255, 1, "layer 1 GEO: RGB"},
+      {SDLK_b, KMOD_LSHIFT, 1, BLIT_ALPHA, 255, 1, "layer 1 GEO: ALPHA 255"},
+      {SDLK_b, KMOD_NONE, 1, BLIT_RGB, 255, 1, "layer 1 GEO: RGB"},
+      {SDLK_MINUS, KMOD_NONE, 1, BLIT_ALPHA, 239, 1, "layer 1 GEO: ALPHA 239"},
+      {SDLK_TAB, KMOD_NONE, 2, BLIT_ALPHA, 32, 1, "layer 2 ant.png: ALPHA 32"},
+      {SDLK_PLUS, KMOD_NONE, 2, BLIT_ALPHA, 48, 1, "layer 2 ant.png: ALPHA 48"},
+      {SDLK_TAB, KMOD_RSHIFT, 1, BLIT_ALPHA, 239, 1, "layer 1 GEO: ALPHA 239"},
+      {SDLK_h, KMOD_NONE, 1, BLIT_ALPHA, 239, 0, "layer 1 GEO: hidden"},
+      {SDLK_2, KMOD_NONE, 2, BLIT_ALPHA, 48, 1, "layer 2 ant.png: ALPHA 48"},
+      {SDLK_KP1, KMOD_NONE, 1, BLIT_ALPHA, 239, 0, "layer 1 GEO: ALPHA 239, hidden"},
+      {SDLK_h, KMOD_NONE, 1, BLIT_ALPHA, 239, 1, "layer 1 GEO: shown"},
+  };
+  ASSERT_EQ(player->keys()->selected(), layer(2));  // the top one at the start
+  for (const Row &r : rows) {
+    push(r.sym, r.mod);
+    ASSERT_TRUE(player->step());
+    Layer *l = layer(r.selected);
+    EXPECT_EQ(std::make_tuple(player->keys()->selected(), (int)l->blit, (int)l->alpha,
+                              l->active ? 1 : 0, bottom_line()),
+              std::make_tuple(l, r.blit, r.alpha, r.shown, std::string(r.line)));
+  }
+  // The last line stays two seconds of frames.
+  for (int i = 1; i < 2 * opt.fps; i++) player->step();
+  EXPECT_EQ(bottom_line(), rows[10].line);
+  player->step();
+  EXPECT_EQ(bottom_line(), "");
+}
+
+TEST_F(PlayerKeys, FadeGoesOutToZeroAndBackIn) {
+  Layer *ant = layer(2);
+  push(SDLK_f);
+  player->step();
+  EXPECT_EQ(bottom_line(), "layer 2 ant.png: fading out");
+  for (int frames = 0; ant->alpha > 0; frames++) {  // 32 down to 0, one step a frame
+    const int before = ant->alpha;
+    ASSERT_LT(frames, 40);
+    player->step();
+    ASSERT_EQ(ant->alpha, before - 1);
+  }
+  push(SDLK_f);
+  player->step();
+  EXPECT_EQ(bottom_line(), "layer 2 ant.png: fading in");
+  for (int i = 0; i < 3; i++) player->step();
+  EXPECT_EQ(ant->alpha, 3);
+}
+
+TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
+  GenLayer *gen = dynamic_cast<GenLayer *>(layer(1));
+  ASSERT_NE(gen, nullptr);
+  push(SDLK_SPACE);
+  player->step();
+  player->step();  // the picture to hold is taken
+  const float held = gen->phase;
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
+  EXPECT_EQ(gen->phase, held);
+  EXPECT_EQ(bottom_line(), "paused");
+  push(SDLK_SPACE);
+  player->step();
+  player->step();
+  EXPECT_NE(gen->phase, held);
+
+  for (SDLKey quit : {SDLK_q, SDLK_ESCAPE, SDLK_UNKNOWN}) {  // the last: the window closed
+    player->keys()->quit = false;
+    push(quit, KMOD_NONE, quit ? SDL_KEYDOWN : SDL_QUIT);
+    EXPECT_FALSE(player->step()) << quit;
+  }
+}
+
+}  // namespace
