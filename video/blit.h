@@ -42,6 +42,16 @@ static inline uint32_t pixel_word(uint32_t memory_word) {
 #endif
 }
 
+// Two neighbouring pixels as one 64-bit number, the first byte in memory
+// on top (the left pixel's word high, the right one's low).
+static inline uint64_t pair_word(uint64_t memory_word) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(memory_word);
+#else
+  return memory_word;
+#endif
+}
+
 // Runs direct mode `mode` (BLIT_BLU .. BLIT_OR) over w x h pixels.
 // src/dst point at the first pixel; the pitches are in bytes.
 void blit_direct(uint8_t mode, const uint8_t *src, int src_pitch, uint8_t *dst,

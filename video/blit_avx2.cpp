@@ -29,6 +29,11 @@ struct Avx2 {
                                      1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
     return _mm256_shuffle_epi8(a, order);
   }
+  static V bswap64(V a) {
+    const V order = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
+                                     5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    return _mm256_shuffle_epi8(a, order);
+  }
 };
 
 }  // namespace

@@ -18,6 +18,10 @@
 // blit_blend_arg(); the other modes ignore it.
 typedef void (*BlitRowFn)(const uint8_t *src, uint8_t *dst, int n, uint32_t arg);
 
+// n native 64-bit numbers at p (any address) rewritten in place as pixel
+// pairs: pair_word() of each (blit.h).
+typedef void (*PairsToBytesFn)(uint8_t *p, int n);
+
 // As kolvex_bgrx_to_yuv420 (yuv420.h).
 typedef void (*Yuv420Fn)(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y,
                          uint8_t *u, uint8_t *v);
@@ -26,6 +30,7 @@ struct BlitKernels {
   const char *name;                // "plain", "sse2", "ssse3", "avx2"
   BlitRowFn row[BLIT_ALPHA + 1];   // by blit mode code, BLIT_RGB .. BLIT_ALPHA
   Yuv420Fn bgrx_to_yuv420;
+  PairsToBytesFn pairs_to_bytes;
 };
 
 static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {

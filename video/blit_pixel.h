@@ -50,6 +50,14 @@ static inline void blend(const uint8_t *s, uint8_t *d, int alpha, uint8_t keep) 
   d[3] &= keep;
 }
 
+// A native 64-bit number at p turned into its pixel pair's bytes.
+static inline void pair_to_bytes(uint8_t *p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  v = pair_word(v);
+  memcpy(p, &v, 8);
+}
+
 }  // namespace blitpx
 
 // BT.601 studio range in 8-bit fixed point (kolvex_bgrx_to_yuv420). The

@@ -48,10 +48,14 @@ void bgrx_to_yuv420(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, ui
       });
 }
 
+void pairs_to_bytes(uint8_t *p, int n) {
+  for (int i = 0; i < n; i++) blitpx::pair_to_bytes(p + 8 * i);
+}
+
 }  // namespace
 
 extern const BlitKernels kBlitKernelsPlain = {
     "plain",
     {nullptr, copy_row, channel_row<0>, channel_row<1>, channel_row<2>, add_row, sub_row,
      and_row, or_row, blend_row},
-    bgrx_to_yuv420};
+    bgrx_to_yuv420, pairs_to_bytes};

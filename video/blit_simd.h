@@ -5,7 +5,8 @@
  *  traits type T giving the vector operations:
  *    V; kPixels; load, store (unaligned); set8, set16, set32 (per lane);
  *    and_, andnot (~a & b), or_, xor_; add8/sub8 (bytes), add16, sub16,
- *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32; bswap32.
+ *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32; bswap32,
+ *    bswap64 (the bytes of every 32- or 64-bit lane reversed).
  *  Everything here has internal linkage, so that the copies built for
  *  different instruction sets never meet at link time. Keep C++ library
  *  headers out of these files for the same reason.
@@ -140,12 +141,20 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
 }
 
 template <class T>
+void pairs_to_bytes(uint8_t *p, int n) {
+  constexpr int step = T::kPixels / 2;
+  int i = 0;
+  for (; i + step <= n; i += step) T::store(p + 8 * i, T::bswap64(T::load(p + 8 * i)));
+  for (; i < n; i++) blitpx::pair_to_bytes(p + 8 * i);
+}
+
+template <class T>
 constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv) {
   return BlitKernels{name,
                      {nullptr, copy_row<T>, channel_row<T, 0>, channel_row<T, 1>,
                       channel_row<T, 2>, add_row<T>, sub_row<T>, and_row<T>, or_row<T>,
                       blend_row<T>},
-                     yuv};
+                     yuv, pairs_to_bytes<T>};
 }
 
 #ifdef __SSE2__

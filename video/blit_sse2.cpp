@@ -5,11 +5,16 @@
 namespace {
 
 struct Sse2 : Vec128 {
-  // Bytes swapped within the 16-bit halves, then the halves swapped.
+  // Bytes swapped within the 16-bit words, then the words reversed.
   static V bswap32(V a) {
-    const V b = _mm_or_si128(_mm_slli_epi16(a, 8), _mm_srli_epi16(a, 8));
+    const V b = swap16(a);
     return _mm_shufflehi_epi16(_mm_shufflelo_epi16(b, 0xB1), 0xB1);
   }
+  static V bswap64(V a) {
+    const V b = swap16(a);
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(b, 0x1B), 0x1B);
+  }
+  static V swap16(V a) { return _mm_or_si128(_mm_slli_epi16(a, 8), _mm_srli_epi16(a, 8)); }
 };
 
 // [a0 a2 b0 b2] + [a1 a3 b1 b3]: the sums of neighbouring 32-bit lanes.

@@ -1,5 +1,6 @@
 // The pixel kernels: every set the processor runs gives the plain C++
-// set's bytes in every blit mode and in the colour conversion, on noise
+// set's bytes in every blit mode, the colour conversion and the pair
+// turning of the particle generator, on noise
 // with odd widths, unaligned starts and pitches wider than the line; and
 // the screen's own copy and blend give SDL's bytes, fourth byte included.
 #include <gtest/gtest.h>
@@ -63,6 +64,16 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
     std::vector<uint8_t> got(planes);
     k->bgrx_to_yuv420(frame.data() + 1, pitch, w, h, &got[0], &got[w * h], &got[w * h * 5 / 4]);
     EXPECT_EQ(got, want) << k->name << " yuv420";
+  }
+  // Native 64-bit numbers turned into pixel pairs in place.
+  const std::vector<uint8_t> numbers = kt::noise(37 * 8 + 3, 78);
+  std::vector<uint8_t> pairs_want = numbers;
+  sets[0]->pairs_to_bytes(pairs_want.data() + 3, 37);
+  EXPECT_NE(pairs_want, numbers);
+  for (const BlitKernels *k : sets) {
+    std::vector<uint8_t> got = numbers;
+    k->pairs_to_bytes(got.data() + 3, 37);
+    EXPECT_EQ(got, pairs_want) << k->name << " pairs";
   }
 }
 
