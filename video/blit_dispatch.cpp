@@ -8,7 +8,6 @@ namespace {
 // state) supports.
 const BlitKernels *choose() {
 #ifdef KOLVEX_X86_KERNELS
-  __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return &kBlitKernelsAvx2;
   if (__builtin_cpu_supports("ssse3")) return &kBlitKernelsSsse3;
   return &kBlitKernelsSse2;
@@ -28,7 +27,6 @@ int blit_kernel_sets(const BlitKernels *out[], int max) {
   const BlitKernels *all[kBlitKernelSetsMax] = {&kBlitKernelsPlain};
   int n = 1;
 #ifdef KOLVEX_X86_KERNELS
-  __builtin_cpu_init();
   all[n++] = &kBlitKernelsSse2;
   if (__builtin_cpu_supports("ssse3")) all[n++] = &kBlitKernelsSsse3;
   if (__builtin_cpu_supports("avx2")) all[n++] = &kBlitKernelsAvx2;

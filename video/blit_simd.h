@@ -4,7 +4,7 @@
  *  blit_avx2.cpp), which compiles it for its instruction set with a
  *  traits type T giving the vector operations:
  *    V; kPixels; load, store (unaligned); set8, set16, set32 (per lane);
- *    and_, andnot (~a & b), or_, xor_; add8/sub8 (bytes), add16, sub16,
+ *    and_, andnot (~a & b), or_, xor_; sub8 (bytes); add16, sub16,
  *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32; bswap32,
  *    bswap64 (the bytes of every 32- or 64-bit lane reversed).
  *  Everything here has internal linkage, so that the copies built for
@@ -68,24 +68,16 @@ void channel_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
       [](const uint8_t *a, uint8_t *b) { blitpx::channel(a, b, Byte); });
 }
 
-template <class T>
-void add_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
+// ADD and SUB: the 32-bit sum or difference of the turned-round words.
+template <class T, bool Subtract>
+void arith_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
   each_vector<T>(
       s, d, n,
       [](typename T::V a, typename T::V b) {
-        return T::bswap32(T::add32(T::bswap32(b), T::bswap32(a)));
+        const typename T::V x = T::bswap32(b), y = T::bswap32(a);
+        return T::bswap32(Subtract ? T::sub32(x, y) : T::add32(x, y));
       },
-      blitpx::add);
-}
-
-template <class T>
-void sub_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
-  each_vector<T>(
-      s, d, n,
-      [](typename T::V a, typename T::V b) {
-        return T::bswap32(T::sub32(T::bswap32(b), T::bswap32(a)));
-      },
-      blitpx::sub);
+      Subtract ? blitpx::sub : blitpx::add);
 }
 
 template <class T>
@@ -152,8 +144,8 @@ template <class T>
 constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv) {
   return BlitKernels{name,
                      {nullptr, copy_row<T>, channel_row<T, 0>, channel_row<T, 1>,
-                      channel_row<T, 2>, add_row<T>, sub_row<T>, and_row<T>, or_row<T>,
-                      blend_row<T>},
+                      channel_row<T, 2>, arith_row<T, false>, arith_row<T, true>, and_row<T>,
+                      or_row<T>, blend_row<T>},
                      yuv, pairs_to_bytes<T>};
 }
 
