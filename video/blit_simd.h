@@ -108,11 +108,12 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   auto tail = [alpha, keep](const uint8_t *a, uint8_t *b) { blitpx::blend(a, b, alpha, keep); };
   if (alpha == 128) {
     const V one = T::set8(1), colour = T::set32(0x00FFFFFFu);
+    const V fourth = T::set32((uint32_t)keep << 24);
     each_vector<T>(
         s, d, n,
         [=](V a, V b) {
           const V mean = T::sub8(T::avg8(a, b), T::and_(T::xor_(a, b), one));
-          return T::and_(T::or_(T::and_(colour, mean), T::andnot(colour, b)), keep_mask);
+          return T::or_(T::and_(colour, mean), T::and_(fourth, b));
         },
         tail);
     return;
