@@ -16,7 +16,6 @@ struct Avx2 {
   static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
   static V or_(V a, V b) { return _mm256_or_si256(a, b); }
   static V xor_(V a, V b) { return _mm256_xor_si256(a, b); }
-  static V sub8(V a, V b) { return _mm256_sub_epi8(a, b); }
   static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
   static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
   static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }

@@ -4,7 +4,7 @@
  *  blit_avx2.cpp), which compiles it for its instruction set with a
  *  traits type T giving the vector operations:
  *    V; kPixels; load, store (unaligned); set8, set16, set32 (per lane);
- *    and_, andnot (~a & b), or_, xor_; sub8 (bytes); add16, sub16,
+ *    and_, andnot (~a & b), or_, xor_; add16, sub16,
  *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32; bswap32,
  *    bswap64 (the bytes of every 32- or 64-bit lane reversed).
  *  Everything here has internal linkage, so that the copies built for
@@ -97,8 +97,8 @@ void or_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
 // product wraps at 16 bits and is shifted logically: its low byte after the
 // shift still equals the arithmetic shift's, and only that byte is kept.
 // The odd lanes of byte 3 are multiplied by 0, leaving it as it was.
-// At alpha 128 the formula is the mean rounded down: avg8 rounds up, so
-// the lost half is taken back.
+// At alpha 128 the formula is the mean rounded down; avg8 rounds up, so it
+// averages the complements.
 template <class T>
 void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   typedef typename T::V V;
@@ -107,13 +107,14 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   const V keep_mask = T::set32(0x00FFFFFFu | (uint32_t)keep << 24);
   auto tail = [alpha, keep](const uint8_t *a, uint8_t *b) { blitpx::blend(a, b, alpha, keep); };
   if (alpha == 128) {
-    const V one = T::set8(1), colour = T::set32(0x00FFFFFFu);
+    const V ones = T::set8(0xFF), colour = T::set32(0x00FFFFFFu);
     const V fourth = T::set32((uint32_t)keep << 24);
     each_vector<T>(
         s, d, n,
         [=](V a, V b) {
-          const V mean = T::sub8(T::avg8(a, b), T::and_(T::xor_(a, b), one));
-          return T::or_(T::and_(colour, mean), T::and_(fourth, b));
+          // ~avg(~a, ~b) = 255 - ceil((510 - a - b) / 2) = floor((a + b) / 2)
+          const V inverse_mean = T::avg8(T::xor_(a, ones), T::xor_(b, ones));
+          return T::or_(T::andnot(inverse_mean, colour), T::and_(fourth, b));
         },
         tail);
     return;
@@ -165,7 +166,6 @@ struct Vec128 {
   static V andnot(V a, V b) { return _mm_andnot_si128(a, b); }
   static V or_(V a, V b) { return _mm_or_si128(a, b); }
   static V xor_(V a, V b) { return _mm_xor_si128(a, b); }
-  static V sub8(V a, V b) { return _mm_sub_epi8(a, b); }
   static V add16(V a, V b) { return _mm_add_epi16(a, b); }
   static V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
   static V mullo16(V a, V b) { return _mm_mullo_epi16(a, b); }
