@@ -1,11 +1,18 @@
-/*  Compositing: one full 640x480 frame blitted through the screen in each
- *  blit mode, and one crop, read against the frame memcpy floor. The plain
- *  copy with matching channel masks should run close to the floor. */
+/*  The engine's per-frame work on one 640x480 frame, read against the frame
+ *  memcpy floor: every blit mode through the screen (the alpha blend at 128,
+ *  SDL's own halving case, and at 77, the general one), one crop, the
+ *  particle generator's frame, the capture's colour conversion, and the
+ *  arithmetic kernels of each instruction set the processor runs.
+ *    build/bench/bench_engine --benchmark_repetitions=5 */
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "bench_support.h"
+#include "blit_dispatch.h"
+#include "genlayer.h"
 #include "kolvex.h"
+#include "yuv420.h"
 
 namespace {
 
@@ -22,6 +29,15 @@ Context &engine() {
   return *ctx;
 }
 
+std::vector<unsigned char> noise(size_t n, uint32_t s) {
+  std::vector<unsigned char> v(n);
+  for (auto &b : v) {
+    s = s * 1103515245u + 12345u;
+    b = (unsigned char)(s >> 24);
+  }
+  return v;
+}
+
 // A screen-sized layer holding a fixed noise frame; it is never started,
 // the benchmark hands its frame to the screen itself.
 class FrameLayer : public Layer {
@@ -29,12 +45,7 @@ class FrameLayer : public Layer {
   bool open(const char *) override { return true; }
   bool init(Context *ctx) override {
     _init(ctx, 0, 0, 32);
-    pixels.resize(geo.size);
-    uint32_t s = 2004;
-    for (auto &b : pixels) {
-      s = s * 1103515245u + 12345u;
-      b = (unsigned char)(s >> 24);
-    }
+    pixels = noise(geo.size, 2004);
     blit_buffer = pixels.data();
     return true;
   }
@@ -44,22 +55,31 @@ class FrameLayer : public Layer {
   std::vector<unsigned char> pixels;
 };
 
-const char *const kModeName[] = {"", "rgb", "blu", "gre", "red", "add", "sub", "and", "or", "alpha128"};
 
-void Blit(benchmark::State &state) {
+void BlitFrame(benchmark::State &state, int mode, int alpha, const char *label) {
   Context &ctx = engine();
   FrameLayer layer;
   layer.init(&ctx);
-  layer.set_blit((int)state.range(0));
-  layer.set_alpha(128);
-  state.SetLabel(kModeName[state.range(0)]);
+  layer.set_blit(mode);
+  layer.set_alpha(alpha);
+  state.SetLabel(label);
   for (auto _ : state) {
     ctx.screen->blit(&layer);
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
 }
-BENCHMARK(Blit)->Name("screen/blit_640x480")->DenseRange(BLIT_RGB, BLIT_ALPHA)->Unit(benchmark::kMicrosecond);
+
+const char *const kModeName[] = {"", "rgb", "blu", "gre", "red", "add", "sub", "and", "or"};
+
+void Blit(benchmark::State &state) {
+  BlitFrame(state, (int)state.range(0), 255, kModeName[state.range(0)]);
+}
+BENCHMARK(Blit)->Name("screen/blit_640x480")->DenseRange(BLIT_RGB, BLIT_OR)->Unit(benchmark::kMicrosecond);
+
+// Blit mode 9 at alpha range(0).
+void Blend(benchmark::State &state) { BlitFrame(state, BLIT_ALPHA, (int)state.range(0), "alpha"); }
+BENCHMARK(Blend)->Name("screen/blend_640x480")->Arg(128)->Arg(77)->Unit(benchmark::kMicrosecond);
 
 // Crop runs on every placement; a layer half off two edges takes every branch.
 void Crop(benchmark::State &state) {
@@ -74,6 +94,58 @@ void Crop(benchmark::State &state) {
   }
 }
 BENCHMARK(Crop)->Name("screen/crop");
+
+// GenLayer: the clear, 1048 points of trigonometry, 1048 x 256 paired additions.
+void GenLayerFeed(benchmark::State &state) {
+  GenLayer gen;
+  if (!gen.init(&engine())) {
+    state.SkipWithError("GenLayer init failed");
+    return;
+  }
+  fastsrand(2004);
+  gen.blossom_recal(true);
+  for (auto _ : state) benchmark::DoNotOptimize(gen.feed());
+  state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
+}
+BENCHMARK(GenLayerFeed)->Name("genlayer/feed_640x480")->Unit(benchmark::kMicrosecond);
+
+// The capture's BT.601 4:2:0 conversion of one frame.
+void Yuv420(benchmark::State &state) {
+  const std::vector<unsigned char> frame = noise(kb::kFrame, 7);
+  std::vector<uint8_t> planes(kb::kW * kb::kH * 3 / 2);
+  uint8_t *y = planes.data(), *u = y + kb::kW * kb::kH, *v = u + kb::kW * kb::kH / 4;
+  for (auto _ : state) {
+    kolvex_bgrx_to_yuv420(frame.data(), kb::kW * 4, kb::kW, kb::kH, y, u, v);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
+}
+BENCHMARK(Yuv420)->Name("capture/bgrx_to_yuv420_640x480")->Unit(benchmark::kMicrosecond);
+
+// ADD and the general blend row by row in each kernel set, plain C++ first.
+void Kernel(benchmark::State &state, const BlitKernels *k, uint8_t mode, uint32_t arg) {
+  const std::vector<unsigned char> src = noise(kb::kFrame, 3);
+  std::vector<unsigned char> dst = noise(kb::kFrame, 4);
+  for (auto _ : state) {
+    blit_rows(*k, mode, src.data(), kb::kW * 4, dst.data(), kb::kW * 4, kb::kW, kb::kH, arg);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
+}
+
+const bool kKernelsRegistered = [] {
+  const BlitKernels *sets[kBlitKernelSetsMax];
+  const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
+  for (int i = 0; i < n; i++) {
+    const std::string set = sets[i]->name;
+    benchmark::RegisterBenchmark(("kernels/" + set + "/add").c_str(), Kernel, sets[i], BLIT_ADD, 0)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("kernels/" + set + "/alpha77").c_str(), Kernel, sets[i],
+                                 BLIT_ALPHA, blit_blend_arg(77, 0xFF))
+        ->Unit(benchmark::kMicrosecond);
+  }
+  return true;
+}();
 
 }  // namespace
 

@@ -1,26 +1,19 @@
 #include "genlayer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <new>
 
+#include "blit_dispatch.h"
 #include "clock.h"
 #include "context.h"
 #include "jutils.h"
 #include "viewport.h"
 
 namespace {
-
-// Pair of pixels as one number: first byte in memory most significant.
-inline uint64_t pair_word(uint64_t memory_word) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  return __builtin_bswap64(memory_word);
-#else
-  return memory_word;
-#endif
-}
 
 // dst += v for two adjacent pixels, carries crossing from right to left.
 inline void add_pair(uint8_t *dst, uint64_t v) {
@@ -36,6 +29,26 @@ inline void add_word(uint8_t *dst, uint32_t v) {
   memcpy(&m, dst, 4);
   m = pixel_word(pixel_word(m) + v);
   memcpy(dst, &m, 4);
+}
+
+// dst += v, natively, for one number of type T at any address.
+template <class T>
+inline void add_native(uint8_t *dst, T v) {
+  T m;
+  memcpy(&m, dst, sizeof m);
+  m += v;
+  memcpy(dst, &m, sizeof m);
+}
+
+// Two pairs at once, natively (SSE2, NEON or plain, as the target has).
+typedef uint64_t TwoPairs __attribute__((vector_size(16)));
+
+// A native pixel word turned into its bytes in place.
+inline void word_to_bytes(uint8_t *p) {
+  uint32_t v;
+  memcpy(&v, p, 4);
+  v = pixel_word(v);
+  memcpy(p, &v, 4);
 }
 
 constexpr double kFreqStep = 30.0 / 2147483647.0;  // freq in [1, 61)
@@ -75,6 +88,7 @@ GenLayer::GenLayer(int w, int h)
       blob_size(0),
       req_w(w),
       req_h(h),
+      window(0),
       surface_locked(false) {
   setname("GEO");
 }
@@ -116,6 +130,7 @@ void GenLayer::close() {
   delete[] blob_table;
   blob_table = nullptr;
   blob_pairs.clear();
+  blob_windows.clear();
   // Frames live in the surface; the base's buffer is never used. Freeing it
   // here keeps a second init from leaking the first one.
   if (buffer) {
@@ -182,20 +197,32 @@ void *GenLayer::feed() {
     SDL_UnlockSurface(surface);
     surface_locked = false;
   }
-  SDL_FillRect(surface, nullptr, 0);
   if (SDL_MUSTLOCK(surface)) {
     if (SDL_LockSurface(surface) < 0) {
+      SDL_FillRect(surface, nullptr, 0);
       error("%s", SDL_GetError());
       return nullptr;
     }
     surface_locked = true;
   }
   pixels = (uint32_t *)surface->pixels;
-  blossom();
+  uint8_t *const base = (uint8_t *)surface->pixels;
+  for (long y = 0; y < surface->h; y++) memset(base + y * surface->pitch, 0, (size_t)surface->w * 4);
+  if (!blob_windows.empty()) {
+    touched_lo.assign(surface->h, INT32_MAX);
+    touched_hi.assign(surface->h, 0);
+    trace([this](int x, int y) { sum_blob(x, y); });
+    sums_to_bytes();
+  }
   return surface->pixels;
 }
 
 void GenLayer::blossom() {
+  trace([this](int x, int y) { blob(x, y); });
+}
+
+template <class Draw>
+void GenLayer::trace(Draw draw) {
   const double m = mix;
   const double n = 1.0 - m;
   const double phi = phase;
@@ -206,7 +233,7 @@ void GenLayer::blossom() {
                                      kSpread + 0.47));
     const int y = (int)(height * ((m * cos(prime_ya * a + phi) + n * cos(prime_yb * b + phi)) *
                                       kSpread + 0.47));
-    blob(x, y);
+    draw(x, y);
   }
 }
 
@@ -264,6 +291,12 @@ void GenLayer::build_pairs() {
       const uint32_t *cell = blob_table + (size_t)r * s + 2 * p;
       blob_pairs[(size_t)r * half + p] = ((uint64_t)pixel_word(cell[0]) << 32) | pixel_word(cell[1]);
     }
+  window = (half + 2) & ~1;  // half + 1 slots, rounded up to whole groups
+  blob_windows.assign((size_t)2 * s * window, 0);
+  for (int k = 0; k < 2; k++)
+    for (int r = 0; r < s; r++)
+      for (int p = 0; p < half; p++)
+        blob_windows[((size_t)k * s + r) * window + k + p] = blob_pairs[(size_t)r * half + p];
 }
 
 // Pairs start on even columns, so a blob at an odd x lands one pixel left.
@@ -289,5 +322,68 @@ void GenLayer::blob(int x, int y) {
     uint8_t *dst = base + (y + r) * pitch + (x0 + 2 * p0) * 4;
     for (long p = p0; p < p1; p++, dst += 8) add_pair(dst, src[p]);
     if (split) add_word(base + (y + r) * pitch + (w - 1) * 4, (uint32_t)(src[p1] >> 32));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Frames summed natively, then turned into bytes
+// ---------------------------------------------------------------------------
+inline void GenLayer::touch(long row, long lo, long hi) {
+  touched_lo[row] = std::min<int32_t>(touched_lo[row], (int32_t)lo);
+  touched_hi[row] = std::max<int32_t>(touched_hi[row], (int32_t)hi);
+}
+
+// blob(), adding native numbers: pair slot i of a row is columns 2i, 2i+1.
+void GenLayer::sum_blob(int x, int y) {
+  const long s = blob_size, w = surface->w, h = surface->h, pitch = surface->pitch;
+  const long half = s / 2, win = window;
+  uint8_t *const base = (uint8_t *)surface->pixels;
+  const long x0 = (long)x & ~1L;
+  const long first = x0 / 2, group = first & ~1L;
+  if (x0 >= 0 && y >= 0 && y + s <= h && group + win <= w / 2) {
+    // Well inside: whole groups of slots from the even slot at or left of
+    // the blob's first, padded with zeros.
+    const uint64_t *src = blob_windows.data() + (size_t)(first & 1) * s * win;
+    uint8_t *row = base + (long)y * pitch + group * 8;
+    for (long r = 0; r < s; r++, row += pitch, src += win) {
+      for (long j = 0; j < win; j += 2) {
+        TwoPairs a, b;
+        memcpy(&a, row + 8 * j, sizeof a);
+        memcpy(&b, src + j, sizeof b);
+        a += b;
+        memcpy(row + 8 * j, &a, sizeof a);
+      }
+    }
+    for (long r = y; r < y + s; r++) touch(r, group, group + win);
+    return;
+  }
+  // Near an edge: clipped exactly as blob() clips.
+  const long r0 = std::max(0L, -(long)y);
+  const long r1 = std::min(s, h - y);
+  const long p0 = x0 < 0 ? -x0 / 2 : 0;
+  const long room = w - x0;
+  const long p1 = std::min(half, room / 2);
+  const bool split = room > 0 && (room & 1) && room / 2 < half;
+  if (r0 >= r1 || (p0 >= p1 && !split)) return;
+  for (long r = r0; r < r1; r++) {
+    const uint64_t *src = blob_pairs.data() + r * half;
+    uint8_t *line = base + (y + r) * pitch;
+    for (long p = p0; p < p1; p++) add_native<uint64_t>(line + (x0 + 2 * p) * 4, src[p]);
+    if (split) add_native<uint32_t>(line + (w - 1) * 4, (uint32_t)(src[p1] >> 32));
+    touch(y + r, first + p0, first + p1 + (split ? 1 : 0));
+  }
+}
+
+// Every touched slot turned into bytes; the others hold zeros, which read
+// the same either way.
+void GenLayer::sums_to_bytes() {
+  const PairsToBytesFn to_bytes = blit_kernels().pairs_to_bytes;
+  uint8_t *const base = (uint8_t *)surface->pixels;
+  const long w = surface->w, pairs = w / 2;
+  for (long y = 0; y < surface->h; y++) {
+    uint8_t *line = base + y * surface->pitch;
+    const long lo = std::max<long>(0, touched_lo[y]), hi = std::min<long>(pairs, touched_hi[y]);
+    if (lo < hi) to_bytes(line + 8 * lo, (int)(hi - lo));
+    if ((w & 1) && touched_hi[y] > pairs) word_to_bytes(line + 8 * pairs);  // the last column
   }
 }

@@ -1,10 +1,11 @@
-/*  Kolvex - pixel loops of the direct blit modes, and the clip record
+/*  Kolvex - the pixels of every blit mode, and the clip record
  *
  *  Layer frames are 32 bits per pixel, bytes in memory order blue, green,
  *  red, fourth byte. The arithmetic modes treat a pixel as one 32-bit word
  *  whose most significant byte is the first byte in memory, so carries run
- *  fourth byte -> red -> green -> blue and out of blue are lost. The loops
- *  below give those bytes on any host byte order.
+ *  fourth byte -> red -> green -> blue and out of blue are lost. The
+ *  functions below give those bytes on any host byte order, through the
+ *  fastest kernels the processor runs (blit_dispatch.h).
  */
 #ifndef KOLVEX_BLIT_H
 #define KOLVEX_BLIT_H
@@ -41,9 +42,32 @@ static inline uint32_t pixel_word(uint32_t memory_word) {
 #endif
 }
 
+// Two neighbouring pixels as one 64-bit number, the first byte in memory
+// on top (the left pixel's word high, the right one's low).
+static inline uint64_t pair_word(uint64_t memory_word) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap64(memory_word);
+#else
+  return memory_word;
+#endif
+}
+
 // Runs direct mode `mode` (BLIT_BLU .. BLIT_OR) over w x h pixels.
 // src/dst point at the first pixel; the pitches are in bytes.
 void blit_direct(uint8_t mode, const uint8_t *src, int src_pitch, uint8_t *dst,
                  int dst_pitch, int w, int h);
+
+// BLIT_RGB's pixels: w x h copied, `fourth` ORed into every fourth byte
+// (0xFF where the draw surface has an alpha channel: SDL makes the
+// converted pixels opaque).
+void blit_copy(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h,
+               uint8_t fourth);
+
+// BLIT_ALPHA's pixels: every colour byte becomes d + ((s - d) * alpha >> 8),
+// the shift rounding down, as SDL blends with a per-surface alpha; the
+// fourth byte is d's ANDed with `fourth_keep`. Alpha 0 leaves the colours;
+// the screen copies instead of blending at 255.
+void blit_blend(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h,
+                uint8_t alpha, uint8_t fourth_keep);
 
 #endif

@@ -33,6 +33,40 @@ struct FrameSurface {
   FrameSurface &operator=(const FrameSurface &) = delete;
 };
 
+// True when SDL would put the layer's frame onto `s` without converting
+// it: 32-bit, the layer's colour masks, no alpha channel or one in the
+// fourth byte, no lock needed and nothing clipped away but the surface's
+// own edges. Then the screen's own loops give SDL's bytes.
+bool blits_unconverted(const Layer &layer, const SDL_Surface *s, const SdlScreen &screen) {
+  const SDL_PixelFormat *f = s->format;
+  return layer.geo.bpp == 32 && f->BytesPerPixel == 4 && f->Rmask == screen.rmask &&
+         f->Gmask == screen.gmask && f->Bmask == screen.bmask &&
+         (f->Amask == 0 || f->Amask == screen.amask) && !SDL_MUSTLOCK(s) && s->w == screen.w &&
+         s->h == screen.h && s->clip_rect.x == 0 && s->clip_rect.y == 0 &&
+         s->clip_rect.w == s->w && s->clip_rect.h == s->h;
+}
+
+// The plain copy and the blend with SDL's bytes, without wrapping the frame
+// in an SDL surface each time: SDL copies (making the fourth byte opaque on
+// a surface with an alpha channel), copies at alpha 255, leaves the surface
+// at alpha 0, and otherwise blends keeping the surface's fourth byte,
+// except at alpha 128 onto a surface without an alpha channel, where its
+// halving path clears it.
+void blit_unconverted(Layer *layer, SDL_Surface *surface) {
+  const BlitClip &c = layer->clip;
+  if (c.w <= 0 || c.h <= 0 || !layer->blit_buffer) return;
+  const uint8_t *src = (const uint8_t *)layer->blit_buffer + c.offset;
+  const int dst_pitch = surface->pitch;
+  uint8_t *dst = (uint8_t *)surface->pixels + (long)c.y * dst_pitch + (long)c.x * 4;
+  const bool surface_alpha = surface->format->Amask != 0;
+  const uint8_t alpha = layer->blit == BLIT_RGB ? SDL_ALPHA_OPAQUE : layer->alpha;
+  if (alpha == SDL_ALPHA_OPAQUE)
+    blit_copy(src, layer->geo.pitch, dst, dst_pitch, c.w, c.h, surface_alpha ? 0xFF : 0);
+  else if (alpha != SDL_ALPHA_TRANSPARENT)
+    blit_blend(src, layer->geo.pitch, dst, dst_pitch, c.w, c.h, alpha,
+               !surface_alpha && alpha == 128 ? 0 : 0xFF);
+}
+
 }  // namespace
 
 SdlScreen::SdlScreen()
@@ -235,6 +269,10 @@ void SdlScreen::blit(Layer *layer) {
     return;
   }
   if (mode == BLIT_RGB || mode == BLIT_ALPHA) {
+    if (draw_surface && blits_unconverted(*layer, draw_surface, *this)) {
+      blit_unconverted(layer, draw_surface);
+      return;
+    }
     FrameSurface frame(layer, *this);
     if (!frame.surface) return;
     // Fully opaque is a plain copy (SDL 1.2's own rule). Asked for as a

@@ -1,0 +1,120 @@
+// The pixel kernels: every set the processor runs gives the plain C++
+// set's bytes in every blit mode, the colour conversion and the pair
+// turning of the particle generator, on noise
+// with odd widths, unaligned starts and pitches wider than the line; and
+// the screen's own copy and blend give SDL's bytes, fourth byte included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "blit_dispatch.h"
+#include "video_fixture.h"
+#include "yuv420.h"
+
+namespace {
+
+struct Shape {
+  int w, h, src_pitch, dst_pitch;  // pitches in pixels
+  int skew;                        // bytes the frames start past an aligned address
+};
+const Shape kShapes[] = {{1, 1, 1, 1, 0}, {7, 3, 9, 8, 1}, {33, 5, 33, 40, 2}, {640, 4, 640, 640, 0},
+                         {67, 9, 70, 67, 3}};
+
+std::vector<const BlitKernels *> kernel_sets() {
+  const BlitKernels *sets[kBlitKernelSetsMax];
+  const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
+  return std::vector<const BlitKernels *>(sets, sets + n);
+}
+
+TEST(Kernels, EverySetGivesThePlainBytes) {
+  const std::vector<const BlitKernels *> sets = kernel_sets();
+  ASSERT_STREQ(sets.front()->name, "plain");
+  EXPECT_EQ(sets.back(), &blit_kernels());
+  struct Case { uint8_t mode; uint32_t arg; };
+  std::vector<Case> cases{{BLIT_RGB, 0}, {BLIT_RGB, 0xFF}};
+  for (uint8_t mode = BLIT_BLU; mode <= BLIT_OR; mode++) cases.push_back({mode, 0});
+  for (int alpha : {0, 1, 127, 128, 254, 255})
+    for (uint8_t keep : {0x00, 0xFF}) cases.push_back({BLIT_ALPHA, blit_blend_arg(alpha, keep)});
+  uint32_t seed = 1;
+  for (const Shape &s : kShapes)
+    for (const Case &c : cases) {
+      const std::vector<uint8_t> src = kt::noise((size_t)s.src_pitch * s.h * 4 + 8, seed++);
+      const std::vector<uint8_t> dst = kt::noise((size_t)s.dst_pitch * s.h * 4 + 8, seed++);
+      std::vector<uint8_t> want = dst;
+      blit_rows(*sets[0], c.mode, src.data() + s.skew, s.src_pitch * 4, want.data() + s.skew,
+                s.dst_pitch * 4, s.w, s.h, c.arg);
+      if (s.w > 1 && (c.mode != BLIT_ALPHA || (c.arg & 0xFF) != 0)) {
+        EXPECT_NE(want, dst) << "mode " << +c.mode;  // or the comparison proves nothing
+      }
+      for (const BlitKernels *k : sets) {
+        std::vector<uint8_t> got = dst;
+        blit_rows(*k, c.mode, src.data() + s.skew, s.src_pitch * 4, got.data() + s.skew,
+                  s.dst_pitch * 4, s.w, s.h, c.arg);
+        EXPECT_EQ(got, want) << k->name << " mode " << +c.mode << " arg " << std::hex << c.arg
+                             << std::dec << " " << s.w << "x" << s.h;
+      }
+    }
+  // The colour conversion: a 70 x 6 frame (tails in luma and chroma).
+  const int w = 70, h = 6, pitch = 75 * 4, planes = w * h * 3 / 2;
+  const std::vector<uint8_t> frame = kt::noise((size_t)pitch * h + 4, 77);
+  std::vector<uint8_t> want(planes);
+  sets[0]->bgrx_to_yuv420(frame.data() + 1, pitch, w, h, &want[0], &want[w * h], &want[w * h * 5 / 4]);
+  for (const BlitKernels *k : sets) {
+    std::vector<uint8_t> got(planes);
+    k->bgrx_to_yuv420(frame.data() + 1, pitch, w, h, &got[0], &got[w * h], &got[w * h * 5 / 4]);
+    EXPECT_EQ(got, want) << k->name << " yuv420";
+  }
+  // Native 64-bit numbers turned into pixel pairs in place.
+  const std::vector<uint8_t> numbers = kt::noise(37 * 8 + 3, 78);
+  std::vector<uint8_t> pairs_want = numbers;
+  sets[0]->pairs_to_bytes(pairs_want.data() + 3, 37);
+  EXPECT_NE(pairs_want, numbers);
+  for (const BlitKernels *k : sets) {
+    std::vector<uint8_t> got = numbers;
+    k->pairs_to_bytes(got.data() + 3, 37);
+    EXPECT_EQ(got, pairs_want) << k->name << " pairs";
+  }
+}
+
+// The copy and the blend through the screen against SDL's own blit of the
+// same frame, onto the window's surface and onto one with an alpha channel.
+TEST(Kernels, ScreenCopyAndBlendGiveSdlBytes) {
+  vt::Engine e(64, 48);
+  ASSERT_TRUE(e.ok);
+  for (uint32_t amask : {0u, e.screen->amask}) {
+    vt::GuardedSurface surface(e.screen, amask);
+    ASSERT_TRUE(surface.ok());
+    kt::TestLayer l(37, 21);
+    {
+      kt::StderrCapture quiet;
+      l.init(&e.ctx);
+    }
+    l.frame = kt::noise(l.geo.size, 5);
+    l.blit_buffer = l.frame.data();
+    l.set_position(40, -3);
+    const std::vector<uint8_t> back = kt::noise(surface.bytes(), 6);
+    for (int alpha : {-1, 0, 1, 127, 128, 254, 255}) {
+      SDL_Surface *frame = SDL_CreateRGBSurfaceFrom(l.frame.data(), 37, 21, 32, 37 * 4, e.screen->rmask,
+                                                    e.screen->gmask, e.screen->bmask, 0);
+      ASSERT_NE(frame, nullptr);
+      if (alpha >= 0 && alpha < 255) SDL_SetAlpha(frame, SDL_SRCALPHA, (uint8_t)alpha);
+      surface.fill(back);
+      SDL_Rect rect = l.rect;
+      SDL_UpperBlit(frame, &rect, e.screen->draw_surface, nullptr);
+      SDL_FreeSurface(frame);
+      const std::vector<uint8_t> want(surface.pixels(), surface.pixels() + surface.bytes());
+      l.set_blit(alpha < 0 ? BLIT_RGB : BLIT_ALPHA);
+      l.set_alpha(alpha);
+      surface.fill(back);
+      e.screen->blit(&l);
+      const std::vector<uint8_t> got(surface.pixels(), surface.pixels() + surface.bytes());
+      EXPECT_EQ(got, want) << "alpha " << alpha << " amask " << std::hex << amask;
+      if (alpha != 0) {
+        EXPECT_NE(got, back) << "alpha " << alpha;
+      }
+    }
+  }
+}
+
+}  // namespace

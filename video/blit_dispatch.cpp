@@ -1,0 +1,49 @@
+#include "blit_dispatch.h"
+
+#include <climits>
+
+namespace {
+
+// Once per process: the widest set the processor (and its OS, for AVX
+// state) supports.
+const BlitKernels *choose() {
+#ifdef KOLVEX_X86_KERNELS
+  if (__builtin_cpu_supports("avx2")) return &kBlitKernelsAvx2;
+  if (__builtin_cpu_supports("ssse3")) return &kBlitKernelsSsse3;
+  return &kBlitKernelsSse2;
+#else
+  return &kBlitKernelsPlain;
+#endif
+}
+
+}  // namespace
+
+const BlitKernels &blit_kernels() {
+  static const BlitKernels *const chosen = choose();
+  return *chosen;
+}
+
+int blit_kernel_sets(const BlitKernels *out[], int max) {
+  const BlitKernels *all[kBlitKernelSetsMax] = {&kBlitKernelsPlain};
+  int n = 1;
+#ifdef KOLVEX_X86_KERNELS
+  all[n++] = &kBlitKernelsSse2;
+  if (__builtin_cpu_supports("ssse3")) all[n++] = &kBlitKernelsSsse3;
+  if (__builtin_cpu_supports("avx2")) all[n++] = &kBlitKernelsAvx2;
+#endif
+  for (int i = 0; i < n && i < max; i++) out[i] = all[i];
+  return n;
+}
+
+void blit_rows(const BlitKernels &k, uint8_t mode, const uint8_t *src, int src_pitch,
+               uint8_t *dst, int dst_pitch, int w, int h, uint32_t arg) {
+  if (w <= 0 || h <= 0 || mode < BLIT_RGB || mode > BLIT_ALPHA) return;
+  const BlitRowFn row = k.row[mode];
+  // Lines straight after one another are one long row.
+  if (src_pitch == w * 4 && dst_pitch == w * 4 && (long)w * h <= INT_MAX) {
+    row(src, dst, w * h, arg);
+    return;
+  }
+  for (int line = 0; line < h; line++)
+    row(src + (long)line * src_pitch, dst + (long)line * dst_pitch, w, arg);
+}

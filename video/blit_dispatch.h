@@ -1,0 +1,60 @@
+/*  Kolvex - the pixel kernels and their choice by processor
+ *
+ *  Every blit mode and the capture's colour conversion exist as a plain C++
+ *  kernel, which defines the bytes, and as SIMD kernels giving the same
+ *  bytes (SSE2, the x86-64 floor; SSSE3; AVX2). The fastest set this
+ *  processor runs is picked once, on first use; blit.h and yuv420.h call
+ *  through it. Tests and benchmarks ask for every set the processor runs.
+ */
+#ifndef KOLVEX_BLIT_DISPATCH_H
+#define KOLVEX_BLIT_DISPATCH_H
+
+#include <stdint.h>
+
+#include "blit.h"
+
+// One row of n pixels of layer `src` onto `dst`. `arg` is the mode's
+// parameter: BLIT_RGB the value ORed into each fourth byte, BLIT_ALPHA
+// blit_blend_arg(); the other modes ignore it.
+typedef void (*BlitRowFn)(const uint8_t *src, uint8_t *dst, int n, uint32_t arg);
+
+// n native 64-bit numbers at p (any address) rewritten in place as pixel
+// pairs: pair_word() of each (blit.h).
+typedef void (*PairsToBytesFn)(uint8_t *p, int n);
+
+// As kolvex_bgrx_to_yuv420 (yuv420.h).
+typedef void (*Yuv420Fn)(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y,
+                         uint8_t *u, uint8_t *v);
+
+struct BlitKernels {
+  const char *name;                // "plain", "sse2", "ssse3", "avx2"
+  BlitRowFn row[BLIT_ALPHA + 1];   // by blit mode code, BLIT_RGB .. BLIT_ALPHA
+  Yuv420Fn bgrx_to_yuv420;
+  PairsToBytesFn pairs_to_bytes;
+};
+
+static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {
+  return alpha | (uint32_t)fourth_keep << 8;
+}
+
+// The set in use: the fastest this processor runs.
+const BlitKernels &blit_kernels();
+
+// Every set this processor runs, into out[0 .. max-1]: the plain C++ one
+// first, the one in use last. Returns how many there are.
+constexpr int kBlitKernelSetsMax = 4;
+int blit_kernel_sets(const BlitKernels *out[], int max);
+
+// w x h pixels in `mode` with the given set; pitches in bytes.
+void blit_rows(const BlitKernels &k, uint8_t mode, const uint8_t *src, int src_pitch,
+               uint8_t *dst, int dst_pitch, int w, int h, uint32_t arg);
+
+// The sets, defined by blit_plain.cpp and blit_<instruction set>.cpp.
+extern const BlitKernels kBlitKernelsPlain;
+#ifdef KOLVEX_X86_KERNELS
+extern const BlitKernels kBlitKernelsSse2, kBlitKernelsSsse3, kBlitKernelsAvx2;
+void bgrx_to_yuv420_sse2(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
+                         uint8_t *v);
+#endif
+
+#endif
