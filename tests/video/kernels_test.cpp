@@ -5,11 +5,12 @@
 // the screen's own copy and blend give SDL's bytes, fourth byte included.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "blit_dispatch.h"
-#include "video_fixture.h"
+#include "test_support.h"
 #include "yuv420.h"
 
 namespace {
@@ -80,10 +81,10 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
 // The copy and the blend through the screen against SDL's own blit of the
 // same frame, onto the window's surface and onto one with an alpha channel.
 TEST(Kernels, ScreenCopyAndBlendGiveSdlBytes) {
-  vt::Engine e(64, 48);
+  kt::Engine e(64, 48);
   ASSERT_TRUE(e.ok);
   for (uint32_t amask : {0u, e.screen->amask}) {
-    vt::GuardedSurface surface(e.screen, amask);
+    kt::GuardedSurface surface(*e.screen, amask);
     ASSERT_TRUE(surface.ok());
     kt::TestLayer l(37, 21);
     {
@@ -99,14 +100,14 @@ TEST(Kernels, ScreenCopyAndBlendGiveSdlBytes) {
                                                     e.screen->gmask, e.screen->bmask, 0);
       ASSERT_NE(frame, nullptr);
       if (alpha >= 0 && alpha < 255) SDL_SetAlpha(frame, SDL_SRCALPHA, (uint8_t)alpha);
-      surface.fill(back);
+      memcpy(surface.pixels(), back.data(), surface.bytes());
       SDL_Rect rect = l.rect;
       SDL_UpperBlit(frame, &rect, e.screen->draw_surface, nullptr);
       SDL_FreeSurface(frame);
       const std::vector<uint8_t> want(surface.pixels(), surface.pixels() + surface.bytes());
       l.set_blit(alpha < 0 ? BLIT_RGB : BLIT_ALPHA);
       l.set_alpha(alpha);
-      surface.fill(back);
+      memcpy(surface.pixels(), back.data(), surface.bytes());
       e.screen->blit(&l);
       const std::vector<uint8_t> got(surface.pixels(), surface.pixels() + surface.bytes());
       EXPECT_EQ(got, want) << "alpha " << alpha << " amask " << std::hex << amask;
