@@ -1,0 +1,399 @@
+#include "ffmpeg_writer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstdarg>
+#include <mutex>
+
+#include "pending_file.h"
+#include "yuv420.h"
+
+namespace capture {
+
+namespace {
+
+// What each container is given.
+struct Encoding {
+  const char *format;         // muxer name and file extension
+  const char *video_encoder;
+  int crf_max, crf_default;   // crf from 0
+  const char *preset_option;  // the encoder option a preset sets
+  const char *preset_default;
+  const char *presets;        // its values, for messages
+  const char *video_options;  // more encoder options, "key=value:..."
+  const char *audio_encoder;
+  int audio_rate;             // 0: the input's
+  int64_t audio_bit_rate;
+  const char *audio_options;  // as video_options
+};
+
+const Encoding kEncodings[] = {
+    {"mp4", "libx264", 51, 18, "preset", "veryfast",
+     "ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, placebo", "",
+     // The AAC encoder's default search costs as much as a third of the
+     // picture's encoding; at 192 kb/s the fast one sounds the same.
+     "aac", 0, 192000, "aac_coder=fast"},
+    // Tiles and row threads let libvpx use every core; cpu-used 8 is its
+    // fastest setting, deadline chooses the mode.
+    {"webm", "libvpx-vp9", 63, 32, "deadline", "realtime", "realtime, good, best",
+     "row-mt=1:tile-columns=1:cpu-used=8", "libopus", 48000, 128000, ""},
+};
+
+// ---------------------------------------------------------------------------
+// FFmpeg's log: kept off the terminal, its last error kept for messages
+// ---------------------------------------------------------------------------
+std::mutex log_mutex;
+std::string last_log_error;
+
+void keep_log_error(void *avcl, int level, const char *fmt, va_list args) {
+  if (level > AV_LOG_ERROR) return;
+  char line[512];
+  int prefix = 0;  // no "[encoder @ address]"
+  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
+  std::string text(line);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::lock_guard<std::mutex> lock(log_mutex);
+  last_log_error = text;
+}
+
+std::string take_log_error() {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  std::string text;
+  text.swap(last_log_error);
+  return text;
+}
+
+std::string av_error(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE];
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// FFmpeg's error code, with what its log said last when that says more.
+std::string reason(int code) {
+  std::string logged = take_log_error();
+  return logged.empty() ? av_error(code) : av_error(code) + " (" + logged + ")";
+}
+
+// ---------------------------------------------------------------------------
+// Ownership of FFmpeg's objects
+// ---------------------------------------------------------------------------
+struct MuxerFree {
+  void operator()(AVFormatContext *m) const {
+    if (m->pb) avio_closep(&m->pb);
+    avformat_free_context(m);
+  }
+};
+struct CodecFree {
+  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct ResamplerFree {
+  void operator()(SwrContext *s) const { swr_free(&s); }
+};
+struct FifoFree {
+  void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
+};
+typedef std::unique_ptr<AVFrame, FrameFree> Frame;
+
+// An audio frame of the encoder's format holding at least `samples`.
+bool reserve(AVFrame *f, const AVCodecContext *c, int samples) {
+  if (f->data[0] && f->nb_samples >= samples) return true;
+  av_frame_unref(f);
+  f->format = c->sample_fmt;
+  f->sample_rate = c->sample_rate;
+  f->nb_samples = samples;
+  return av_channel_layout_copy(&f->ch_layout, &c->ch_layout) >= 0 &&
+         av_frame_get_buffer(f, 0) >= 0;
+}
+
+class FfmpegWriter : public FrameWriter {
+ public:
+  FfmpegWriter(const WriterOptions &o, const Encoding &e)
+      : o_(o), enc_(e), file_(o.dir + "/" + o.name + "." + e.format) {}
+
+  bool open(std::string &err);
+  bool write(const uint8_t *bgrx, int pitch) override;
+  bool write_audio(const int16_t *stereo, int frames) override;
+  bool close() override;
+  std::string describe() const override { return file_.path(); }
+
+ private:
+  bool open_video(std::string &err);
+  bool open_audio(std::string &err);
+  bool encode(AVCodecContext *c, AVStream *st, const AVFrame *frame);
+  bool resample(const uint8_t *const *in, int frames);
+  bool encode_sound(bool last);
+  std::string about(const std::string &what) const { return file_.path() + ": " + what; }
+
+  WriterOptions o_;
+  const Encoding &enc_;
+  PendingFile file_;  // before the muxer: the file is closed before it is removed
+  std::unique_ptr<AVFormatContext, MuxerFree> mux_;
+  std::unique_ptr<AVCodecContext, CodecFree> video_, audio_;
+  AVStream *video_st_ = nullptr, *audio_st_ = nullptr;
+  Frame picture_{av_frame_alloc()}, sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
+  std::unique_ptr<AVPacket, PacketFree> packet_{av_packet_alloc()};
+  std::unique_ptr<SwrContext, ResamplerFree> resampler_;
+  std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
+  int frame_size_ = 0;  // the audio encoder's
+  int64_t video_pts_ = 0, audio_pts_ = 0;
+};
+
+bool FfmpegWriter::open(std::string &err) {
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_callback(keep_log_error); });
+  take_log_error();
+  if (!picture_ || !sound_ || !resampled_ || !packet_) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  if (o_.crf != -1 && (o_.crf < 0 || o_.crf > enc_.crf_max)) {
+    err = about(std::string(enc_.video_encoder) + " refuses crf " + std::to_string(o_.crf) +
+                " (it takes 0 to " + std::to_string(enc_.crf_max) + ")");
+    return false;
+  }
+  // "file:" keeps a colon in the directory's name from naming a protocol.
+  const std::string url = "file:" + file_.temp_path();
+  AVFormatContext *m = nullptr;
+  if (avformat_alloc_output_context2(&m, nullptr, enc_.format, url.c_str()) < 0 || !m) {
+    err = about(std::string("this FFmpeg has no ") + enc_.format + " muxer");
+    return false;
+  }
+  mux_.reset(m);
+  // The encoders first: a refused setting creates no file.
+  if (!open_video(err) || (o_.audio_rate > 0 && !open_audio(err))) return false;
+  int r = avio_open(&mux_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  AVDictionary *opts = nullptr;
+  if (r >= 0 && std::string(enc_.format) == "mp4") av_dict_set(&opts, "movflags", "+faststart", 0);
+  if (r >= 0) r = avformat_write_header(mux_.get(), &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    err = "can't write " + file_.path() + ": " + reason(r);
+    return false;
+  }
+  return true;
+}
+
+bool FfmpegWriter::open_video(std::string &err) {
+  const std::string name = enc_.video_encoder;
+  const AVCodec *codec = avcodec_find_encoder_by_name(enc_.video_encoder);
+  if (!codec) {
+    err = about("this FFmpeg has no " + name + " encoder");
+    return false;
+  }
+  video_.reset(avcodec_alloc_context3(codec));
+  AVCodecContext *c = video_.get();
+  if (!c) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  c->width = o_.width;
+  c->height = o_.height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->time_base = AVRational{1, o_.fps};
+  c->framerate = AVRational{o_.fps, 1};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->color_range = AVCOL_RANGE_MPEG;  // what bgrx_to_yuv420 makes
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->chroma_sample_location = AVCHROMA_LOC_CENTER;
+  c->bit_rate = 0;     // quality, not rate: with crf, constant quality
+  c->thread_count = 0;  // every core
+  if (mux_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+  const int crf = o_.crf >= 0 ? o_.crf : enc_.crf_default;
+  const std::string preset = o_.preset.empty() ? enc_.preset_default : o_.preset;
+  const std::string refused = name + " refuses preset " + preset + " (" + enc_.presets + ")";
+  if (av_opt_set_int(c->priv_data, "crf", crf, 0) < 0) {
+    err = about(name + " refuses crf " + std::to_string(crf));
+    return false;
+  }
+  if (av_opt_set(c->priv_data, enc_.preset_option, preset.c_str(), 0) < 0) {
+    err = about(refused);
+    return false;
+  }
+  AVDictionary *opts = nullptr;
+  av_dict_parse_string(&opts, enc_.video_options, "=", ":", 0);
+  take_log_error();
+  int r = avcodec_open2(c, codec, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    // libx264 checks its preset only here, and says so in its log.
+    std::string why = reason(r);
+    err = about(why.find("preset") != std::string::npos ? refused
+                                                        : "can't start " + name + ": " + why);
+    return false;
+  }
+  video_st_ = avformat_new_stream(mux_.get(), nullptr);
+  picture_->format = c->pix_fmt;
+  picture_->width = c->width;
+  picture_->height = c->height;
+  if (!video_st_ || avcodec_parameters_from_context(video_st_->codecpar, c) < 0 ||
+      av_frame_get_buffer(picture_.get(), 0) < 0) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  video_st_->time_base = c->time_base;
+  video_st_->avg_frame_rate = video_st_->r_frame_rate = c->framerate;
+  return true;
+}
+
+bool FfmpegWriter::open_audio(std::string &err) {
+  const std::string name = enc_.audio_encoder;
+  const AVCodec *codec = avcodec_find_encoder_by_name(enc_.audio_encoder);
+  if (!codec) {
+    err = about("this FFmpeg has no " + name + " encoder");
+    return false;
+  }
+  audio_.reset(avcodec_alloc_context3(codec));
+  AVCodecContext *c = audio_.get();
+  if (!c) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  AVChannelLayout stereo;
+  av_channel_layout_default(&stereo, 2);
+  c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  c->sample_rate = enc_.audio_rate ? enc_.audio_rate : o_.audio_rate;
+  c->bit_rate = enc_.audio_bit_rate;
+  c->time_base = AVRational{1, c->sample_rate};
+  if (mux_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary *opts = nullptr;
+  av_dict_parse_string(&opts, enc_.audio_options, "=", ":", 0);
+  int r = av_channel_layout_copy(&c->ch_layout, &stereo);
+  if (r >= 0) r = avcodec_open2(c, codec, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    err = about("can't start " + name + ": " + reason(r));
+    return false;
+  }
+  frame_size_ = c->frame_size > 0 ? c->frame_size : 1024;
+  SwrContext *s = nullptr;
+  r = swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, c->sample_rate, &stereo,
+                          AV_SAMPLE_FMT_S16, o_.audio_rate, 0, nullptr);
+  resampler_.reset(s);
+  if (r >= 0) r = swr_init(s);
+  if (r < 0) {
+    err = about("can't convert the sound for " + name + ": " + reason(r));
+    return false;
+  }
+  audio_st_ = avformat_new_stream(mux_.get(), nullptr);
+  fifo_.reset(av_audio_fifo_alloc(c->sample_fmt, 2, 4 * frame_size_));
+  if (!audio_st_ || !fifo_ || avcodec_parameters_from_context(audio_st_->codecpar, c) < 0 ||
+      !reserve(sound_.get(), c, frame_size_)) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  audio_st_->time_base = c->time_base;
+  return true;
+}
+
+// Sends one frame (null: the end) and writes what the encoder has ready.
+bool FfmpegWriter::encode(AVCodecContext *c, AVStream *st, const AVFrame *frame) {
+  int r = avcodec_send_frame(c, frame);
+  while (r >= 0) {
+    r = avcodec_receive_packet(c, packet_.get());
+    if (r < 0) break;
+    av_packet_rescale_ts(packet_.get(), c->time_base, st->time_base);
+    packet_->stream_index = st->index;
+    r = av_interleaved_write_frame(mux_.get(), packet_.get());
+    if (r < 0) return fail("can't write " + file_.path() + ": " + reason(r));
+  }
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+  return fail(about(std::string(c->codec->name) + " failed: " + reason(r)));
+}
+
+bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
+  if (!video_) return fail(about("closed"));
+  if (av_frame_make_writable(picture_.get()) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
+  bgrx_to_yuv420(bgrx, pitch, o_.width, o_.height, picture_->data, picture_->linesize);
+  picture_->pts = video_pts_++;
+  return encode(video_.get(), video_st_, picture_.get());
+}
+
+// Converts `frames` input samples (none: what the resampler still holds)
+// into the queue of the encoder's frames.
+bool FfmpegWriter::resample(const uint8_t *const *in, int frames) {
+  const int room = swr_get_out_samples(resampler_.get(), frames);
+  if (room < 0 || !reserve(resampled_.get(), audio_.get(), std::max(room, 1)))
+    return fail(about(av_error(AVERROR(ENOMEM))));
+  const int n = swr_convert(resampler_.get(), resampled_->data, room, (const uint8_t **)in, frames);
+  if (n < 0) return fail(about("can't convert the sound: " + reason(n)));
+  if (n > 0 && av_audio_fifo_write(fifo_.get(), (void **)resampled_->data, n) < n)
+    return fail(about(av_error(AVERROR(ENOMEM))));
+  return true;
+}
+
+// Encodes every whole frame in the queue; at the last, the rest too.
+bool FfmpegWriter::encode_sound(bool last) {
+  const bool short_ok = audio_->codec->capabilities &
+                        (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  AVFrame *f = sound_.get();
+  for (int queued; (queued = av_audio_fifo_size(fifo_.get())) >= frame_size_ || (last && queued);) {
+    const int n = std::min(queued, frame_size_);
+    f->nb_samples = frame_size_;
+    if (av_frame_make_writable(f) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
+    if (av_audio_fifo_read(fifo_.get(), (void **)f->data, n) < n)
+      return fail(about(av_error(AVERROR(ENOMEM))));
+    if (n < frame_size_ && !short_ok) {
+      av_samples_set_silence(f->data, n, frame_size_ - n, 2, audio_->sample_fmt);
+    } else {
+      f->nb_samples = n;
+    }
+    f->pts = audio_pts_;
+    audio_pts_ += f->nb_samples;
+    if (!encode(audio_.get(), audio_st_, f)) return false;
+  }
+  return true;
+}
+
+bool FfmpegWriter::write_audio(const int16_t *stereo, int frames) {
+  if (!audio_ || frames <= 0) return true;
+  const uint8_t *in[1] = {(const uint8_t *)stereo};
+  return resample(in, frames) && encode_sound(false);
+}
+
+bool FfmpegWriter::close() {
+  if (!video_) return fail(about("closed"));
+  if (audio_) {
+    // What the resampler holds back, the last short frame, the encoder's delay.
+    if (!resample(nullptr, 0) || !encode_sound(true) || !encode(audio_.get(), audio_st_, nullptr))
+      return false;
+  }
+  if (!encode(video_.get(), video_st_, nullptr)) return false;
+  video_.reset();
+  int r = av_write_trailer(mux_.get());
+  if (r >= 0) r = avio_closep(&mux_->pb);
+  if (r < 0) return fail("can't write " + file_.path() + ": " + reason(r));
+  std::string err;
+  return file_.commit(err) || fail(err);
+}
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> open_ffmpeg_writer(const WriterOptions &o, std::string &err) {
+  for (const Encoding &e : kEncodings) {
+    if (o.format != e.format) continue;
+    std::unique_ptr<FfmpegWriter> w(new FfmpegWriter(o, e));
+    if (!w->open(err)) return nullptr;
+    return w;
+  }
+  err = "unknown format " + o.format;
+  return nullptr;
+}
+
+}  // namespace capture
