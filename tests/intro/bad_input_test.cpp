@@ -156,7 +156,7 @@ Result run_programme(const it::WorkDir &dir, int seconds, bool under_permissions
   for (const char *f : {"/orvanta.y4m", "/orvanta.wav"})
     if (symlink("/dev/null", (out + f).c_str()) != 0) ADD_FAILURE() << "symlink " << out << f;
   auto p = start(it::capture_program(), dir.path, {},
-                 {"--out", out, "--quiet", "--seconds", std::to_string(seconds)},
+                 {"--out", out, "--quiet", "--format", "y4m", "--seconds", std::to_string(seconds)},
                  under_permissions);
   Result r;
   r.status = p->wait(300);
@@ -559,11 +559,11 @@ TEST(IntroSignals, HeadlessProgrammeSignalledInEveryPhaseEndsNormally) {
   mkdir(out.c_str(), 0755);
   ASSERT_EQ(symlink("/dev/null", (out + "/orvanta.y4m").c_str()), 0);
   ASSERT_EQ(symlink("/dev/null", (out + "/orvanta.wav").c_str()), 0);
-  it::Process p(it::capture_program(), dir.path, {}, {"--out", out, "--quiet"});
+  it::Process p(it::capture_program(), dir.path, {}, {"--out", out, "--quiet", "--format", "y4m"});
   ASSERT_TRUE(p.wait_for("[*] SDL Viewport is 640x480", 60)) << p.log();
   p.signal(SIGTERM);
   ASSERT_TRUE(p.wait_for("[F] scene 1", 60)) << p.log();
-  p.signal(SIGINT);
+  p.signal(SIGTERM);  // SIGINT would end the capture itself
   if (p.wait_for("[F] scene 16", 120)) p.signal(SIGTERM);
   int status = p.wait(240);
   std::string log = p.log();
