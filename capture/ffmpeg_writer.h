@@ -4,7 +4,7 @@
  *  an audio encoder (libavcodec), the sound resampled and converted by
  *  libswresample:
  *
- *    mp4   libx264, yuv420p, CRF 18 (0-51), preset veryfast; AAC stereo
+ *    mp4   libx264, yuv420p, CRF 18 (0-51), preset superfast; AAC stereo
  *          192 kb/s at the input's rate; "+faststart": the index comes
  *          first, so the file plays while it downloads
  *    webm  libvpx-vp9 in constant quality, CRF 32 (0-63), deadline

@@ -8,7 +8,7 @@
  *    png   DIR/frame_000001.png ..., one lossless picture a frame; sound
  *          in DIR/NAME.wav
  *    mp4   DIR/NAME.mp4: H.264 (libx264, yuv420p, CRF 18, preset
- *          "veryfast") and AAC stereo at 192 kb/s, index up front
+ *          "superfast") and AAC stereo at 192 kb/s, index up front
  *    webm  DIR/NAME.webm: VP9 (libvpx, constant quality CRF 32, row
  *          threads, deadline "realtime") and Opus at 48 kHz, 128 kb/s
  *
