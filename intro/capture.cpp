@@ -169,13 +169,14 @@ bool begin(const Options &opt, std::string &err) {
   w.audio_rate = kMixFreq;
   w.crf = opt.crf;
   w.preset = opt.preset;
-  writer = open_frame_writer(w, err);
-  if (!writer) return false;
-  // Held in every thread started from here on, taken at the end of a frame.
+  // Held in every thread started from here on (the encoders' too), taken
+  // at the end of a frame.
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  writer = open_frame_writer(w, err);
+  if (!writer) return false;
   // First in the list: the library's automatic choice takes it.
   MikMod_RegisterDriver(&driver);
   VirtualClockHooks hooks;

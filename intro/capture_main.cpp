@@ -36,7 +36,7 @@ void usage(FILE *out) {
           "      --crf N         mp4/webm quality, lower is better: H.264 0-51\n"
           "                      (default 18), VP9 0-63 (default 32)\n"
           "      --preset NAME   mp4: x264's speed preset, ultrafast ... placebo\n"
-          "                      (default veryfast); webm: VP9's deadline,\n"
+          "                      (default superfast); webm: VP9's deadline,\n"
           "                      realtime (default), good or best\n"
           "  -s, --seed N        the generator's seed (default 2004): the same seed\n"
           "                      gives the same frames and sound\n"
