@@ -59,12 +59,19 @@ void progress(int64_t frames) {
   _exit(ok && !interrupted ? 0 : 1);
 }
 
-bool sigint_pending() {
+// SIGINT and SIGTERM, held in every thread.
+sigset_t stop_signals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+bool stop_pending() {
+  const sigset_t set = stop_signals();
   const struct timespec now = {0, 0};
-  return sigtimedwait(&set, nullptr, &now) == SIGINT;
+  return sigtimedwait(&set, nullptr, &now) > 0;
 }
 
 // --- the clock's hooks ----------------------------------------------------
@@ -79,7 +86,7 @@ void on_frame(int64_t frame) {
     write_failed();
   video_frames = frame + 1;
   progress(video_frames);
-  interrupted = sigint_pending();
+  interrupted = stop_pending();
   if (interrupted || (options.seconds > 0 && video_frames >= planned_frames())) end_early();
 }
 
@@ -171,10 +178,8 @@ bool begin(const Options &opt, std::string &err) {
   w.preset = opt.preset;
   // Held in every thread started from here on (the encoders' too), taken
   // at the end of a frame.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  const sigset_t held = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &held, nullptr);
   writer = open_frame_writer(w, err);
   if (!writer) return false;
   // First in the list: the library's automatic choice takes it.

@@ -52,8 +52,9 @@ struct Options {
 // Opens the writer (nothing else done and false, with the reason in
 // `err`, when it cannot be), installs the virtual clock and the capture
 // driver (before the music set-up registers the others, so the library
-// picks it). SIGINT is held from here on: it ends the capture at the end
-// of the frame it came in, the files complete, status 1. Ends the process
+// picks it). SIGINT and SIGTERM are held from here on: either ends the
+// capture at the end of the frame it came in, the files complete, status
+// 1 (so `timeout` makes a short capture that plays). Ends the process
 // itself after the last frame of `seconds`, at an interruption and when a
 // frame or its sound cannot be written.
 bool begin(const Options &opt, std::string &err);

@@ -46,8 +46,8 @@ void usage(FILE *out) {
           "\n"
           "Every frame is exactly 1/24 s of the intro and the sound is in step to the\n"
           "sample. Files are complete or absent: they are written under a temporary\n"
-          "name and renamed at the end. Ctrl-C (SIGINT) stops the capture after the\n"
-          "frame being made, with the file complete up to there (status 1).\n",
+          "name and renamed at the end. Ctrl-C (SIGINT) or SIGTERM stops the capture\n"
+          "after the frame being made, with the file complete up to there (status 1).\n",
           capture::frame_writer_supports("mp4")
               ? "mp4"
               : "y4m (built without FFmpeg's libraries: no mp4 or webm)");

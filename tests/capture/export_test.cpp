@@ -150,23 +150,27 @@ TEST(CaptureExport, FiveSecondsPlayInStepAndMatchTheY4mFrames) {
 TEST(CaptureExport, InterruptedCaptureIsCompleteUpToThere) {
   if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "built without FFmpeg";
   if (!ffmpeg_tools()) GTEST_SKIP() << "no ffprobe";
-  it::WorkDir wd = staged("export_interrupted");
-  const std::string out = wd.path + "/out";
-  it::Process p(it::capture_program(), wd.path, {}, {"--out", out, "--quiet"});
-  ASSERT_TRUE(p.wait_for("[F] scene 1", 120)) << p.log();
-  p.signal(SIGINT);
-  EXPECT_EQ(p.wait(60), 1);
-  long long frames = 0, audio_frames = 0;
-  const std::string log = p.log();
-  size_t at = log.find("orvanta-capture: interrupted, ");
-  ASSERT_NE(at, std::string::npos) << log;
-  sscanf(log.c_str() + at, "orvanta-capture: interrupted, %lld frames, %lld audio", &frames,
-         &audio_frames);
-  EXPECT_GT(frames, 14 * 24) << "scene 1 starts after the 14 s of set-up";
-  EXPECT_EQ(audio_frames, frames);
-  auto v = probe(out + "/orvanta.mp4", "v"), a = probe(out + "/orvanta.mp4", "a");
-  EXPECT_EQ(v["nb_read_frames"], std::to_string(frames));
-  EXPECT_NEAR(seconds_of(a), seconds_of(v), 1 / 24.0);
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    // A directory each: the log of one run must not answer for the next.
+    it::WorkDir wd = staged("export_interrupted_" + std::to_string(sig));
+    const std::string out = wd.path + "/out";
+    it::Process p(it::capture_program(), wd.path, {}, {"--out", out, "--quiet"});
+    ASSERT_TRUE(p.wait_for("[F] scene 1", 120)) << p.log();
+    p.signal(sig);
+    EXPECT_EQ(p.wait(60), 1);
+    long long frames = 0, audio_frames = 0;
+    const std::string log = p.log();
+    size_t at = log.find("orvanta-capture: interrupted, ");
+    ASSERT_NE(at, std::string::npos) << log;
+    sscanf(log.c_str() + at, "orvanta-capture: interrupted, %lld frames, %lld audio", &frames,
+           &audio_frames);
+    EXPECT_GT(frames, 14 * 24) << "scene 1 starts after the 14 s of set-up";
+    EXPECT_EQ(audio_frames, frames);
+    auto v = probe(out + "/orvanta.mp4", "v"), a = probe(out + "/orvanta.mp4", "a");
+    EXPECT_EQ(v["nb_read_frames"], std::to_string(frames));
+    EXPECT_NEAR(seconds_of(a), seconds_of(v), 1 / 24.0);
+  }
 }
 
 TEST(CaptureExport, RefusalsNameTheFileAndLeaveNothing) {
