@@ -131,7 +131,7 @@ int main(int argc, char **argv) {
   if (opt.format.empty()) opt.format = capture::frame_writer_supports("mp4") ? "mp4" : "y4m";
   if (!capture::frame_writer_supports(opt.format)) {
     fprintf(stderr,
-            "orvanta-capture: this orvanta-capture was built without FFmpeg's libraries: "
+            "orvanta-capture: built without FFmpeg's libraries: "
             "no %s (y4m and png are there)\n",
             opt.format.c_str());
     return 2;
