@@ -11,8 +11,13 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdarg>
+#include <deque>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "pending_file.h"
 #include "yuv420.h"
@@ -124,10 +129,21 @@ bool reserve(AVFrame *f, const AVCodecContext *c, int samples) {
          av_frame_get_buffer(f, 0) >= 0;
 }
 
+// What the frame loop hands the encoding thread, in order.
+struct Job {
+  Frame picture;               // a picture to encode, or
+  std::vector<int16_t> sound;  // stereo samples, or
+  bool end = false;            // the end: encoders drained, trailer
+};
+
+// Encoding and muxing run on a thread of their own: the caller converts a
+// frame, queues it and goes on to render the next while the encoders work.
+// Every FFmpeg call after open() is made on that thread.
 class FfmpegWriter : public FrameWriter {
  public:
   FfmpegWriter(const WriterOptions &o, const Encoding &e)
       : o_(o), enc_(e), file_(o.dir + "/" + o.name + "." + e.format) {}
+  ~FfmpegWriter() override;
 
   bool open(std::string &err);
   bool write(const uint8_t *bgrx, int pitch) override;
@@ -136,12 +152,22 @@ class FfmpegWriter : public FrameWriter {
   std::string describe() const override { return file_.path(); }
 
  private:
+  static constexpr int kPictures = 3;  // in the queue and being converted
+
   Codec new_encoder(const char *name, std::string &err) const;
   bool open_video(std::string &err);
   bool open_audio(std::string &err);
+  // The caller's side of the queue.
+  Frame take_picture();
+  bool post(Job job);
+  // The encoding thread.
+  void run();
+  bool perform(const Job &job);
   bool encode(AVCodecContext *c, AVStream *st, const AVFrame *frame);
   bool resample(const uint8_t *const *in, int frames);
   bool encode_sound(bool last);
+  bool finish_streams();
+  bool stop(const std::string &why);  // the thread's failure
   std::string about(const std::string &what) const { return file_.path() + ": " + what; }
 
   WriterOptions o_;
@@ -150,19 +176,31 @@ class FfmpegWriter : public FrameWriter {
   std::unique_ptr<AVFormatContext, MuxerFree> mux_;
   Codec video_, audio_;
   AVStream *video_st_ = nullptr, *audio_st_ = nullptr;
-  Frame picture_{av_frame_alloc()}, sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
+  Frame sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
   std::unique_ptr<AVPacket, PacketFree> packet_{av_packet_alloc()};
   std::unique_ptr<SwrContext, ResamplerFree> resampler_;
   std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
   int frame_size_ = 0;  // the audio encoder's
   int64_t video_pts_ = 0, audio_pts_ = 0;
+  bool closed_ = false;
+
+  // Shared by the caller and the encoding thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable queued_, freed_;
+  std::deque<Job> jobs_;
+  std::vector<Frame> spare_;  // pictures encoded, ready for reuse
+  int pictures_ = 0;          // pictures made
+  bool abandon_ = false;      // destroyed unclosed: drop the queue
+  std::atomic<bool> failed_{false};
+  std::string thread_error_;  // written by the thread before failed_ is set
+  std::thread thread_;
 };
 
 bool FfmpegWriter::open(std::string &err) {
   static std::once_flag quiet;
   std::call_once(quiet, [] { av_log_set_callback(keep_log_error); });
   take_log_error();
-  if (!picture_ || !sound_ || !resampled_ || !packet_) {
+  if (!sound_ || !resampled_ || !packet_) {
     err = about(av_error(AVERROR(ENOMEM)));
     return false;
   }
@@ -193,7 +231,18 @@ bool FfmpegWriter::open(std::string &err) {
     err = "can't write " + file_.path() + ": " + reason(r);
     return false;
   }
+  thread_ = std::thread(&FfmpegWriter::run, this);
   return true;
+}
+
+FfmpegWriter::~FfmpegWriter() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandon_ = true;
+  }
+  queued_.notify_one();
+  thread_.join();
 }
 
 // The encoder `name`, not yet opened; null with the reason in `err`.
@@ -252,11 +301,7 @@ bool FfmpegWriter::open_video(std::string &err) {
     return false;
   }
   video_st_ = avformat_new_stream(mux_.get(), nullptr);
-  picture_->format = c->pix_fmt;
-  picture_->width = c->width;
-  picture_->height = c->height;
-  if (!video_st_ || avcodec_parameters_from_context(video_st_->codecpar, c) < 0 ||
-      av_frame_get_buffer(picture_.get(), 0) < 0) {
+  if (!video_st_ || avcodec_parameters_from_context(video_st_->codecpar, c) < 0) {
     err = about(av_error(AVERROR(ENOMEM)));
     return false;
   }
@@ -307,6 +352,117 @@ bool FfmpegWriter::open_audio(std::string &err) {
   return true;
 }
 
+// --- the caller's side --------------------------------------------------------
+// A picture to convert into: a spare one, or a new one while fewer than
+// kPictures exist; waits for the thread otherwise. Null on failure.
+Frame FfmpegWriter::take_picture() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  freed_.wait(lock, [this] { return !spare_.empty() || pictures_ < kPictures || failed_; });
+  if (failed_) return nullptr;
+  if (!spare_.empty()) {
+    Frame f = std::move(spare_.back());
+    spare_.pop_back();
+    return f;
+  }
+  Frame f(av_frame_alloc());
+  if (!f) return nullptr;
+  f->format = video_->pix_fmt;
+  f->width = o_.width;
+  f->height = o_.height;
+  if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+  pictures_++;
+  return f;
+}
+
+// Queues a job; false (the thread's error taken over) once it failed.
+bool FfmpegWriter::post(Job job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_) return fail(thread_error_);
+    jobs_.push_back(std::move(job));
+  }
+  queued_.notify_one();
+  return true;
+}
+
+bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
+  if (closed_) return fail(about("closed"));
+  Job job;
+  job.picture = take_picture();
+  if (!job.picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fail(failed_ ? thread_error_ : about(av_error(AVERROR(ENOMEM))));
+  }
+  AVFrame *f = job.picture.get();
+  if (av_frame_make_writable(f) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
+  bgrx_to_yuv420(bgrx, pitch, o_.width, o_.height, f->data, f->linesize);
+  f->pts = video_pts_++;
+  return post(std::move(job));
+}
+
+bool FfmpegWriter::write_audio(const int16_t *stereo, int frames) {
+  if (closed_) return fail(about("closed"));
+  if (!audio_ || frames <= 0) return true;
+  Job job;
+  job.sound.assign(stereo, stereo + 2 * (size_t)frames);
+  return post(std::move(job));
+}
+
+bool FfmpegWriter::close() {
+  if (closed_) return fail(about("closed"));
+  closed_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.emplace_back();
+    jobs_.back().end = true;
+  }
+  queued_.notify_one();
+  thread_.join();
+  // The encoders' own threads end here, and the file is closed, even when
+  // the process ends at once afterwards.
+  video_.reset();
+  audio_.reset();
+  mux_.reset();
+  if (failed_) return fail(thread_error_);
+  std::string err;
+  return file_.commit(err) || fail(err);
+}
+
+// --- the encoding thread -------------------------------------------------------
+void FfmpegWriter::run() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      queued_.wait(lock, [this] { return !jobs_.empty() || abandon_; });
+      if (abandon_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    // After a failure the jobs are only taken off the queue.
+    const bool failed = failed_ || !perform(job);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (job.picture) spare_.push_back(std::move(job.picture));
+      failed_ = failed;
+    }
+    freed_.notify_one();
+    if (job.end) return;
+  }
+}
+
+bool FfmpegWriter::perform(const Job &job) {
+  if (job.picture) return encode(video_.get(), video_st_, job.picture.get());
+  if (job.end) return finish_streams();
+  const uint8_t *in[1] = {(const uint8_t *)job.sound.data()};
+  return resample(in, (int)(job.sound.size() / 2)) && encode_sound(false);
+}
+
+bool FfmpegWriter::stop(const std::string &why) {
+  thread_error_ = why;
+  return false;
+}
+
 // Sends one frame (null: the end) and writes what the encoder has ready.
 bool FfmpegWriter::encode(AVCodecContext *c, AVStream *st, const AVFrame *frame) {
   int r = avcodec_send_frame(c, frame);
@@ -316,18 +472,10 @@ bool FfmpegWriter::encode(AVCodecContext *c, AVStream *st, const AVFrame *frame)
     av_packet_rescale_ts(packet_.get(), c->time_base, st->time_base);
     packet_->stream_index = st->index;
     r = av_interleaved_write_frame(mux_.get(), packet_.get());
-    if (r < 0) return fail("can't write " + file_.path() + ": " + reason(r));
+    if (r < 0) return stop("can't write " + file_.path() + ": " + reason(r));
   }
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-  return fail(about(std::string(c->codec->name) + " failed: " + reason(r)));
-}
-
-bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
-  if (!video_) return fail(about("closed"));
-  if (av_frame_make_writable(picture_.get()) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
-  bgrx_to_yuv420(bgrx, pitch, o_.width, o_.height, picture_->data, picture_->linesize);
-  picture_->pts = video_pts_++;
-  return encode(video_.get(), video_st_, picture_.get());
+  return stop(about(std::string(c->codec->name) + " failed: " + reason(r)));
 }
 
 // Converts `frames` input samples (none: what the resampler still holds)
@@ -335,11 +483,11 @@ bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
 bool FfmpegWriter::resample(const uint8_t *const *in, int frames) {
   const int room = swr_get_out_samples(resampler_.get(), frames);
   if (room < 0 || !reserve(resampled_.get(), audio_.get(), std::max(room, 1)))
-    return fail(about(av_error(AVERROR(ENOMEM))));
+    return stop(about(av_error(AVERROR(ENOMEM))));
   const int n = swr_convert(resampler_.get(), resampled_->data, room, (const uint8_t **)in, frames);
-  if (n < 0) return fail(about("can't convert the sound: " + reason(n)));
+  if (n < 0) return stop(about("can't convert the sound: " + reason(n)));
   if (n > 0 && av_audio_fifo_write(fifo_.get(), (void **)resampled_->data, n) < n)
-    return fail(about(av_error(AVERROR(ENOMEM))));
+    return stop(about(av_error(AVERROR(ENOMEM))));
   return true;
 }
 
@@ -351,9 +499,9 @@ bool FfmpegWriter::encode_sound(bool last) {
   for (int queued; (queued = av_audio_fifo_size(fifo_.get())) >= frame_size_ || (last && queued);) {
     const int n = std::min(queued, frame_size_);
     f->nb_samples = frame_size_;
-    if (av_frame_make_writable(f) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
+    if (av_frame_make_writable(f) < 0) return stop(about(av_error(AVERROR(ENOMEM))));
     if (av_audio_fifo_read(fifo_.get(), (void **)f->data, n) < n)
-      return fail(about(av_error(AVERROR(ENOMEM))));
+      return stop(about(av_error(AVERROR(ENOMEM))));
     if (n < frame_size_ && !short_ok) {
       av_samples_set_silence(f->data, n, frame_size_ - n, 2, audio_->sample_fmt);
     } else {
@@ -366,26 +514,16 @@ bool FfmpegWriter::encode_sound(bool last) {
   return true;
 }
 
-bool FfmpegWriter::write_audio(const int16_t *stereo, int frames) {
-  if (!audio_ || frames <= 0) return true;
-  const uint8_t *in[1] = {(const uint8_t *)stereo};
-  return resample(in, frames) && encode_sound(false);
-}
-
-bool FfmpegWriter::close() {
-  if (!video_) return fail(about("closed"));
-  if (audio_) {
-    // What the resampler holds back, the last short frame, the encoder's delay.
-    if (!resample(nullptr, 0) || !encode_sound(true) || !encode(audio_.get(), audio_st_, nullptr))
-      return false;
-  }
+// The end: what the resampler holds back, the last short sound frame, the
+// encoders' delay, the trailer.
+bool FfmpegWriter::finish_streams() {
+  if (audio_ &&
+      (!resample(nullptr, 0) || !encode_sound(true) || !encode(audio_.get(), audio_st_, nullptr)))
+    return false;
   if (!encode(video_.get(), video_st_, nullptr)) return false;
-  video_.reset();
   int r = av_write_trailer(mux_.get());
   if (r >= 0) r = avio_closep(&mux_->pb);
-  if (r < 0) return fail("can't write " + file_.path() + ": " + reason(r));
-  std::string err;
-  return file_.commit(err) || fail(err);
+  return r >= 0 || stop("can't write " + file_.path() + ": " + reason(r));
 }
 
 }  // namespace
