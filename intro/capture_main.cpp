@@ -2,8 +2,9 @@
  *
  *  Plays the very programme of the intro on a virtual clock: every frame
  *  is exactly 1/24 s of the intro's time, nothing waits for the wall
- *  clock, and each frame is written out, with the music mixed in step
- *  into a WAV file. Run it where the intro runs (its data are looked for
+ *  clock, and each frame is written out with the music mixed in step:
+ *  into one MP4 or WebM file, or a y4m stream or PNG pictures with a WAV
+ *  file beside them. Run it where the intro runs (its data are looked for
  *  the same way). Headless: no window, no sound card.
  */
 #include <getopt.h>
@@ -22,21 +23,34 @@ namespace {
 void usage(FILE *out) {
   fprintf(out,
           "usage: orvanta-capture [options]\n"
-          "Renders the Orvanta 2004 intro frame by frame, far faster than real time.\n"
+          "Renders the Orvanta 2004 intro frame by frame, far faster than real time,\n"
+          "into one video file with its music.\n"
           "\n"
           "  -o, --out DIR       where to write (default: capture)\n"
-          "  -f, --format FMT    y4m: DIR/orvanta.y4m, one 640x480 24 fps stream (default)\n"
-          "                      png: DIR/frame_000001.png ...\n"
+          "  -f, --format FMT    mp4:  DIR/orvanta.mp4, H.264 + AAC, to play and share\n"
+          "                      webm: DIR/orvanta.webm, VP9 + Opus, for the web\n"
+          "                      y4m:  DIR/orvanta.y4m, uncompressed 4:2:0, to edit\n"
+          "                      png:  DIR/frame_000001.png ..., lossless stills\n"
+          "                      (y4m and png: the music in DIR/orvanta.wav)\n"
+          "                      default: %s\n"
+          "      --crf N         mp4/webm quality, lower is better: H.264 0-51\n"
+          "                      (default 18), VP9 0-63 (default 32)\n"
+          "      --preset NAME   mp4: x264's speed preset, ultrafast ... placebo\n"
+          "                      (default superfast); webm: VP9's deadline,\n"
+          "                      realtime (default), good or best\n"
           "  -s, --seed N        the generator's seed (default 2004): the same seed\n"
           "                      gives the same frames and sound\n"
-          "  -t, --seconds N     only the first N seconds of the intro\n"
+          "  -t, --seconds N     only the first N seconds of the intro (N * 24 + 1 frames)\n"
           "  -q, --quiet         no progress line\n"
           "  -h, --help          this text\n"
           "\n"
-          "The music goes to DIR/orvanta.wav (44100 Hz, 16-bit stereo), exactly as\n"
-          "long as the pictures. To make a video:\n"
-          "  ffmpeg -i DIR/orvanta.y4m -i DIR/orvanta.wav -c:v libx264 -crf 18 \\\n"
-          "         -pix_fmt yuv420p -c:a aac -b:a 192k orvanta.mp4\n");
+          "Every frame is exactly 1/24 s of the intro and the sound is in step to the\n"
+          "sample. Files are complete or absent: they are written under a temporary\n"
+          "name and renamed at the end. Ctrl-C (SIGINT) or SIGTERM stops the capture\n"
+          "after the frame being made, with the file complete up to there (status 1).\n",
+          capture::frame_writer_supports("mp4")
+              ? "mp4"
+              : "y4m (built without FFmpeg's libraries: no mp4 or webm)");
 }
 
 bool parse_number(const char *text, long min, long max, long &out) {
@@ -50,8 +64,10 @@ bool parse_number(const char *text, long min, long max, long &out) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  enum { kCrf = 1000, kPreset };
   static const struct option longopts[] = {
       {"out", required_argument, nullptr, 'o'},     {"format", required_argument, nullptr, 'f'},
+      {"crf", required_argument, nullptr, kCrf},    {"preset", required_argument, nullptr, kPreset},
       {"seed", required_argument, nullptr, 's'},    {"seconds", required_argument, nullptr, 't'},
       {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0}};
@@ -66,10 +82,21 @@ int main(int argc, char **argv) {
         break;
       case 'f':
         opt.format = optarg;
-        if (opt.format != "y4m" && opt.format != "png") {
-          fprintf(stderr, "orvanta-capture: --format is y4m or png, not %s\n", optarg);
+        if (opt.format != "mp4" && opt.format != "webm" && opt.format != "y4m" &&
+            opt.format != "png") {
+          fprintf(stderr, "orvanta-capture: --format is mp4, webm, y4m or png, not %s\n", optarg);
           return 2;
         }
+        break;
+      case kCrf:
+        if (!parse_number(optarg, 0, 0x7FFFFFFF, n)) {
+          fprintf(stderr, "orvanta-capture: --crf wants a number from 0, not %s\n", optarg);
+          return 2;
+        }
+        opt.crf = (int)n;
+        break;
+      case kPreset:
+        opt.preset = optarg;
         break;
       case 's':
         if (!parse_number(optarg, 0, 0x7FFFFFFF, n)) {
@@ -101,6 +128,20 @@ int main(int argc, char **argv) {
     usage(stderr);
     return 2;
   }
+  if (opt.format.empty()) opt.format = capture::frame_writer_supports("mp4") ? "mp4" : "y4m";
+  if (!capture::frame_writer_supports(opt.format)) {
+    fprintf(stderr,
+            "orvanta-capture: built without FFmpeg's libraries: "
+            "no %s (y4m and png are there)\n",
+            opt.format.c_str());
+    return 2;
+  }
+  const bool encoded = opt.format == "mp4" || opt.format == "webm";
+  if (!encoded && (opt.crf >= 0 || !opt.preset.empty())) {
+    fprintf(stderr, "orvanta-capture: --crf and --preset are for mp4 and webm, not %s\n",
+            opt.format.c_str());
+    return 2;
+  }
 
   // No window and no sound card needed: pictures and sound go to files.
   setenv("SDL_VIDEODRIVER", "dummy", 0);
@@ -113,12 +154,9 @@ int main(int argc, char **argv) {
   }
   orvanta_setup();
   orvanta_scenes();
-  bool ok = capture::finish();
-  if (opt.progress) fprintf(stdout, "\n");
-  fprintf(stdout, "orvanta-capture: %lld frames, %lld audio frames in %s\n",
-          (long long)capture::frames_written(), (long long)capture::audio_frames_written(),
-          opt.out.c_str());
+  const bool ok = capture::finish();
   delete kolvex;
   music_teardown();
+  if (ok) capture::report();
   return ok ? 0 : 1;
 }

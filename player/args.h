@@ -15,6 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "frame_writer.h"
+
+// mp4 where the capture library was built with FFmpeg, else y4m.
+inline std::string default_capture_format() {
+  return capture::frame_writer_supports("mp4") ? "mp4" : "y4m";
+}
+
 // One layer of the stack, as named on the command line.
 struct LayerSpec {
   std::string source;                // a PNG file or layer_gen, for the factory
@@ -33,7 +40,7 @@ struct PlayerOptions {
   int magnify = 1;    // 1, 2 or 3 times
   bool fullscreen = false;
   std::string capture_dir;  // empty: no capture
-  std::string format = "y4m";
+  std::string format = default_capture_format();
   bool has_seed = false;
   uint32_t seed = 0;
   std::string plugin_dir;   // empty: the engine's own search

@@ -1,0 +1,542 @@
+#include "ffmpeg_writer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "pending_file.h"
+#include "yuv_planes.h"
+
+namespace capture {
+
+namespace {
+
+// What each container is given.
+struct Encoding {
+  const char *format;         // muxer name and file extension
+  const char *video_encoder;
+  int crf_max, crf_default;   // crf from 0
+  const char *preset_option;  // the encoder option a preset sets
+  const char *preset_default;
+  const char *presets;        // its values, for messages
+  const char *video_options;  // more encoder options, "key=value:..."
+  const char *audio_encoder;
+  int audio_rate;             // 0: the input's
+  int64_t audio_bit_rate;
+  const char *audio_options;  // as video_options
+};
+
+const Encoding kEncodings[] = {
+    // x264's superfast keeps a capture of the whole intro well above 8x
+    // real time on two cores; veryfast takes 40% more processor time.
+    // The AAC encoder's default search would cost a fifth of x264's time,
+    // its fast one a quarter of that.
+    {"mp4", "libx264", 51, 18, "preset", "superfast",
+     "ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, placebo", "",
+     "aac", 0, 192000, "aac_coder=fast"},
+    // Tiles and row threads let libvpx use every core; cpu-used 8 is its
+    // fastest setting, deadline chooses the mode.
+    {"webm", "libvpx-vp9", 63, 32, "deadline", "realtime", "realtime, good, best",
+     "row-mt=1:tile-columns=1:cpu-used=8", "libopus", 48000, 128000, ""},
+};
+
+// ---------------------------------------------------------------------------
+// FFmpeg's log: kept off the terminal, its last error kept for messages
+// ---------------------------------------------------------------------------
+std::mutex log_mutex;
+std::string last_log_error;
+
+void keep_log_error(void *avcl, int level, const char *fmt, va_list args) {
+  if (level > AV_LOG_ERROR) return;
+  char line[512];
+  int prefix = 0;  // no "[encoder @ address]"
+  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
+  std::string text(line);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::lock_guard<std::mutex> lock(log_mutex);
+  last_log_error = text;
+}
+
+std::string take_log_error() {
+  std::lock_guard<std::mutex> lock(log_mutex);
+  std::string text;
+  text.swap(last_log_error);
+  return text;
+}
+
+std::string av_error(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE];
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// FFmpeg's error code, with what its log said last when that says more.
+std::string reason(int code) {
+  std::string logged = take_log_error();
+  return logged.empty() ? av_error(code) : av_error(code) + " (" + logged + ")";
+}
+
+// ---------------------------------------------------------------------------
+// Ownership of FFmpeg's objects
+// ---------------------------------------------------------------------------
+struct MuxerFree {
+  void operator()(AVFormatContext *m) const {
+    if (m->pb) avio_closep(&m->pb);
+    avformat_free_context(m);
+  }
+};
+struct CodecFree {
+  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct ResamplerFree {
+  void operator()(SwrContext *s) const { swr_free(&s); }
+};
+struct FifoFree {
+  void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
+};
+typedef std::unique_ptr<AVFrame, FrameFree> Frame;
+typedef std::unique_ptr<AVCodecContext, CodecFree> Codec;
+
+// An audio frame of the encoder's format holding at least `samples`.
+bool reserve(AVFrame *f, const AVCodecContext *c, int samples) {
+  if (f->data[0] && f->nb_samples >= samples) return true;
+  av_frame_unref(f);
+  f->format = c->sample_fmt;
+  f->sample_rate = c->sample_rate;
+  f->nb_samples = samples;
+  return av_channel_layout_copy(&f->ch_layout, &c->ch_layout) >= 0 &&
+         av_frame_get_buffer(f, 0) >= 0;
+}
+
+// What the frame loop hands the encoding thread, in order.
+struct Job {
+  Frame picture;               // a picture to encode, or
+  std::vector<int16_t> sound;  // stereo samples, or
+  bool end = false;            // the end: encoders drained, trailer
+};
+
+// Encoding and muxing run on a thread of their own: the caller converts a
+// frame, queues it and goes on to render the next while the encoders work.
+// Every FFmpeg call after open() is made on that thread.
+class FfmpegWriter : public FrameWriter {
+ public:
+  FfmpegWriter(const WriterOptions &o, const Encoding &e)
+      : o_(o), enc_(e), file_(o.dir + "/" + o.name + "." + e.format) {}
+  ~FfmpegWriter() override;
+
+  bool open(std::string &err);
+  bool write(const uint8_t *bgrx, int pitch) override;
+  bool write_audio(const int16_t *stereo, int frames) override;
+  bool close() override;
+  std::string describe() const override { return file_.path(); }
+
+ private:
+  static constexpr int kPictures = 3;  // in the queue and being converted
+
+  Codec new_encoder(const char *name, std::string &err) const;
+  bool open_video(std::string &err);
+  bool open_audio(std::string &err);
+  // The caller's side of the queue.
+  Frame take_picture();
+  bool post(Job job);
+  // The encoding thread.
+  void run();
+  bool perform(const Job &job);
+  bool encode(AVCodecContext *c, AVStream *st, const AVFrame *frame);
+  bool resample(const uint8_t *const *in, int frames);
+  bool encode_sound(bool last);
+  bool finish_streams();
+  bool stop(const std::string &why);  // the thread's failure
+  std::string about(const std::string &what) const { return file_.path() + ": " + what; }
+
+  WriterOptions o_;
+  const Encoding &enc_;
+  PendingFile file_;  // before the muxer: the file is closed before it is removed
+  std::unique_ptr<AVFormatContext, MuxerFree> mux_;
+  Codec video_, audio_;
+  AVStream *video_st_ = nullptr, *audio_st_ = nullptr;
+  Frame sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
+  std::unique_ptr<AVPacket, PacketFree> packet_{av_packet_alloc()};
+  std::unique_ptr<SwrContext, ResamplerFree> resampler_;
+  std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
+  int frame_size_ = 0;  // the audio encoder's
+  int64_t video_pts_ = 0, audio_pts_ = 0;
+  bool closed_ = false;
+
+  // Shared by the caller and the encoding thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable queued_, freed_;
+  std::deque<Job> jobs_;
+  std::vector<Frame> spare_;  // pictures encoded, ready for reuse
+  int pictures_ = 0;          // pictures made
+  bool abandon_ = false;      // destroyed unclosed: drop the queue
+  std::atomic<bool> failed_{false};
+  std::string thread_error_;  // written by the thread before failed_ is set
+  std::thread thread_;
+};
+
+bool FfmpegWriter::open(std::string &err) {
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_callback(keep_log_error); });
+  take_log_error();
+  if (!sound_ || !resampled_ || !packet_) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  if (o_.crf != -1 && (o_.crf < 0 || o_.crf > enc_.crf_max)) {
+    err = about(std::string(enc_.video_encoder) + " refuses crf " + std::to_string(o_.crf) +
+                " (it takes 0 to " + std::to_string(enc_.crf_max) + ")");
+    return false;
+  }
+  // "file:" keeps a colon in the directory's name from naming a protocol.
+  const std::string url = "file:" + file_.temp_path();
+  AVFormatContext *m = nullptr;
+  if (avformat_alloc_output_context2(&m, nullptr, enc_.format, url.c_str()) < 0 || !m) {
+    err = about(std::string("this FFmpeg has no ") + enc_.format + " muxer");
+    return false;
+  }
+  mux_.reset(m);
+  // The encoders first: a refused setting creates no file.
+  if (!open_video(err) || (o_.audio_rate > 0 && !open_audio(err))) return false;
+  int r = avio_open(&mux_->pb, url.c_str(), AVIO_FLAG_WRITE);
+  AVDictionary *opts = nullptr;
+  if (r >= 0 && std::string(enc_.format) == "mp4") {
+    av_dict_set(&opts, "movflags", "+faststart", 0);
+    av_dict_set_int(&opts, "video_track_timescale", o_.fps, 0);  // time base 1/fps
+  }
+  if (r >= 0) r = avformat_write_header(mux_.get(), &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    err = "can't write " + file_.path() + ": " + reason(r);
+    return false;
+  }
+  thread_ = std::thread(&FfmpegWriter::run, this);
+  return true;
+}
+
+FfmpegWriter::~FfmpegWriter() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abandon_ = true;
+  }
+  queued_.notify_one();
+  thread_.join();
+}
+
+// The encoder `name`, not yet opened; null with the reason in `err`.
+Codec FfmpegWriter::new_encoder(const char *name, std::string &err) const {
+  const AVCodec *codec = avcodec_find_encoder_by_name(name);
+  if (!codec) {
+    err = about(std::string("this FFmpeg has no ") + name + " encoder");
+    return nullptr;
+  }
+  Codec c(avcodec_alloc_context3(codec));
+  if (!c)
+    err = about(av_error(AVERROR(ENOMEM)));
+  else if (mux_->oformat->flags & AVFMT_GLOBALHEADER)
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  return c;
+}
+
+bool FfmpegWriter::open_video(std::string &err) {
+  const std::string name = enc_.video_encoder;
+  video_ = new_encoder(enc_.video_encoder, err);
+  AVCodecContext *c = video_.get();
+  if (!c) return false;
+  c->width = o_.width;
+  c->height = o_.height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->time_base = AVRational{1, o_.fps};
+  c->framerate = AVRational{o_.fps, 1};
+  c->sample_aspect_ratio = AVRational{1, 1};
+  c->color_range = AVCOL_RANGE_MPEG;  // what bgrx_to_yuv420 makes
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->chroma_sample_location = AVCHROMA_LOC_CENTER;
+  c->bit_rate = 0;     // quality, not rate: with crf, constant quality
+  c->thread_count = 0;  // every core
+
+  const int crf = o_.crf >= 0 ? o_.crf : enc_.crf_default;
+  const std::string preset = o_.preset.empty() ? enc_.preset_default : o_.preset;
+  const std::string refused = name + " refuses preset " + preset + " (" + enc_.presets + ")";
+  if (av_opt_set_int(c->priv_data, "crf", crf, 0) < 0) {
+    err = about(name + " refuses crf " + std::to_string(crf));
+    return false;
+  }
+  if (av_opt_set(c->priv_data, enc_.preset_option, preset.c_str(), 0) < 0) {
+    err = about(refused);
+    return false;
+  }
+  AVDictionary *opts = nullptr;
+  av_dict_parse_string(&opts, enc_.video_options, "=", ":", 0);
+  take_log_error();
+  int r = avcodec_open2(c, c->codec, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    // libx264 checks its preset only here, and says so in its log.
+    std::string why = reason(r);
+    err = about(why.find("preset") != std::string::npos ? refused
+                                                        : "can't start " + name + ": " + why);
+    return false;
+  }
+  video_st_ = avformat_new_stream(mux_.get(), nullptr);
+  if (!video_st_ || avcodec_parameters_from_context(video_st_->codecpar, c) < 0) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  video_st_->time_base = c->time_base;
+  video_st_->avg_frame_rate = video_st_->r_frame_rate = c->framerate;
+  return true;
+}
+
+bool FfmpegWriter::open_audio(std::string &err) {
+  const std::string name = enc_.audio_encoder;
+  audio_ = new_encoder(enc_.audio_encoder, err);
+  AVCodecContext *c = audio_.get();
+  if (!c) return false;
+  const AVCodec *codec = c->codec;
+  AVChannelLayout stereo;
+  av_channel_layout_default(&stereo, 2);
+  c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  c->sample_rate = enc_.audio_rate ? enc_.audio_rate : o_.audio_rate;
+  c->bit_rate = enc_.audio_bit_rate;
+  c->time_base = AVRational{1, c->sample_rate};
+  AVDictionary *opts = nullptr;
+  av_dict_parse_string(&opts, enc_.audio_options, "=", ":", 0);
+  int r = av_channel_layout_copy(&c->ch_layout, &stereo);
+  if (r >= 0) r = avcodec_open2(c, codec, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    err = about("can't start " + name + ": " + reason(r));
+    return false;
+  }
+  frame_size_ = c->frame_size > 0 ? c->frame_size : 1024;
+  SwrContext *s = nullptr;
+  r = swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, c->sample_rate, &stereo,
+                          AV_SAMPLE_FMT_S16, o_.audio_rate, 0, nullptr);
+  resampler_.reset(s);
+  if (r >= 0) r = swr_init(s);
+  if (r < 0) {
+    err = about("can't convert the sound for " + name + ": " + reason(r));
+    return false;
+  }
+  audio_st_ = avformat_new_stream(mux_.get(), nullptr);
+  fifo_.reset(av_audio_fifo_alloc(c->sample_fmt, 2, 4 * frame_size_));
+  if (!audio_st_ || !fifo_ || avcodec_parameters_from_context(audio_st_->codecpar, c) < 0 ||
+      !reserve(sound_.get(), c, frame_size_)) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
+  audio_st_->time_base = c->time_base;
+  return true;
+}
+
+// --- the caller's side --------------------------------------------------------
+// A picture to convert into: a spare one, or a new one while fewer than
+// kPictures exist; waits for the thread otherwise. Null on failure.
+Frame FfmpegWriter::take_picture() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  freed_.wait(lock, [this] { return !spare_.empty() || pictures_ < kPictures || failed_; });
+  if (failed_) return nullptr;
+  if (!spare_.empty()) {
+    Frame f = std::move(spare_.back());
+    spare_.pop_back();
+    return f;
+  }
+  Frame f(av_frame_alloc());
+  if (!f) return nullptr;
+  f->format = video_->pix_fmt;
+  f->width = o_.width;
+  f->height = o_.height;
+  if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
+  pictures_++;
+  return f;
+}
+
+// Queues a job; false (the thread's error taken over) once it failed.
+bool FfmpegWriter::post(Job job) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_) return fail(thread_error_);
+    jobs_.push_back(std::move(job));
+  }
+  queued_.notify_one();
+  return true;
+}
+
+bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
+  if (closed_) return fail(about("closed"));
+  Job job;
+  job.picture = take_picture();
+  if (!job.picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fail(failed_ ? thread_error_ : about(av_error(AVERROR(ENOMEM))));
+  }
+  AVFrame *f = job.picture.get();
+  if (av_frame_make_writable(f) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
+  bgrx_to_yuv420(bgrx, pitch, o_.width, o_.height, f->data, f->linesize);
+  f->pts = video_pts_++;
+  return post(std::move(job));
+}
+
+bool FfmpegWriter::write_audio(const int16_t *stereo, int frames) {
+  if (closed_) return fail(about("closed"));
+  if (!audio_ || frames <= 0) return true;
+  Job job;
+  job.sound.assign(stereo, stereo + 2 * (size_t)frames);
+  return post(std::move(job));
+}
+
+bool FfmpegWriter::close() {
+  if (closed_) return fail(about("closed"));
+  closed_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.emplace_back();
+    jobs_.back().end = true;
+  }
+  queued_.notify_one();
+  thread_.join();
+  // The encoders' own threads end here, and the file is closed, even when
+  // the process ends at once afterwards.
+  video_.reset();
+  audio_.reset();
+  mux_.reset();
+  if (failed_) return fail(thread_error_);
+  std::string err;
+  return file_.commit(err) || fail(err);
+}
+
+// --- the encoding thread -------------------------------------------------------
+void FfmpegWriter::run() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      queued_.wait(lock, [this] { return !jobs_.empty() || abandon_; });
+      if (abandon_) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    // After a failure the jobs are only taken off the queue.
+    const bool failed = failed_ || !perform(job);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (job.picture) spare_.push_back(std::move(job.picture));
+      failed_ = failed;
+    }
+    freed_.notify_one();
+    if (job.end) return;
+  }
+}
+
+bool FfmpegWriter::perform(const Job &job) {
+  if (job.picture) return encode(video_.get(), video_st_, job.picture.get());
+  if (job.end) return finish_streams();
+  const uint8_t *in[1] = {(const uint8_t *)job.sound.data()};
+  return resample(in, (int)(job.sound.size() / 2)) && encode_sound(false);
+}
+
+bool FfmpegWriter::stop(const std::string &why) {
+  thread_error_ = why;
+  return false;
+}
+
+// Sends one frame (null: the end) and writes what the encoder has ready.
+bool FfmpegWriter::encode(AVCodecContext *c, AVStream *st, const AVFrame *frame) {
+  int r = avcodec_send_frame(c, frame);
+  while (r >= 0) {
+    r = avcodec_receive_packet(c, packet_.get());
+    if (r < 0) break;
+    av_packet_rescale_ts(packet_.get(), c->time_base, st->time_base);
+    packet_->stream_index = st->index;
+    r = av_interleaved_write_frame(mux_.get(), packet_.get());
+    if (r < 0) return stop("can't write " + file_.path() + ": " + reason(r));
+  }
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+  return stop(about(std::string(c->codec->name) + " failed: " + reason(r)));
+}
+
+// Converts `frames` input samples (none: what the resampler still holds)
+// into the queue of the encoder's frames.
+bool FfmpegWriter::resample(const uint8_t *const *in, int frames) {
+  const int room = swr_get_out_samples(resampler_.get(), frames);
+  if (room < 0 || !reserve(resampled_.get(), audio_.get(), std::max(room, 1)))
+    return stop(about(av_error(AVERROR(ENOMEM))));
+  const int n = swr_convert(resampler_.get(), resampled_->data, room, (const uint8_t **)in, frames);
+  if (n < 0) return stop(about("can't convert the sound: " + reason(n)));
+  if (n > 0 && av_audio_fifo_write(fifo_.get(), (void **)resampled_->data, n) < n)
+    return stop(about(av_error(AVERROR(ENOMEM))));
+  return true;
+}
+
+// Encodes every whole frame in the queue; at the last, the rest too.
+bool FfmpegWriter::encode_sound(bool last) {
+  const bool short_ok = audio_->codec->capabilities &
+                        (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  AVFrame *f = sound_.get();
+  for (int queued; (queued = av_audio_fifo_size(fifo_.get())) >= frame_size_ || (last && queued);) {
+    const int n = std::min(queued, frame_size_);
+    f->nb_samples = frame_size_;
+    if (av_frame_make_writable(f) < 0) return stop(about(av_error(AVERROR(ENOMEM))));
+    if (av_audio_fifo_read(fifo_.get(), (void **)f->data, n) < n)
+      return stop(about(av_error(AVERROR(ENOMEM))));
+    if (n < frame_size_ && !short_ok) {
+      av_samples_set_silence(f->data, n, frame_size_ - n, 2, audio_->sample_fmt);
+    } else {
+      f->nb_samples = n;
+    }
+    f->pts = audio_pts_;
+    audio_pts_ += f->nb_samples;
+    if (!encode(audio_.get(), audio_st_, f)) return false;
+  }
+  return true;
+}
+
+// The end: what the resampler holds back, the last short sound frame, the
+// encoders' delay, the trailer.
+bool FfmpegWriter::finish_streams() {
+  if (audio_ &&
+      (!resample(nullptr, 0) || !encode_sound(true) || !encode(audio_.get(), audio_st_, nullptr)))
+    return false;
+  if (!encode(video_.get(), video_st_, nullptr)) return false;
+  int r = av_write_trailer(mux_.get());
+  if (r >= 0) r = avio_closep(&mux_->pb);
+  return r >= 0 || stop("can't write " + file_.path() + ": " + reason(r));
+}
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> open_ffmpeg_writer(const WriterOptions &o, std::string &err) {
+  for (const Encoding &e : kEncodings) {
+    if (o.format != e.format) continue;
+    std::unique_ptr<FfmpegWriter> w(new FfmpegWriter(o, e));
+    if (!w->open(err)) return nullptr;
+    return w;
+  }
+  err = "unknown format " + o.format;
+  return nullptr;
+}
+
+}  // namespace capture

@@ -1,0 +1,93 @@
+#include "png_writer.h"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "pending_file.h"
+
+namespace capture {
+
+namespace {
+
+struct PngWrite {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  PngWrite() {
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (png) info = png_create_info_struct(png);
+  }
+  ~PngWrite() { png_destroy_write_struct(&png, info ? &info : nullptr); }
+};
+
+// libpng reports errors by longjmp: no object with a destructor may be
+// created after the setjmp.
+bool encode(FILE *f, const uint8_t *bgrx, int pitch, int w, int h, uint8_t *row) {
+  PngWrite p;
+  if (!p.png || !p.info) return false;
+  if (setjmp(png_jmpbuf(p.png))) return false;
+  png_init_io(p.png, f);
+  png_set_compression_level(p.png, 1);
+  png_set_filter(p.png, 0, PNG_FILTER_SUB);
+  png_set_IHDR(p.png, p.info, (png_uint_32)w, (png_uint_32)h, 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(p.png, p.info);
+  for (int y = 0; y < h; y++) {
+    const uint8_t *s = bgrx + (long)y * pitch;
+    for (int x = 0; x < w; x++) {
+      row[x * 3] = s[x * 4 + 2];
+      row[x * 3 + 1] = s[x * 4 + 1];
+      row[x * 3 + 2] = s[x * 4];
+    }
+    png_write_row(p.png, row);
+  }
+  png_write_end(p.png, nullptr);
+  return true;
+}
+
+class PngSequenceWriter : public FrameWriter {
+ public:
+  explicit PngSequenceWriter(const WriterOptions &o)
+      : dir_(o.dir), w_(o.width), h_(o.height), row_((size_t)o.width * 3) {}
+
+  bool write(const uint8_t *bgrx, int pitch) override {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%06d.png", ++count_);
+    PendingFile file(dir_ + name);
+    File out(fopen(file.temp_path().c_str(), "wb"));
+    if (!out) return fail(write_error(file.path(), errno));
+    errno = 0;
+    const bool encoded = encode(out.get(), bgrx, pitch, w_, h_, row_.data());
+    if (!close_file(out) || !encoded) return fail(write_error(file.path(), errno ? errno : EIO));
+    std::string err;
+    return file.commit(err) || fail(err);
+  }
+
+  bool close() override { return true; }
+  std::string describe() const override { return dir_ + "/frame_NNNNNN.png"; }
+
+ private:
+  std::string dir_;
+  int w_, h_;
+  std::vector<uint8_t> row_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameWriter> open_png_writer(const WriterOptions &o, std::string &err) {
+  // Nothing is created before the first frame: see that one can be.
+  const std::string probe = o.dir + "/frame_000001.png.part";
+  File f(fopen(probe.c_str(), "wb"));
+  if (!f) {
+    err = write_error(o.dir + "/frame_000001.png", errno);
+    return nullptr;
+  }
+  f.reset();
+  unlink(probe.c_str());
+  return std::unique_ptr<FrameWriter>(new PngSequenceWriter(o));
+}
+
+}  // namespace capture

@@ -1,0 +1,17 @@
+/*  Kolvex capture - numbered PNG pictures
+ *
+ *  DIR/frame_000001.png, DIR/frame_000002.png ...: 8-bit RGB, fast
+ *  compression, one lossless picture a frame for stills and editors.
+ */
+#ifndef KOLVEX_CAPTURE_PNG_WRITER_H
+#define KOLVEX_CAPTURE_PNG_WRITER_H
+
+#include "frame_writer.h"
+
+namespace capture {
+
+std::unique_ptr<FrameWriter> open_png_writer(const WriterOptions &options, std::string &err);
+
+}  // namespace capture
+
+#endif
