@@ -78,6 +78,22 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
   }
 }
 
+// The plain conversion's own bytes: 2x2 blocks of one colour give the
+// BT.601 studio-range values (the fourth byte plays no part).
+TEST(Kernels, ConversionGivesStudioRangeValues) {
+  struct Row {
+    uint8_t b, g, r, y, u, v;
+  } rows[] = {{0, 0, 0, 16, 128, 128},   {255, 255, 255, 235, 128, 128}, {0, 0, 255, 82, 90, 240},
+              {0, 255, 0, 144, 54, 34}, {255, 0, 0, 41, 240, 110}};
+  for (const Row &c : rows) {
+    const uint8_t px[16] = {c.b, c.g, c.r, 0x5A, c.b, c.g, c.r, 0, c.b, c.g, c.r, 9, c.b, c.g, c.r, 1};
+    uint8_t y[4], u, v;
+    kolvex_bgrx_to_yuv420(px, 8, 2, 2, y, &u, &v);
+    EXPECT_EQ(std::vector<int>({y[0], y[3], u, v}), std::vector<int>({c.y, c.y, c.u, c.v}))
+        << +c.r << "," << +c.g << "," << +c.b;
+  }
+}
+
 // The copy and the blend through the screen against SDL's own blit of the
 // same frame, onto the window's surface and onto one with an alpha channel.
 TEST(Kernels, ScreenCopyAndBlendGiveSdlBytes) {
