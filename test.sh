@@ -31,9 +31,9 @@ build build
 build build-asan -DKOLVEX_SANITIZE=address,undefined -DKOLVEX_BUILD_BENCH=OFF
 (cd build-asan && ctest --output-on-failure -j"$jobs" -E '^fuzz[.]' "$@")
 
-# Picture decoding, the install and the data generators have no threads of
-# their own, and the intro's process tests only wait in real time for what
-# the capture program's tests run at full speed: they are left out here.
+# Picture decoding and the install have no threads of their own, and the
+# intro's process tests only wait for what the in-process programme test
+# runs frame by frame: they are left out here.
 build build-tsan -DKOLVEX_SANITIZE=thread -DKOLVEX_BUILD_BENCH=OFF
 (cd build-tsan && ctest --output-on-failure -j"$jobs" -LE long \
-   -E '^(fuzz|install|tools)[.]|^PngSuite|^Intro' "$@")
+   -E '^(fuzz|install)[.]|^PngSuite|^Intro' "$@")

@@ -93,11 +93,3 @@ TEST(Fastrand, FollowsThe32BitLcg) {
   EXPECT_EQ(fastrand(), 662824084u);
 }
 
-TEST(Memory, FindBestMemcpyPicksTheSystemCopy) {
-  set_debug(0);
-  jmemcpy = nullptr;
-  StderrCapture cap;
-  find_best_memcpy();
-  EXPECT_EQ(cap.text(), " .  Using memory-to-memory copy method : glibc memcpy()\n");
-  EXPECT_EQ(jmemcpy, (memcpy_fn)memcpy);
-}

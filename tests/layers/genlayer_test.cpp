@@ -1,7 +1,6 @@
-// Particle generator: the parameter draws and mix steps against the
-// documented formulas, the phase wrap, the blob's paired additions with
-// their carries, clipping on small layers, a fixed seed's frames, and the
-// layer in the engine's frame loop.
+// Particle generator: the mix steps, the phase wrap, the blob's paired
+// additions with their carries, clipping on small layers, a fixed seed's
+// frames, and the layer in the engine's frame loop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,32 +14,6 @@
 #include "test_support.h"
 
 namespace {
-
-std::vector<uint32_t> lcg_draws(uint32_t seed, int n) {
-  std::vector<uint32_t> out;
-  for (int i = 0; i < n; i++) out.push_back(seed = seed * 1103515245u + 12345u);
-  return out;
-}
-
-// The documented formulas, from the raw draws: freq_a, freq_b, then the
-// multipliers xa, ya, xb, yb; and the range A.
-std::vector<double> expected_params(uint32_t seed, int *range = nullptr) {
-  const int32_t primes[11] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31};
-  const std::vector<uint32_t> u = lcg_draws(seed, 7);
-  const int a = 1 + (int)((uint32_t)(u[0] * 9u) / 2147483647u);
-  if (range) *range = a;
-  std::vector<double> p = {1.0 + u[1] * (30.0 / 2147483647.0), 1.0 + u[2] * (30.0 / 2147483647.0)};
-  for (int i = 3; i < 7; i++) {
-    volatile float fa = (float)a, fu = (float)u[i], prod = fa * fu,
-                   k = prod * std::ldexp(1.0f, -31);
-    p.push_back(primes[(int)k]);
-  }
-  return p;
-}
-
-std::vector<double> params(const GenLayer &g) {
-  return {g.freq_a, g.freq_b, g.prime_xa, g.prime_ya, g.prime_xb, g.prime_yb};
-}
 
 // Memory bytes of one pixel.
 using Px = std::vector<uint8_t>;
@@ -62,50 +35,6 @@ TEST(GenLayerParams, MixStepsUpAndDown) {
       EXPECT_EQ(g.mix, want) << (dir ? "up" : "down");
     }
   }
-}
-
-// Seven draws, in order, give the parameters, the rare picks at the top of
-// the ranges included; the arrow keys draw them too, other keys nothing.
-TEST(GenLayerParams, SevenDrawsGiveTheDocumentedParameters) {
-  struct Row {
-    uint32_t seed;
-    SDLKey key;      // SDLK_UNKNOWN: blossom_recal(true)
-    int range;       // 0: any
-    double mult_xa;  // 0: any
-  } rows[] = {{0u, SDLK_UNKNOWN, 0, 0},          {42u, SDLK_RIGHT, 0, 0},
-              {0xDEADBEEFu, SDLK_LEFT, 0, 0},    {0xFFFFFFFFu, SDLK_UNKNOWN, 0, 0},
-              {3345663881u, SDLK_UNKNOWN, 3, 0},   // 9 * u1 wraps to 2^32 - 2
-              {1918211604u, SDLK_UNKNOWN, 1, 5},   // u4 = 4294967168: float(u4) rounds up to 2^32
-              {3011986467u, SDLK_UNKNOWN, 1, 3}};  // u4 one less: stays below
-  GenLayer g;
-  EXPECT_STREQ(g.get_name(), "GEO");
-  for (const Row &r : rows) {
-    SCOPED_TRACE(r.seed);
-    int range = 0;
-    const std::vector<double> want = expected_params(r.seed, &range);
-    EXPECT_TRUE(!r.range || range == r.range);
-    EXPECT_TRUE(!r.mult_xa || want[2] == r.mult_xa);
-    const float mix = g.mix;
-    SDL_keysym key{};
-    key.sym = r.key;
-    fastsrand(r.seed);
-    if (r.key == SDLK_UNKNOWN) {
-      g.blossom_recal(true);
-    } else {
-      EXPECT_TRUE(g.keypress(&key));
-    }
-    EXPECT_EQ(params(g), want);
-    EXPECT_EQ(fastrand(), lcg_draws(r.seed, 8)[7]) << "not exactly seven draws";
-    EXPECT_EQ(g.mix < mix, r.key == SDLK_LEFT);
-  }
-  for (SDLKey other : {SDLK_UP, SDLK_DOWN, SDLK_ESCAPE, SDLK_SPACE}) {
-    SDL_keysym key{};
-    key.sym = other;
-    fastsrand(99);
-    EXPECT_FALSE(g.keypress(&key));
-    EXPECT_EQ(fastrand(), lcg_draws(99, 1)[0]) << "a draw was taken";
-  }
-  EXPECT_EQ(params(g), expected_params(3011986467u));
 }
 
 class GenEngine : public ::testing::Test {

@@ -301,21 +301,4 @@ TEST_F(PngLayerTest, HostileFilesAreRefusedWithTheirMessages) {
   }
 }
 
-TEST_F(PngLayerTest, InitNeedsAnOpenFileAndLeavesThePictureAlone) {
-  PngLayer unopened;
-  kt::StderrCapture cap;
-  EXPECT_FALSE(unopened.init(&ctx));
-  EXPECT_EQ(unopened.feed(), nullptr);
-  bool ok = false;
-  auto layer = load(suite_png("basn2c08"), ok);
-  ASSERT_TRUE(ok);
-  EXPECT_STREQ(layer->get_name(), "PNG");
-  const Bytes picture = frame_of(*layer);
-  EXPECT_FALSE(layer->init(&ctx));  // the file was read and closed
-  EXPECT_EQ(frame_of(*layer), picture);
-  EXPECT_EQ(cap.text(),
-            "[!] no png file opened, layer skipped\n"
-            "[!] no png file opened, layer skipped\n");
-}
-
 }  // namespace

@@ -213,20 +213,6 @@ TEST_F(PluggerTest, OnlyTheFirstUsableDirectoryIsScanned) {
                standard._dircheck(KOLVEX_PLUGIN_DIR) ? KOLVEX_PLUGIN_DIR ":./" : "./");
 }
 
-// "dir/name" may have 254 characters: a longer one is refused whole (the
-// log line names the file first: a long directory may not fit in it).
-TEST_F(PluggerTest, FilePathThatWouldNotFitIsNotOpened) {
-  ASSERT_LT(dir.size(), 200u) << "a shorter TMPDIR, please";
-  const std::string sub(230 - dir.size() - 1, 'd');  // dir/sub: 230 characters
-  const std::string fits = "a-darwin.so" + std::string(12, 'f'), cut = "b" + fits;
-  const std::string d = fill(sub, {{"alpha", fits}, {"beta", cut}});
-  ASSERT_EQ((d + "/" + fits).size(), 254u);
-  std::string log;
-  auto p = scan(d, &log);
-  EXPECT_EQ(slot_names(*p), std::vector<std::string>{"alpha"});
-  EXPECT_TRUE(kt::contains(log, "[!] plugin path too long, not opened: " + cut)) << log;
-}
-
 // ---------------------------------------------------------------------------
 // Filters in a layer's chain on a running engine
 // ---------------------------------------------------------------------------
