@@ -42,8 +42,8 @@ struct Encoding {
 };
 
 const Encoding kEncodings[] = {
-    // x264's superfast keeps a capture of the whole intro well above 8x
-    // real time on two cores; veryfast takes 40% more processor time.
+    // x264's superfast keeps a capture of the whole intro above 8x real
+    // time on two cores (about 9x); veryfast takes 40% more processor time.
     // The AAC encoder's default search would cost a fifth of x264's time,
     // its fast one a quarter of that.
     {"mp4", "libx264", 51, 18, "preset", "superfast",
