@@ -104,7 +104,6 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   typedef typename T::V V;
   const int alpha = (int)(arg & 0xFF);
   const uint8_t keep = (uint8_t)(arg >> 8);
-  const V keep_mask = T::set32(0x00FFFFFFu | (uint32_t)keep << 24);
   auto tail = [alpha, keep](const uint8_t *a, uint8_t *b) { blitpx::blend(a, b, alpha, keep); };
   if (alpha == 128) {
     const V ones = T::set8(0xFF), colour = T::set32(0x00FFFFFFu);
@@ -119,7 +118,7 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
         tail);
     return;
   }
-  const V low = T::set16(0x00FF);
+  const V low = T::set16(0x00FF), keep_mask = T::set32(0x00FFFFFFu | (uint32_t)keep << 24);
   const V a_even = T::set16((uint16_t)alpha), a_odd = T::set32((uint32_t)alpha);
   each_vector<T>(
       s, d, n,
