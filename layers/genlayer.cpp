@@ -40,8 +40,18 @@ inline void add_native(uint8_t *dst, T v) {
   memcpy(dst, &m, sizeof m);
 }
 
-// Two pairs at once, natively (SSE2, NEON or plain, as the target has).
-typedef uint64_t TwoPairs __attribute__((vector_size(16)));
+// sin(u) and cos(v). When the multipliers of a harmonic are equal, so are
+// u and v, and the compiler makes one sincos() call of the two, which the C
+// library computes exactly as sin() and cos().
+inline void sin_cos(double u, double v, double *s, double *c) {
+  if (u == v) {
+    *s = sin(u);
+    *c = cos(u);
+  } else {
+    *s = sin(u);
+    *c = cos(v);
+  }
+}
 
 // A native pixel word turned into its bytes in place.
 inline void word_to_bytes(uint8_t *p) {
@@ -89,6 +99,8 @@ GenLayer::GenLayer(int w, int h)
       req_w(w),
       req_h(h),
       window(0),
+      rows_cleared(0),
+      rows_done(0),
       surface_locked(false) {
   setname("GEO");
 }
@@ -206,14 +218,21 @@ void *GenLayer::feed() {
     surface_locked = true;
   }
   pixels = (uint32_t *)surface->pixels;
-  uint8_t *const base = (uint8_t *)surface->pixels;
-  for (long y = 0; y < surface->h; y++) memset(base + y * surface->pitch, 0, (size_t)surface->w * 4);
+  const long h = surface->h;
+  touched_lo.resize(h);
+  touched_hi.resize(h);
+  rows_cleared = rows_done = 0;
   if (!blob_windows.empty()) {
-    touched_lo.assign(surface->h, INT32_MAX);
-    touched_hi.assign(surface->h, 0);
-    trace([this](int x, int y) { sum_blob(x, y); });
-    sums_to_bytes();
+    spots.clear();
+    trace([this](int x, int y) { spots.push_back(Spot{x, y}); });
+    sort_spots();
+    for (const Spot &p : sorted_spots) {
+      finish_rows(std::min<long>(std::max(p.y, 0), h));  // no blob left above this one
+      clear_rows(std::min<long>((long)p.y + blob_size, h));
+      sum_blob(p.x, p.y);
+    }
   }
+  finish_rows(h);
   return surface->pixels;
 }
 
@@ -229,10 +248,11 @@ void GenLayer::trace(Draw draw) {
   for (float t = 0.0f; t < cycle; t = (float)(t + 0.006)) {
     const double a = freq_a * t;
     const double b = freq_b * t;
-    const int x = (int)(width * ((m * sin(prime_xa * a + phi) + n * sin(prime_xb * b + phi)) *
-                                     kSpread + 0.47));
-    const int y = (int)(height * ((m * cos(prime_ya * a + phi) + n * cos(prime_yb * b + phi)) *
-                                      kSpread + 0.47));
+    double sin_a, cos_a, sin_b, cos_b;
+    sin_cos(prime_xa * a + phi, prime_ya * a + phi, &sin_a, &cos_a);
+    sin_cos(prime_xb * b + phi, prime_yb * b + phi, &sin_b, &cos_b);
+    const int x = (int)(width * ((m * sin_a + n * sin_b) * kSpread + 0.47));
+    const int y = (int)(height * ((m * cos_a + n * cos_b) * kSpread + 0.47));
     draw(x, y);
   }
 }
@@ -291,9 +311,9 @@ void GenLayer::build_pairs() {
       const uint32_t *cell = blob_table + (size_t)r * s + 2 * p;
       blob_pairs[(size_t)r * half + p] = ((uint64_t)pixel_word(cell[0]) << 32) | pixel_word(cell[1]);
     }
-  window = (half + 2) & ~1;  // half + 1 slots, rounded up to whole groups
-  blob_windows.assign((size_t)2 * s * window, 0);
-  for (int k = 0; k < 2; k++)
+  window = (half + 6) & ~3;  // half + 3 slots, rounded up to whole groups
+  blob_windows.assign((size_t)4 * s * window, 0);
+  for (int k = 0; k < 4; k++)
     for (int r = 0; r < s; r++)
       for (int p = 0; p < half; p++)
         blob_windows[((size_t)k * s + r) * window + k + p] = blob_pairs[(size_t)r * half + p];
@@ -339,21 +359,12 @@ void GenLayer::sum_blob(int x, int y) {
   const long half = s / 2, win = window;
   uint8_t *const base = (uint8_t *)surface->pixels;
   const long x0 = (long)x & ~1L;
-  const long first = x0 / 2, group = first & ~1L;
+  const long first = x0 / 2, group = first & ~3L;
   if (x0 >= 0 && y >= 0 && y + s <= h && group + win <= w / 2) {
-    // Well inside: whole groups of slots from the even slot at or left of
-    // the blob's first, padded with zeros.
-    const uint64_t *src = blob_windows.data() + (size_t)(first & 1) * s * win;
-    uint8_t *row = base + (long)y * pitch + group * 8;
-    for (long r = 0; r < s; r++, row += pitch, src += win) {
-      for (long j = 0; j < win; j += 2) {
-        TwoPairs a, b;
-        memcpy(&a, row + 8 * j, sizeof a);
-        memcpy(&b, src + j, sizeof b);
-        a += b;
-        memcpy(row + 8 * j, &a, sizeof a);
-      }
-    }
+    // Well inside: whole groups of slots from the slot at or left of the
+    // blob's first that starts a group, padded with zeros.
+    const uint64_t *src = blob_windows.data() + (size_t)(first & 3) * s * win;
+    blit_kernels().add_pair_rows(base + (long)y * pitch + group * 8, pitch, src, (int)s, (int)win);
     for (long r = y; r < y + s; r++) touch(r, group, group + win);
     return;
   }
@@ -374,16 +385,36 @@ void GenLayer::sum_blob(int x, int y) {
   }
 }
 
-// Every touched slot turned into bytes; the others hold zeros, which read
-// the same either way.
-void GenLayer::sums_to_bytes() {
-  const PairsToBytesFn to_bytes = blit_kernels().pairs_to_bytes;
+void GenLayer::sort_spots() {
+  const long h = surface->h;
+  row_start.assign(h + 2, 0);
+  auto row_of = [h](const Spot &p) { return std::min<long>(std::max(p.y, 0), h); };
+  for (const Spot &p : spots) row_start[row_of(p) + 1]++;
+  for (long r = 1; r <= h + 1; r++) row_start[r] += row_start[r - 1];
+  sorted_spots.resize(spots.size());
+  for (const Spot &p : spots) sorted_spots[row_start[row_of(p)]++] = p;
+}
+
+void GenLayer::clear_rows(long to) {
   uint8_t *const base = (uint8_t *)surface->pixels;
+  for (; rows_cleared < to; rows_cleared++) {
+    memset(base + rows_cleared * surface->pitch, 0, (size_t)surface->w * 4);
+    touched_lo[rows_cleared] = INT32_MAX;
+    touched_hi[rows_cleared] = 0;
+  }
+}
+
+// The touched slots of each row turned into bytes; the others hold zeros,
+// which read the same either way.
+void GenLayer::finish_rows(long to) {
+  clear_rows(to);
+  const PairsToBytesFn to_bytes = blit_kernels().pairs_to_bytes;
   const long w = surface->w, pairs = w / 2;
-  for (long y = 0; y < surface->h; y++) {
-    uint8_t *line = base + y * surface->pitch;
-    const long lo = std::max<long>(0, touched_lo[y]), hi = std::min<long>(pairs, touched_hi[y]);
+  for (; rows_done < to; rows_done++) {
+    uint8_t *line = (uint8_t *)surface->pixels + rows_done * surface->pitch;
+    const long lo = std::max<long>(0, touched_lo[rows_done]);
+    const long hi = std::min<long>(pairs, touched_hi[rows_done]);
     if (lo < hi) to_bytes(line + 8 * lo, (int)(hi - lo));
-    if ((w & 1) && touched_hi[y] > pairs) word_to_bytes(line + 8 * pairs);  // the last column
+    if ((w & 1) && touched_hi[rows_done] > pairs) word_to_bytes(line + 8 * pairs);  // last column
   }
 }

@@ -74,27 +74,36 @@ class GenLayer : public Layer {
   uint32_t map_rgb(uint8_t r, uint8_t g, uint8_t b) const;
   void build_pairs();
   void advance_phase();
-  // feed() draws in two passes. Every blob is added into the cleared
-  // surface as native 64-bit numbers, one per pixel pair (a last odd
-  // column: one native 32-bit word); then each pair touched is turned into
-  // its bytes, first byte most significant. Sums mod 2^64 do not depend on
-  // the order of the additions, so these are exactly the bytes of adding
-  // blob after blob with every carry, without turning every pair round
-  // twice for each addition.
+  // feed() adds every blob into the cleared surface as native 64-bit
+  // numbers, one per pixel pair (a last odd column: one native 32-bit
+  // word), and turns each pair touched into its bytes, first byte most
+  // significant, once no blob is left to add to its row. Sums mod 2^64 do
+  // not depend on the order of the additions, so these are exactly the
+  // bytes of adding blob after blob with every carry, without turning every
+  // pair round twice for each addition; blobs go top to bottom, so that
+  // the rows being worked on stay in the cache.
   template <class Draw>
   void trace(Draw draw);              // draw(x, y) at each point of the curve
+  void sort_spots();                  // spots, by first row, into sorted_spots
   void sum_blob(int x, int y);        // blob(), natively
   void touch(long row, long lo, long hi);
-  void sums_to_bytes();
+  void clear_rows(long to);           // rows cleared up to `to`
+  void finish_rows(long to);          // rows done up to `to`: their pairs in bytes
 
   int req_w, req_h;
   // The sprite as pixel-word pairs (left cell high), ready to add.
   std::vector<uint64_t> blob_pairs;
-  // The pair rows padded to `window` slots, at slot offset 0 and 1, so that
-  // a blob adds whole 16-byte groups of slots.
+  // The pair rows padded to `window` slots, at slot offsets 0 to 3, so that
+  // a blob adds whole 32-byte groups of slots.
   std::vector<uint64_t> blob_windows;
   int window;
   std::vector<int32_t> touched_lo, touched_hi;  // per row: pair slots summed into
+  struct Spot {
+    int32_t x, y;
+  };
+  std::vector<Spot> spots, sorted_spots;  // this frame's blobs
+  std::vector<int32_t> row_start;         // sort_spots' buckets
+  long rows_cleared, rows_done;
   bool surface_locked;  // locked by the last feed(), released by the next
 };
 

@@ -22,6 +22,11 @@ typedef void (*BlitRowFn)(const uint8_t *src, uint8_t *dst, int n, uint32_t arg)
 // pairs: pair_word() of each (blit.h).
 typedef void (*PairsToBytesFn)(uint8_t *p, int n);
 
+// rows x width native 64-bit numbers of src, row by row, added to the
+// numbers at dst, whose rows are `pitch` bytes apart (any address).
+typedef void (*AddPairRowsFn)(uint8_t *dst, long pitch, const uint64_t *src, int rows,
+                              int width);
+
 // As kolvex_bgrx_to_yuv420 (yuv420.h).
 typedef void (*Yuv420Fn)(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y,
                          uint8_t *u, uint8_t *v);
@@ -30,7 +35,8 @@ struct BlitKernels {
   const char *name;                // "plain", "sse2", "ssse3", "avx2"
   BlitRowFn row[BLIT_ALPHA + 1];   // by blit mode code, BLIT_RGB .. BLIT_ALPHA
   Yuv420Fn bgrx_to_yuv420;
-  PairsToBytesFn pairs_to_bytes;
+  PairsToBytesFn pairs_to_bytes;  // for the particle generator (genlayer.h)
+  AddPairRowsFn add_pair_rows;
 };
 
 static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {

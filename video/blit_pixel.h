@@ -50,6 +50,14 @@ static inline void blend(const uint8_t *s, uint8_t *d, int alpha, uint8_t keep) 
   d[3] &= keep;
 }
 
+// dst += v for a native 64-bit number at any address.
+static inline void add_pair(uint8_t *dst, uint64_t v) {
+  uint64_t m;
+  memcpy(&m, dst, 8);
+  m += v;
+  memcpy(dst, &m, 8);
+}
+
 // A native 64-bit number at p turned into its pixel pair's bytes.
 static inline void pair_to_bytes(uint8_t *p) {
   uint64_t v;

@@ -52,10 +52,15 @@ void pairs_to_bytes(uint8_t *p, int n) {
   for (int i = 0; i < n; i++) blitpx::pair_to_bytes(p + 8 * i);
 }
 
+void add_pair_rows(uint8_t *dst, long pitch, const uint64_t *src, int rows, int width) {
+  for (int r = 0; r < rows; r++, dst += pitch, src += width)
+    for (int j = 0; j < width; j++) blitpx::add_pair(dst + 8 * j, src[j]);
+}
+
 }  // namespace
 
 extern const BlitKernels kBlitKernelsPlain = {
     "plain",
     {nullptr, copy_row, channel_row<0>, channel_row<1>, channel_row<2>, add_row, sub_row,
      and_row, or_row, blend_row},
-    bgrx_to_yuv420, pairs_to_bytes};
+    bgrx_to_yuv420, pairs_to_bytes, add_pair_rows};

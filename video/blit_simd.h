@@ -5,7 +5,7 @@
  *  traits type T giving the vector operations:
  *    V; kPixels; load, store (unaligned); set8, set16, set32 (per lane);
  *    and_, andnot (~a & b), or_, xor_; add16, sub16,
- *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32; bswap32,
+ *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32, add64; bswap32,
  *    bswap64 (the bytes of every 32- or 64-bit lane reversed).
  *  Everything here has internal linkage, so that the copies built for
  *  different instruction sets never meet at link time. Keep C++ library
@@ -104,7 +104,6 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   typedef typename T::V V;
   const int alpha = (int)(arg & 0xFF);
   const uint8_t keep = (uint8_t)(arg >> 8);
-  const V keep_mask = T::set32(0x00FFFFFFu | (uint32_t)keep << 24);
   auto tail = [alpha, keep](const uint8_t *a, uint8_t *b) { blitpx::blend(a, b, alpha, keep); };
   if (alpha == 128) {
     const V ones = T::set8(0xFF), colour = T::set32(0x00FFFFFFu);
@@ -119,7 +118,7 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
         tail);
     return;
   }
-  const V low = T::set16(0x00FF);
+  const V low = T::set16(0x00FF), keep_mask = T::set32(0x00FFFFFFu | (uint32_t)keep << 24);
   const V a_even = T::set16((uint16_t)alpha), a_odd = T::set32((uint32_t)alpha);
   each_vector<T>(
       s, d, n,
@@ -143,12 +142,23 @@ void pairs_to_bytes(uint8_t *p, int n) {
 }
 
 template <class T>
+void add_pair_rows(uint8_t *dst, long pitch, const uint64_t *src, int rows, int width) {
+  constexpr int step = T::kPixels / 2;
+  for (int r = 0; r < rows; r++, dst += pitch, src += width) {
+    int j = 0;
+    for (; j + step <= width; j += step)
+      T::store(dst + 8 * j, T::add64(T::load(dst + 8 * j), T::load((const uint8_t *)(src + j))));
+    for (; j < width; j++) blitpx::add_pair(dst + 8 * j, src[j]);
+  }
+}
+
+template <class T>
 constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv) {
   return BlitKernels{name,
                      {nullptr, copy_row<T>, channel_row<T, 0>, channel_row<T, 1>,
                       channel_row<T, 2>, arith_row<T, false>, arith_row<T, true>, and_row<T>,
                       or_row<T>, blend_row<T>},
-                     yuv, pairs_to_bytes<T>};
+                     yuv, pairs_to_bytes<T>, add_pair_rows<T>};
 }
 
 #ifdef __SSE2__
@@ -173,6 +183,7 @@ struct Vec128 {
   static V avg8(V a, V b) { return _mm_avg_epu8(a, b); }
   static V add32(V a, V b) { return _mm_add_epi32(a, b); }
   static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
+  static V add64(V a, V b) { return _mm_add_epi64(a, b); }
 };
 #endif
 

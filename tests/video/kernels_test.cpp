@@ -1,8 +1,8 @@
 // The pixel kernels: every set the processor runs gives the plain C++
-// set's bytes in every blit mode, the colour conversion and the pair
-// turning of the particle generator, on noise
-// with odd widths, unaligned starts and pitches wider than the line; and
-// the screen's own copy and blend give SDL's bytes, fourth byte included.
+// set's bytes in every blit mode, the colour conversion and the particle
+// generator's pair sums, on noise with odd widths, unaligned starts and
+// pitches wider than the line; and the screen's own copy and blend give
+// SDL's bytes, fourth byte included.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,14 +66,19 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
     k->bgrx_to_yuv420(frame.data() + 1, pitch, w, h, &got[0], &got[w * h], &got[w * h * 5 / 4]);
     EXPECT_EQ(got, want) << k->name << " yuv420";
   }
-  // Native 64-bit numbers turned into pixel pairs in place.
-  const std::vector<uint8_t> numbers = kt::noise(37 * 8 + 3, 78);
-  std::vector<uint8_t> pairs_want = numbers;
-  sets[0]->pairs_to_bytes(pairs_want.data() + 3, 37);
-  EXPECT_NE(pairs_want, numbers);
+  // The generator's pair kernels: 13 x 5 native sums added into rows 83
+  // pairs apart at an odd address, then 5 x 83 pairs turned into bytes.
+  const std::vector<uint8_t> sums = kt::noise(83 * 5 * 8 + 3, 78), noise_sprite = kt::noise(13 * 5 * 8, 79);
+  std::vector<uint64_t> sprite(13 * 5);
+  memcpy(sprite.data(), noise_sprite.data(), noise_sprite.size());
+  std::vector<uint8_t> pairs_want = sums;
+  sets[0]->add_pair_rows(pairs_want.data() + 3, 83 * 8, sprite.data(), 5, 13);
+  sets[0]->pairs_to_bytes(pairs_want.data() + 3, 83 * 5);
+  EXPECT_NE(pairs_want, sums);
   for (const BlitKernels *k : sets) {
-    std::vector<uint8_t> got = numbers;
-    k->pairs_to_bytes(got.data() + 3, 37);
+    std::vector<uint8_t> got = sums;
+    k->add_pair_rows(got.data() + 3, 83 * 8, sprite.data(), 5, 13);
+    k->pairs_to_bytes(got.data() + 3, 83 * 5);
     EXPECT_EQ(got, pairs_want) << k->name << " pairs";
   }
 }
