@@ -30,20 +30,24 @@
 
 namespace {
 
-// op(src vector, dst vector) -> new dst vector over the row, two vectors a
-// turn; tail(src pixel, dst pixel) for the last n % kPixels pixels.
+// op(src vector, dst vector) -> new dst vector over the row, four vectors
+// a turn; tail(src pixel, dst pixel) for the last n % kPixels pixels.
 template <class T, class Op, class Tail>
 inline void each_vector(const uint8_t *s, uint8_t *d, int n, Op op, Tail tail) {
-  constexpr int step = T::kPixels;
-  int i = 0;
-  for (; i + 2 * step <= n; i += 2 * step) {
-    const typename T::V a = op(T::load(s + 4 * i), T::load(d + 4 * i));
-    const typename T::V b = op(T::load(s + 4 * (i + step)), T::load(d + 4 * (i + step)));
-    T::store(d + 4 * i, a);
-    T::store(d + 4 * (i + step), b);
+  constexpr long bytes = T::kPixels * 4;
+  const uint8_t *const end = s + (long)n * 4;
+  for (; end - s >= 4 * bytes; s += 4 * bytes, d += 4 * bytes) {
+    const typename T::V a = op(T::load(s), T::load(d));
+    const typename T::V b = op(T::load(s + bytes), T::load(d + bytes));
+    const typename T::V c = op(T::load(s + 2 * bytes), T::load(d + 2 * bytes));
+    const typename T::V e = op(T::load(s + 3 * bytes), T::load(d + 3 * bytes));
+    T::store(d, a);
+    T::store(d + bytes, b);
+    T::store(d + 2 * bytes, c);
+    T::store(d + 3 * bytes, e);
   }
-  for (; i + step <= n; i += step) T::store(d + 4 * i, op(T::load(s + 4 * i), T::load(d + 4 * i)));
-  for (; i < n; i++) tail(s + 4 * i, d + 4 * i);
+  for (; end - s >= bytes; s += bytes, d += bytes) T::store(d, op(T::load(s), T::load(d)));
+  for (; s < end; s += 4, d += 4) tail(s, d);
 }
 
 template <class T>

@@ -19,8 +19,8 @@ struct Shape {
   int w, h, src_pitch, dst_pitch;  // pitches in pixels
   int skew;                        // bytes the frames start past an aligned address
 };
-const Shape kShapes[] = {{1, 1, 1, 1, 0}, {7, 3, 9, 8, 1}, {33, 5, 33, 40, 2}, {640, 4, 640, 640, 0},
-                         {67, 9, 70, 67, 3}};
+const Shape kShapes[] = {{1, 1, 1, 1, 0}, {7, 3, 9, 8, 1}, {45, 5, 45, 50, 2}, {640, 4, 640, 640, 0},
+                         {61, 9, 70, 61, 3}};
 
 std::vector<const BlitKernels *> kernel_sets() {
   const BlitKernels *sets[kBlitKernelSetsMax];
