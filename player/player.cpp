@@ -85,8 +85,8 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
 bool Player::prepare(std::string &err) {
   if (!opt_.capture_dir.empty() && !capture_out::usable(opt_, err)) return false;
   // The factory first: a name it refuses needs no engine to be told.
-  for (const LayerSpec &spec : opt_.layers) {
-    Layer *l = create_layer(spec.source.c_str());
+  for (const LayerSpec &layer_spec : opt_.layers) {
+    Layer *l = create_layer(layer_spec.source.c_str());
     if (!l) return false;  // the factory's own lines said why
     pending_.emplace_back(l);
   }
@@ -102,26 +102,26 @@ bool Player::make_layers(std::string &err) {
   seed_seconds = seed();
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
-    const LayerSpec &spec = opt_.layers[i];
+    const LayerSpec &layer_spec = opt_.layers[i];
     if (seeded) kolvex_set_clock(&seed_clock);
     bool ok = l->init(ctx_.get());
     kolvex_set_clock(nullptr);
     // A picture that broke off part way is shown as far as it decoded.
     if (!ok && !l->feed_buffer) {
-      err = spec.source + ": the picture does not decode";
+      err = layer_spec.source + ": the picture does not decode";
       return false;
     }
-    l->set_blit(spec.blit);
-    l->set_alpha(spec.alpha);
-    if (spec.has_pos) l->set_position(spec.x, spec.y);
-    if (!attach_effects(l, spec, err)) return false;
+    l->set_blit(layer_spec.blit);
+    l->set_alpha(layer_spec.alpha);
+    if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
+    if (!attach_effects(l, layer_spec, err)) return false;
     stack_.push_back(l);
   }
   return true;
 }
 
-bool Player::attach_effects(Layer *layer, const LayerSpec &spec, std::string &err) {
-  for (const std::string &name : spec.effects) {
+bool Player::attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+  for (const std::string &name : layer_spec.effects) {
     Filter *f = ctx_->plugger.pick(name.c_str());
     if (!f) {
       err = "no effect named " + name + "; --list-effects lists them";

@@ -45,7 +45,7 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
-  bool attach_effects(Layer *layer, const LayerSpec &spec, std::string &err);
+  bool attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
   void tell(const std::string &line);
   uint32_t seed() const;
