@@ -26,7 +26,8 @@ Context::Context()
       track_fps(false),
       clear_all(false),
       frames(0),
-      lockstep(false) {
+      lockstep(false),
+      present(true) {
   notice("morvash the %s %s engine", "Orvanta", "1.0");
   act("Kolvex video-layer engine, by the Kolvex developers");
 }
@@ -83,11 +84,11 @@ void Context::cafudda(int seconds) {
     layers.unlock();
 
     osd.cafudda();
-    screen->show();
+    if (present) screen->show();
     frames++;
-    if (lockstep) wait_layers();
 
     if (change_magnification) {
+      if (lockstep) wait_layers();
       screen->set_magnification(magnification);
       osd.init(this);  // the draw surface may have moved
       for (Entry *e = layers.begin(); e; e = e->next) {
@@ -99,10 +100,16 @@ void Context::cafudda(int seconds) {
       change_magnification = false;
     }
 
-    if (seconds == 0) return;
+    if (seconds == 0) {
+      if (lockstep) wait_layers();
+      return;
+    }
     keep_going = (dtime() - start_time) < seconds;
     calc_fps();
     MikMod_Update();
+    // The layers have made their next frames meanwhile; between frames and
+    // after the loop they are idle, so that the caller can change them.
+    if (lockstep) wait_layers();
   } while (keep_going);
 }
 

@@ -65,6 +65,11 @@ class Context {
   // run, whatever the machine does meanwhile (frame-exact rendering).
   bool lockstep;
 
+  // Each frame goes to the window (screen->show). A program that takes the
+  // frames another way and shows no one the window (a capture on the dummy
+  // video driver) turns this off and saves the window's copy.
+  bool present;
+
  private:
   Context(const Context &) = delete;
   Context &operator=(const Context &) = delete;

@@ -75,9 +75,19 @@ bool stop_pending() {
 }
 
 // --- the clock's hooks ----------------------------------------------------
+// True when the frames go to a window someone may watch: not SDL's dummy.
+bool window_watched() {
+  char name[32] = "";
+  return SDL_VideoDriverName(name, sizeof name) && strcmp(name, "dummy") != 0;
+}
+
 // Every frame the same on every run: layers in lockstep with the loop.
+// On the dummy driver no one sees the window: the frames skip it.
 void on_read() {
-  if (kolvex) kolvex->lockstep = true;
+  if (!kolvex) return;
+  kolvex->lockstep = true;
+  static const bool watched = window_watched();
+  kolvex->present = watched;
 }
 
 void on_frame(int64_t frame) {
