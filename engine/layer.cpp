@@ -37,9 +37,17 @@ Layer::Layer()
       filter_frame_size(0) {
   set_alpha(255);
   setname("???");
+  // Timed waits measure on the steady clock: a clock set back cannot
+  // stretch them.
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  if (pthread_cond_init(&fed_cond, &attr)) error("error initializing POSIX thread fed condition");
+  pthread_condattr_destroy(&attr);
 }
 
 Layer::~Layer() {
+  pthread_cond_destroy(&fed_cond);
   filters.clear();
   if (buffer) jfree(buffer);
   free(filter_frame);
@@ -128,6 +136,7 @@ void Layer::run() {
     void *frame = feed();
     feed_buffer = frame;
     feeds_done++;
+    pthread_cond_broadcast(&fed_cond);
     if (!frame) error("feed error on layer %s", name);
     wait_feed();
   }
@@ -160,10 +169,17 @@ void Layer::wait_fed() {
   while (feeds_done < feeds_asked && running && !quit) {
     // Signalled under the feed lock, the thread is woken only while it
     // waits: a wake-up lost while it was busy is repeated, never doubled.
+    // The thread says when the frame is made; a thread that ended says
+    // nothing, so the wait looks again every millisecond.
     signal_feed();
-    unlock_feed();
-    std::this_thread::yield();
-    lock_feed();
+    struct timespec until;
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_nsec += 1000000;
+    if (until.tv_nsec >= 1000000000) {
+      until.tv_nsec -= 1000000000;
+      until.tv_sec++;
+    }
+    pthread_cond_timedwait(&fed_cond, &feed_mutex, &until);
   }
   unlock_feed();
 }

@@ -82,6 +82,7 @@ class Layer : public Entry, public JSyncThread {
   void wait_fed();
 
  private:
+  pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);
