@@ -86,15 +86,18 @@ static inline void chroma(const uint8_t *a, const uint8_t *b, uint8_t *u, uint8_
   *v = (uint8_t)((112 * rd - 94 * gr - 18 * bl + 128 + (128 << 8)) >> 8);
 }
 
-// The frame walk: luma_row(line, y, w) for every line, then
-// chroma_row(line, next line, u, v, w / 2) for every pair of lines.
+// The frame walk, a pair of lines at a time while both are in the cache:
+// luma_row(line, y, w) for each, then chroma_row(line, next line, u, v,
+// w / 2) for the pair.
 template <class LumaRow, class ChromaRow>
 static inline void frame(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
                   uint8_t *v, LumaRow luma_row, ChromaRow chroma_row) {
-  for (int row = 0; row < h; row++) luma_row(bgrx + (long)row * pitch, y + (long)row * w, w);
   const int cw = w / 2;
-  for (int row = 0; row + 1 < h; row += 2) {
+  for (int row = 0; row < h; row += 2) {
     const uint8_t *l0 = bgrx + (long)row * pitch;
+    luma_row(l0, y + (long)row * w, w);
+    if (row + 1 == h) break;
+    luma_row(l0 + pitch, y + (long)(row + 1) * w, w);
     chroma_row(l0, l0 + pitch, u + (long)(row / 2) * cw, v + (long)(row / 2) * cw, cw);
   }
 }
