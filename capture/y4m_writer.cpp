@@ -1,9 +1,11 @@
 #include "y4m_writer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 #include "pending_file.h"
+#include "stream_file.h"
 #include "yuv_planes.h"
 
 namespace capture {
@@ -16,28 +18,30 @@ class Y4mWriter : public FrameWriter {
       : file_(path), w_(o.width), h_(o.height), fps_(o.fps), planes_(w_ * h_ * 3 / 2) {}
 
   bool open(std::string &err) {
-    out_.reset(fopen(file_.temp_path().c_str(), "wb"));
-    if (!out_ || setvbuf(out_.get(), nullptr, _IOFBF, 1 << 20) != 0 ||
-        fprintf(out_.get(), "YUV4MPEG2 W%d H%d F%d:1 Ip A1:1 C420jpeg\n", w_, h_, fps_) < 0) {
+    char header[80];
+    const int n =
+        snprintf(header, sizeof header, "YUV4MPEG2 W%d H%d F%d:1 Ip A1:1 C420jpeg\n", w_, h_, fps_);
+    if (!out_.open(file_.temp_path()) || !out_.append(header, (size_t)n)) {
       err = write_error(file_.path(), errno);
       return false;
     }
     return true;
   }
 
+  // The frame is converted here and written by the stream's own thread
+  // while the next one is rendered.
   bool write(const uint8_t *bgrx, int pitch) override {
     const int n = w_ * h_;
     bgrx_to_yuv420(bgrx, pitch, w_, h_, planes_.data(), planes_.data() + n,
                    planes_.data() + n + n / 4);
-    if (!out_ || fputs("FRAME\n", out_.get()) < 0 ||
-        fwrite(planes_.data(), 1, planes_.size(), out_.get()) != planes_.size())
-      return fail(write_error(file_.path(), out_ ? errno : EBADF));
+    if (!out_.append("FRAME\n", 6) || !out_.append(planes_.data(), planes_.size()))
+      return fail(write_error(file_.path(), errno));
     return true;
   }
 
   bool close() override {
     std::string err;
-    if (!close_file(out_)) return fail(write_error(file_.path(), errno));
+    if (!out_.close()) return fail(write_error(file_.path(), errno));
     return file_.commit(err) || fail(err);
   }
 
@@ -45,7 +49,7 @@ class Y4mWriter : public FrameWriter {
 
  private:
   PendingFile file_;
-  File out_;
+  StreamFile out_;
   int w_, h_, fps_;
   std::vector<uint8_t> planes_;
 };
