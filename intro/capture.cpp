@@ -86,8 +86,7 @@ bool window_watched() {
 void on_read() {
   if (!kolvex) return;
   kolvex->lockstep = true;
-  static const bool watched = window_watched();
-  kolvex->present = watched;
+  kolvex->present = window_watched();
 }
 
 void on_frame(int64_t frame) {
