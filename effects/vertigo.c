@@ -34,8 +34,12 @@
 #define PHASE_STEP 0.040 /* radians of swing per frame */
 #define HALF_CYCLE 3.14159265358979323846
 
+typedef void (*SpanFn)(const uint32_t *old, const uint32_t *src, uint32_t *dst, int64_t n,
+                       int64_t u, int64_t v, int64_t a, int64_t b);
+
 typedef struct {
   uint32_t w, h;
+  SpanFn span; /* for the inside of each line, chosen at init */
   size_t pixels;
   uint32_t *buf[2]; /* buf[cur] is the last output, the other the next */
   int cur;
@@ -45,6 +49,10 @@ typedef struct {
 } Vertigo;
 
 static Vertigo vx;
+
+static void span_scalar(const uint32_t *old, const uint32_t *src, uint32_t *dst, int64_t n,
+                        int64_t u, int64_t v, int64_t a, int64_t b);
+static SpanFn wide_span(void);
 
 const char *getname(void) { return "vertigo"; }
 const char *getauthor(void) { return "Kolvex developers"; }
@@ -74,6 +82,8 @@ int init(ScreenGeometry *geo) {
   vx.buf[0] = a;
   vx.buf[1] = b;
   vx.turn = 1;
+  /* Positions fit 32-bit lanes below 32768 pixels a side. */
+  vx.span = geo->w < 32768 && geo->h < 32768 ? wide_span() : span_scalar;
   return 0;
 }
 
@@ -198,14 +208,15 @@ __attribute__((target("avx2"))) static void span_avx2(const uint32_t *old, const
 }
 #endif
 
-typedef void (*SpanFn)(const uint32_t *old, const uint32_t *src, uint32_t *dst, int64_t n,
-                       int64_t u, int64_t v, int64_t a, int64_t b);
-
 /* The span for frames whose positions fit 32-bit lanes: the widest the
- * processor runs. */
+ * processor runs, or the one KOLVEX_KERNELS asks for, as the engine's own
+ * kernels do ("plain" is the scalar span, "sse2" and "ssse3" the SSE2 one). */
 static SpanFn wide_span(void) {
+  const char *asked = getenv("KOLVEX_KERNELS");
+  if (asked && strcmp(asked, "plain") == 0) return span_scalar;
 #ifdef VERTIGO_AVX2
-  if (__builtin_cpu_supports("avx2")) return span_avx2;
+  const int sse_asked = asked && (strcmp(asked, "sse2") == 0 || strcmp(asked, "ssse3") == 0);
+  if (!sse_asked && __builtin_cpu_supports("avx2")) return span_avx2;
 #endif
 #if defined(__SSE2__)
   return span_sse2;
@@ -229,7 +240,7 @@ static void render(const uint32_t *old, const uint32_t *live, uint32_t *out, dou
   const int64_t dx2 = 1 - w, dy2 = 1 - h;
   int64_t row_u = (w << 15) + ((dx2 * a - dy2 * b) >> 1);
   int64_t row_v = (h << 15) + ((dx2 * b + dy2 * a) >> 1);
-  const SpanFn span = w < 32768 && h < 32768 ? wide_span() : span_scalar;
+  const SpanFn span = vx.span;
 
   for (int64_t y = 0; y < h; y++) {
     const uint32_t *src = live + y * w;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "args.h"
+#include "blit_dispatch.h"
 #include "jutils.h"
 #include "player.h"
 
@@ -19,15 +20,20 @@ int main(int argc, char **argv) {
     fprintf(stderr, "kolvex: %s\n", err.c_str());
     return 2;
   }
+  set_debug(opt.quiet ? 0 : 1);
   if (opt.help) {
     print_usage(stdout);
     return 0;
   }
   if (opt.version) {
-    printf("kolvex %s\n", KOLVEX_VERSION);
+    printf("kolvex %s\npixel kernels: %s", KOLVEX_VERSION, blit_kernels().name);
+    const BlitKernels *sets[kBlitKernelSetsMax];
+    const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
+    printf(" (this processor runs");
+    for (int i = 0; i < n; i++) printf(" %s", sets[i]->name);
+    printf(")\n");
     return 0;
   }
-  set_debug(opt.quiet ? 0 : 1);
   if (opt.list_effects) return list_effects(opt, stdout);
 
   // The player is gone (and the engine has said goodbye) before an error

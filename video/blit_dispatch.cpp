@@ -1,19 +1,25 @@
 #include "blit_dispatch.h"
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "jutils.h"
 
 namespace {
 
-// Once per process: the widest set the processor (and its OS, for AVX
-// state) supports.
+// Once per process: the set KOLVEX_KERNELS names when the processor runs
+// it, else the widest set the processor (and its OS, for AVX state) runs.
 const BlitKernels *choose() {
-#ifdef KOLVEX_X86_KERNELS
-  if (__builtin_cpu_supports("avx2")) return &kBlitKernelsAvx2;
-  if (__builtin_cpu_supports("ssse3")) return &kBlitKernelsSsse3;
-  return &kBlitKernelsSse2;
-#else
-  return &kBlitKernelsPlain;
-#endif
+  const BlitKernels *sets[kBlitKernelSetsMax];
+  const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
+  const char *asked = getenv("KOLVEX_KERNELS");
+  if (!asked || !*asked) return sets[n - 1];
+  for (int i = 0; i < n; i++)
+    if (strcmp(asked, sets[i]->name) == 0) return sets[i];
+  warning("KOLVEX_KERNELS=%.40s is not a kernel set this processor runs; using %s", asked,
+          sets[n - 1]->name);
+  return sets[n - 1];
 }
 
 }  // namespace

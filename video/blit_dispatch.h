@@ -5,6 +5,8 @@
  *  bytes (SSE2, the x86-64 floor; SSSE3; AVX2). The fastest set this
  *  processor runs is picked once, on first use; blit.h and yuv420.h call
  *  through it. Tests and benchmarks ask for every set the processor runs.
+ *  KOLVEX_KERNELS=plain (or sse2, ssse3, avx2) in the environment picks
+ *  that set instead, to compare speeds or to rule a kernel out.
  */
 #ifndef KOLVEX_BLIT_DISPATCH_H
 #define KOLVEX_BLIT_DISPATCH_H
@@ -43,7 +45,8 @@ static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {
   return alpha | (uint32_t)fourth_keep << 8;
 }
 
-// The set in use: the fastest this processor runs.
+// The set in use: the one KOLVEX_KERNELS names if the processor runs it,
+// else the fastest (with a warning when the name was not usable).
 const BlitKernels &blit_kernels();
 
 // Every set this processor runs, into out[0 .. max-1]: the plain C++ one

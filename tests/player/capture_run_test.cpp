@@ -1,11 +1,16 @@
 // The program itself, captured: two seconds of the ant at alpha 128 over
 // the particle generator, written as PNG files, and the same generator
-// alone to see what lies under the ant.
+// alone to see what lies under the ant. Then the pixel kernels it picks:
+// KOLVEX_KERNELS obeyed, and the plain ones making the same stream.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "blit_dispatch.h"
 
 namespace {
 
@@ -31,8 +36,8 @@ Picture read_png(const std::string &path) {
   return p;
 }
 
-int kolvex(const std::string &args) {
-  const std::string cmd = std::string(PLAYER_PROGRAM) + " --quiet --seconds 2 " + args;
+int kolvex(const std::string &args, const std::string &env = "") {
+  const std::string cmd = env + " " PLAYER_PROGRAM " --quiet --seconds 2 " + args;
   const int status = system(cmd.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -68,6 +73,61 @@ TEST(PlayerCapture, TwoSecondsOfTheAntHalfOverTheGenerator) {
     }
   }
   EXPECT_EQ(off, 0) << "channels off the blend by more than 2";
+  fs::remove_all(dir);
+}
+
+// What `kolvex --version` says of the kernels, stdout and stderr together.
+std::string version_with(const std::string &env) {
+  const std::string cmd = env + " " PLAYER_PROGRAM " --version 2>&1";
+  FILE *p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[256];
+  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  if (p) pclose(p);
+  return out;
+}
+
+TEST(PlayerKernels, TheEnvironmentPicksASetTheProcessorRuns) {
+  const BlitKernels *sets[kBlitKernelSetsMax];
+  const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
+  const std::string best = sets[n - 1]->name;
+  for (int i = 0; i < n; i++) {
+    const std::string name = sets[i]->name;
+    EXPECT_NE(version_with("KOLVEX_KERNELS=" + name).find("pixel kernels: " + name + " ("),
+              std::string::npos) << name;
+  }
+  const struct {
+    const char *env;
+    bool warned;
+  } fallbacks[] = {{"", false}, {"KOLVEX_KERNELS=", false}, {"KOLVEX_KERNELS=neon", true}};
+  for (const auto &f : fallbacks) {
+    const std::string out = version_with(f.env);
+    EXPECT_NE(out.find("pixel kernels: " + best + " ("), std::string::npos) << f.env << out;
+    EXPECT_EQ(out.find("[W] KOLVEX_KERNELS=neon is not a kernel set") != std::string::npos,
+              f.warned) << f.env << out;
+  }
+}
+
+std::string slurp(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every mode with a blit kernel and the effect's spans, plain against the
+// set in use: the same stream, byte for byte.
+TEST(PlayerKernels, PlainKernelsMakeTheSameStream) {
+  char tmpl[] = "/tmp/kolvex-kernels-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  const std::string ant = PLAYER_DATA_DIR "/ant.png", code = PLAYER_DATA_DIR "/code.png";
+  const std::string stack = "--format y4m --plugin-dir " PLAYER_PLUGIN_DIR " layer_gen " + code +
+                            " --blit ADD --effect vertigo " + ant + " --blit SUB --pos -90,-40 " +
+                            ant + " --alpha 77 --pos 330,250";
+  ASSERT_EQ(kolvex("--capture " + (dir / "plain").string() + " " + stack, "KOLVEX_KERNELS=plain"), 0);
+  ASSERT_EQ(kolvex("--capture " + (dir / "best").string() + " " + stack), 0);
+  const std::string plain = slurp(dir / "plain" / "kolvex.y4m");
+  EXPECT_GT(plain.size(), 640u * 480 * 3 / 2 * 49);
+  EXPECT_TRUE(plain == slurp(dir / "best" / "kolvex.y4m")) << "the streams differ";
   fs::remove_all(dir);
 }
 
