@@ -259,7 +259,7 @@ void print_usage(FILE *out) {
           "      --plugin-dir DIR  look for effect plug-ins in DIR only\n"
           "  -q, --quiet           log errors only\n"
           "  -h, --help            this text\n"
-          "  -V, --version         the version\n"
+          "  -V, --version         the version and the pixel kernels in use\n"
           "\n"
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
           "up/down by 16; f fade out or in; h hide or show; m magnification; s PNG\n"
