@@ -16,6 +16,7 @@
 #include "frame_writer.h"
 #include "virtual_clock.h"
 #include "intro_harness.h"
+#include "test_support.h"
 
 namespace {
 
@@ -44,15 +45,7 @@ Result run_capture(const it::WorkDir &wd, const std::vector<std::string> &args, 
   return r;
 }
 
-std::string output_of(const std::string &command) {
-  std::string text;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return text;
-  char buf[65536];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-  pclose(p);
-  return text;
-}
+using kt::output_of;
 
 bool exists(const std::string &path) {
   struct stat st;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,17 +22,12 @@ namespace {
 const std::string kSuite = std::string(KOLVEX_TEST_DATA) + "/pngsuite";
 using Bytes = std::vector<uint8_t>;
 
-Bytes read_file(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 
 // The suite's references: 32-bit bottom-up bitmaps with a V5 header and
 // channel masks. Gives top-down bytes blue, green, red, alpha.
 bool read_bmp(const std::string &path, int &w, int &h, Bytes &bgra) {
-  Bytes d = read_file(path);
+  Bytes d = kt::read_file(path);
   if (d.size() < 70 || d[0] != 'B' || d[28] != 32 || le32(&d[30]) != 3) return false;
   w = (int)le32(&d[18]), h = (int)le32(&d[22]);
   const uint32_t masks[4] = {le32(&d[62]), le32(&d[58]), le32(&d[54]), le32(&d[66])};  // b g r a
@@ -153,7 +147,7 @@ TEST_F(PngLayerTest, EverySuitePictureMatchesItsReference) {
     ASSERT_EQ(layer->geo.w, w);
     ASSERT_EQ(layer->geo.h, h);
 
-    const Bytes file = read_file(suite_png(stem));
+    const Bytes file = kt::read_file(suite_png(stem));
     const int depth = file.at(24), ctype = file.at(25);  // from the header
     const std::string f = "[F] PNG set ";
     EXPECT_EQ(kt::count_lines(log, f + "palette to rgb"), ctype == 3);
@@ -243,7 +237,7 @@ TEST_F(PngLayerTest, HostileFilesAreRefusedWithTheirMessages) {
   for (const std::string &stem : suite_files(true)) {
     const bool sig = stem == "xs1n0g01" || stem == "xs2n0g01" || stem == "xs4n0g01";
     const Stage stage = sig ? Open : stem == "xcsn0g01" ? InitKeepsPart : Init;
-    rows.push_back({stem + ".png", read_file(suite_png(stem)), stage, sig ? kNotPng : kLibpng});
+    rows.push_back({stem + ".png", kt::read_file(suite_png(stem)), stage, sig ? kNotPng : kLibpng});
   }
   EXPECT_EQ(rows.size(), 14u);
   rows.push_back({"notes.png", {'h', 'e', 'l', 'l', 'o', '\n'}, Open, kNotPng});

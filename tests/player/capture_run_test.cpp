@@ -7,10 +7,9 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "blit_dispatch.h"
+#include "test_support.h"
 
 namespace {
 
@@ -78,13 +77,7 @@ TEST(PlayerCapture, TwoSecondsOfTheAntHalfOverTheGenerator) {
 
 // What `kolvex --version` says of the kernels, stdout and stderr together.
 std::string version_with(const std::string &env) {
-  const std::string cmd = env + " " PLAYER_PROGRAM " --version 2>&1";
-  FILE *p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[256];
-  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  if (p) pclose(p);
-  return out;
+  return kt::output_of(env + " " PLAYER_PROGRAM " --version 2>&1");
 }
 
 TEST(PlayerKernels, TheEnvironmentPicksASetTheProcessorRuns) {
@@ -108,11 +101,6 @@ TEST(PlayerKernels, TheEnvironmentPicksASetTheProcessorRuns) {
   }
 }
 
-std::string slurp(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Every mode with a blit kernel and the effect's spans, plain against the
 // set in use: the same stream, byte for byte.
 TEST(PlayerKernels, PlainKernelsMakeTheSameStream) {
@@ -125,9 +113,9 @@ TEST(PlayerKernels, PlainKernelsMakeTheSameStream) {
                             ant + " --alpha 77 --pos 330,250";
   ASSERT_EQ(kolvex("--capture " + (dir / "plain").string() + " " + stack, "KOLVEX_KERNELS=plain"), 0);
   ASSERT_EQ(kolvex("--capture " + (dir / "best").string() + " " + stack), 0);
-  const std::string plain = slurp(dir / "plain" / "kolvex.y4m");
+  const std::vector<uint8_t> plain = kt::read_file(dir / "plain" / "kolvex.y4m");
   EXPECT_GT(plain.size(), 640u * 480 * 3 / 2 * 49);
-  EXPECT_TRUE(plain == slurp(dir / "best" / "kolvex.y4m")) << "the streams differ";
+  EXPECT_TRUE(plain == kt::read_file(dir / "best" / "kolvex.y4m")) << "the streams differ";
   fs::remove_all(dir);
 }
 

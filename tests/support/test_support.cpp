@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace kt {
@@ -69,6 +71,21 @@ uint64_t fnv1a(const void *data, size_t n) {
     h *= 1099511628211ull;
   }
   return h;
+}
+
+std::vector<uint8_t> read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::string output_of(const std::string &command) {
+  std::string text;
+  FILE *p = popen(command.c_str(), "r");
+  if (!p) return text;
+  char buf[65536];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+  pclose(p);
+  return text;
 }
 
 Engine::Engine(int w, int h) {

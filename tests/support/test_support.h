@@ -35,6 +35,11 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed);
 // FNV-1a 64 of a byte range.
 uint64_t fnv1a(const void *data, size_t n);
 
+// A file's bytes; empty when it cannot be read.
+std::vector<uint8_t> read_file(const std::string &path);
+// What a shell command writes on its standard output.
+std::string output_of(const std::string &command);
+
 // A headless engine with a w x h screen; its set-up log is swallowed.
 struct Engine {
   Context ctx;
