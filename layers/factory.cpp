@@ -71,6 +71,37 @@ Layer *open_png(const char *name) {
 
 }  // namespace
 
+Layer *make_layer(const char *name, std::string &err) {
+  err.clear();
+  if (!name || !*name) {
+    err = "a layer needs a name";
+    return nullptr;
+  }
+  if (has_prefix(name, "layer_gen")) return new GenLayer();
+  if (has_suffix(name, ".png")) {
+    FILE *f = fopen(name, "rb");
+    if (!f) {
+      err = std::string(name) + ": " + strerror(errno);
+      return nullptr;
+    }
+    png_byte sig[8] = {};
+    const bool png = fread(sig, 1, sizeof sig, f) == sizeof sig && png_sig_cmp(sig, 0, 8) == 0;
+    fclose(f);
+    if (!png) {
+      err = std::string(name) + ": not a PNG file";
+      return nullptr;
+    }
+    PngLayer *layer = new PngLayer();
+    if (layer->open(name)) return layer;
+    delete layer;
+    err = std::string(name) + ": can't be opened";
+    return nullptr;
+  }
+  Layer *layer = create_layer(name);
+  if (!layer) err = std::string(name) + ": not a layer this engine makes";
+  return layer;
+}
+
 Layer *create_layer(const char *name) {
   if (!name) {
     error("can't create a layer without a name");

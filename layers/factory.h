@@ -13,10 +13,19 @@
 #ifndef KOLVEX_FACTORY_H
 #define KOLVEX_FACTORY_H
 
+#include <string>
+
 #include "layer.h"
 
 // A new layer for `name`, or null after the reason has been logged.
 Layer *create_layer(const char *name);
+
+// The entry point for programs that take layer names from their users: the
+// kinds create_layer makes, told apart before anything is logged, and the
+// kinds the engine gained since (each adds its test here). Null with one line
+// in `err`, "NAME: reason", and nothing logged; a name no kind claims falls
+// back to create_layer, whose own lines then say why it is refused.
+Layer *make_layer(const char *name, std::string &err);
 
 // Help text for a front end: one line per layer kind the factory makes.
 extern const char *const layers_description;

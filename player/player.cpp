@@ -86,8 +86,8 @@ bool Player::prepare(std::string &err) {
   if (!opt_.capture_dir.empty() && !capture_out::usable(opt_, err)) return false;
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &layer_spec : opt_.layers) {
-    Layer *l = create_layer(layer_spec.source.c_str());
-    if (!l) return false;  // the factory's own lines said why
+    Layer *l = make_layer(layer_spec.source.c_str(), err);
+    if (!l) return false;
     pending_.emplace_back(l);
   }
   ctx_.reset(new Context());

@@ -71,7 +71,7 @@ const struct Row {
     {"--size 640 layer_gen", 2, "--size wants WxH from 16x16 to 4096x4096, not 640"},
     {"layer_gen --capture out", 2, "--capture out needs --seconds"},
     {"--format png layer_gen", 2, "--format png needs --capture DIR"},
-    {"nosuch.png", 2, "[!] can't open nosuch.png to create a Layer: No such file or directory"},
+    {"nosuch.png", 2, "nosuch.png: No such file or directory"},
     {PLAYER_PNGSUITE "/xhdn0g08.png", 2,
      PLAYER_PNGSUITE "/xhdn0g08.png: the picture does not decode"},
     {FX "layer_gen --effect nosuch", 2, "no effect named nosuch; --list-effects lists them"},
