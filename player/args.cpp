@@ -15,7 +15,7 @@ namespace {
 enum {
   OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
-  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET,
+  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
 };
 
 const struct option kOptions[] = {
@@ -32,6 +32,8 @@ const struct option kOptions[] = {
     {"format", required_argument, nullptr, OPT_FORMAT},
     {"crf", required_argument, nullptr, OPT_CRF},
     {"preset", required_argument, nullptr, OPT_PRESET},
+    {"stream", required_argument, nullptr, OPT_STREAM},
+    {"stream-format", required_argument, nullptr, OPT_STREAM_FORMAT},
     {"seed", required_argument, nullptr, OPT_SEED},
     {"list-effects", no_argument, nullptr, OPT_LIST_EFFECTS},
     {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
@@ -160,8 +162,24 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       o.seed = (uint32_t)n;
       break;
     case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
+    case OPT_STREAM: o.stream_url = val; break;
+    case OPT_STREAM_FORMAT: o.stream_format = val; break;
   }
   return true;
+}
+
+// A live stream: not with a capture, --crf and --preset as for mp4.
+bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
+  if (!o.capture_dir.empty()) {
+    err = "--stream and --capture do not go together: a capture renders offline, a stream "
+          "sends the show as it plays";
+  } else if (format_given) {
+    err = "--format is the capture's; a stream's is --stream-format";
+  } else if (o.width % 2 || o.height % 2) {
+    err = "--stream needs an even width and height, not " + std::to_string(o.width) + "x" +
+          std::to_string(o.height);
+  }
+  return err.empty();
 }
 
 }  // namespace
@@ -179,6 +197,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   out = PlayerOptions();
   std::vector<bool> blit_given;  // per layer: --alpha alone means ALPHA
   bool capture_given = false;  // --format, --crf or --preset
+  bool format_given = false;
   optind = 0;  // a fresh scan, also on a second call
   opterr = 0;
   int opt;
@@ -204,6 +223,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       default:
         if (!apply(opt, optarg, out, blit_given, err)) return false;
         capture_given |= opt == OPT_FORMAT || opt == OPT_CRF || opt == OPT_PRESET;
+        format_given |= opt == OPT_FORMAT;
     }
   }
   for (int i = optind; i < argc; i++) {  // after "--": layers only
@@ -218,6 +238,11 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   if (out.help || out.version || out.list_effects) return true;
   if (out.layers.empty()) {
     err = "no LAYER given (kolvex --help tells how)";
+    return false;
+  }
+  if (!out.stream_url.empty()) return check_stream(out, format_given, err);
+  if (!out.stream_format.empty()) {
+    err = "--stream-format " + out.stream_format + " needs --stream URL";
     return false;
   }
   if (capture_given && out.capture_dir.empty()) {
@@ -257,6 +282,14 @@ void print_usage(FILE *out) {
           "      --capture DIR     write every frame into DIR/kolvex.FMT, frame-exact\n"
           "                        and faster than real time (needs --seconds)\n"
           "%s"
+          "      --stream URL      also send the picture out live as it plays, H.264:\n"
+          "                        udp://HOST:PORT, srt://HOST:PORT (MPEG-TS),\n"
+          "                        rtmp://HOST/APP/KEY (FLV); or raw to a V4L2 output\n"
+          "                        device, /dev/videoN (a v4l2loopback camera);\n"
+          "                        --crf and --preset as for mp4. Frames the network\n"
+          "                        cannot take are dropped and counted, never waited for\n"
+          "      --stream-format FMT  the muxer, when the URL does not tell (mpegts,\n"
+          "                        flv, v4l2, ...)\n"
           "      --seed N          the particle generator's seed (2004 in a capture)\n"
           "      --list-effects    list the effect plug-ins found, then end\n"
           "      --plugin-dir DIR  look for effect plug-ins in DIR (else in\n"

@@ -8,7 +8,7 @@ set -eu
 
 packages="build-essential cmake ninja-build pkg-config
   libsdl1.2-compat-dev libmikmod-dev libpng-dev zlib1g-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavdevice-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick xmp sox python3 ffmpeg
   clang-14 libclang-rt-14-dev"
