@@ -19,5 +19,8 @@
 #include "scroll_layer.h"
 #include "png_layer.h"
 #include "factory.h"
+#if __has_include("video_layer.h")  // built with FFmpeg
+#include "video_layer.h"
+#endif
 
 #endif

@@ -32,6 +32,7 @@ Layer::Layer()
       buffer(nullptr),
       feeds_asked(0),
       feeds_done(0),
+      frame_asked(0),
       filter_frame(nullptr),
       filter_frame_size(0) {
   set_alpha(255);
@@ -212,6 +213,7 @@ bool Layer::cafudda() {
   lock_feed();
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
+    frame_asked = env->frames + 1;
     unlock_feed();
     feeds_asked++;
     signal_feed();
@@ -251,6 +253,7 @@ bool Layer::cafudda() {
 
   env->screen->blit(this);
   filters.unlock();
+  frame_asked = env->frames + 1;
   unlock_feed();
   feeds_asked++;
   signal_feed();
