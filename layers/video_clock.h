@@ -37,6 +37,11 @@ class VideoClock {
     jump(frame, time(frame));
     speed_ = clamp(speed);
   }
+  void set_rate(uint64_t frame, double rate) {
+    jump(frame, time(frame));
+    if (rate > 0) rate_ = rate;
+  }
+  double rate() const { return rate_; }
   void set_paused(uint64_t frame, bool paused) {
     jump(frame, time(frame));
     paused_ = paused;

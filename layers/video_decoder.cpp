@@ -66,6 +66,23 @@ void quiet_ffmpeg() {
   });
 }
 
+// What FFmpeg takes the file's first bytes for, its name aside: tells a
+// damaged clip from a file that never was one.
+const char *probed_format(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return nullptr;
+  uint8_t head[4096 + AVPROBE_PADDING_SIZE] = {};
+  const size_t n = fread(head, 1, 4096, f);
+  fclose(f);
+  AVProbeData probe{};
+  probe.buf = head;
+  probe.buf_size = (int)n;
+  probe.filename = "";
+  int score = 0;
+  const AVInputFormat *in = av_probe_input_format2(&probe, 1, &score);
+  return in && score > AVPROBE_SCORE_EXTENSION ? in->name : nullptr;
+}
+
 }  // namespace
 
 VideoDecoder::VideoDecoder() { quiet_ffmpeg(); }
@@ -120,7 +137,10 @@ bool VideoDecoder::open_input(std::string &err) {
   int r = avformat_open_input(&fmt_, path_.c_str(), in, nullptr);  // frees fmt_ on failure
   if (r < 0) {
     if (camera_) err = "can't open the camera: " + av_text(r);
-    else err = r == AVERROR_INVALIDDATA ? "not a video file FFmpeg can read" : av_text(r);
+    else if (r != AVERROR_INVALIDDATA) err = av_text(r);
+    else if (const char *kind = probed_format(path_))  // "mov,mp4,...": the first name
+      err = std::string(kind, strcspn(kind, ",")) + " file, damaged or truncated";
+    else err = "not a video file FFmpeg can read";
     return false;
   }
   r = avformat_find_stream_info(fmt_, nullptr);

@@ -72,10 +72,8 @@ bool VideoLayer::init(Context *ctx) {
     error("%s: %s", path_.c_str(), err.c_str());
     return false;
   }
-  // The frame loop's rate as set: 1 / fps_usec, back to the whole number.
-  rate_ = env->fps_usec > 0 ? std::round(1e6 / env->fps_usec) : 24;
   first_frame_ = env->frames;
-  clock_.reset(first_frame_, target_, rate_, options_.speed);
+  clock_.reset(first_frame_, target_, frame_rate(), options_.speed);
   stopping_ = false;
   decoder_thread_ = std::thread(&VideoLayer::decode_loop, this);
   func("VideoLayer :: %s %ix%i %s, shown %ux%u", filename, decoder_->width(), decoder_->height(),
@@ -268,6 +266,9 @@ void *VideoLayer::feed() {
   const uint64_t frame = std::max<uint64_t>(frame_asked, first_frame_);
   const bool exact = env && env->lockstep;
   std::unique_lock<std::mutex> lock(m_);
+  // The rate may be set after init (a program sets up its layers first).
+  const double rate = frame_rate();
+  if (rate != clock_.rate()) clock_.set_rate(frame, rate);
   const double t = clock_.time(frame);
   if (t > target_) target_ = t;
   room_.notify_all();
@@ -284,6 +285,11 @@ void *VideoLayer::feed() {
     more_.wait_for(lock, std::chrono::milliseconds(10));
   }
   return shown_ >= 0 ? slots_[shown_].pixels.get() : nullptr;
+}
+
+// The frame loop's rate as set: 1 / fps_usec, back to the whole number.
+double VideoLayer::frame_rate() const {
+  return env && env->fps_usec > 0 ? std::round(1e6 / env->fps_usec) : 24;
 }
 
 // ---------------------------------------------------------------------------

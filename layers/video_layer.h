@@ -87,6 +87,7 @@ class VideoLayer : public Layer {
   bool deliver(AVFrame *frame, double pts, uint64_t gen);
   void seek_to(double seconds);  // main thread: jump the clock and the decoder
   double wrap(double seconds) const;
+  double frame_rate() const;
   void mid_play_error(const std::string &why);
   void stop_decoder();
 
@@ -96,7 +97,6 @@ class VideoLayer : public Layer {
   std::unique_ptr<VideoDecoder> decoder_;
   FramePtr first_, carry_;  // open's first frame; the decoder's first one to weigh
   double first_pts_ = 0, carry_pts_ = 0;
-  double rate_ = 24;
 
   // Guarded by m_: the clock, the queue and the decoder's orders.
   mutable std::mutex m_;

@@ -13,7 +13,8 @@ namespace {
 
 // Options without a one-letter form.
 enum {
-  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
+  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS, OPT_FIT, OPT_FILL, OPT_ONCE, OPT_SPEED,
+  OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR,
 };
@@ -23,6 +24,11 @@ const struct option kOptions[] = {
     {"alpha", required_argument, nullptr, OPT_ALPHA},
     {"effect", required_argument, nullptr, OPT_EFFECT},
     {"pos", required_argument, nullptr, OPT_POS},
+    {"fit", no_argument, nullptr, OPT_FIT},
+    {"fill", no_argument, nullptr, OPT_FILL},
+    {"once", no_argument, nullptr, OPT_ONCE},
+    {"speed", required_argument, nullptr, OPT_SPEED},
+    {"start", required_argument, nullptr, OPT_START},
     {"size", required_argument, nullptr, OPT_SIZE},
     {"fps", required_argument, nullptr, OPT_FPS},
     {"seconds", required_argument, nullptr, OPT_SECONDS},
@@ -57,6 +63,15 @@ bool parse_long(const char *text, long min, long max, long &out) {
   errno = 0;
   long v = strtol(text, &end, 10);
   if (!*text || *end || errno || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parse_real(const char *text, double min, double max, double &out) {
+  char *end = nullptr;
+  errno = 0;
+  const double v = strtod(text, &end);
+  if (!*text || *end || errno || !(v >= min && v <= max)) return false;
   out = v;
   return true;
 }
@@ -112,7 +127,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     err = name + " needs a value";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_POS && !layer) {
+  if (opt >= OPT_BLIT && opt <= OPT_START && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
@@ -140,6 +155,17 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       }
       layer->has_pos = true;
       break;
+    case OPT_SPEED:
+    case OPT_START: {
+      const bool speed = opt == OPT_SPEED;
+      double &to = speed ? layer->clip.speed : layer->clip.start;
+      if (!parse_real(val, speed ? 0.1 : 0, speed ? 10 : 86400, to)) {
+        err = name + (speed ? " wants 0.1 to 10, not " : " wants 0 to 86400 seconds, not ") + val;
+        return false;
+      }
+      if (layer->clip.given.empty()) layer->clip.given = name;
+      break;
+    }
     case OPT_SIZE:
       if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
@@ -164,6 +190,20 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       break;
     case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
   }
+  return true;
+}
+
+// --fit, --fill, --once: switches of the layer before them.
+bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
+  const std::string name = option_name(opt);
+  if (o.layers.empty()) {
+    err = name + ": no LAYER before it (layer options follow their layer)";
+    return false;
+  }
+  LayerSpec::Clip &c = o.layers.back().clip;
+  if (opt == OPT_ONCE) c.once = true;
+  else c.size = opt == OPT_FIT ? LayerSpec::Clip::FIT : LayerSpec::Clip::FILL;
+  if (c.given.empty()) c.given = name;
   return true;
 }
 
@@ -197,6 +237,11 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       case 'V': out.version = true; break;
       case OPT_FULLSCREEN: out.fullscreen = true; break;
       case OPT_LIST_EFFECTS: out.list_effects = true; break;
+      case OPT_FIT:
+      case OPT_FILL:
+      case OPT_ONCE:
+        if (!clip_switch(opt, out, err)) return false;
+        break;
       case ':':
         err = option_name(optopt) + " needs a value";
         return false;
@@ -243,6 +288,12 @@ void print_usage(FILE *out) {
           "      --alpha N         opacity 0-255 (alone it means --blit ALPHA)\n"
           "      --effect NAME     an effect plug-in; repeat to chain them in order\n"
           "      --pos X,Y         top-left corner on the screen (default: centred)\n"
+          "  for video layers:\n"
+          "      --fit             scaled to the screen, aspect kept (default: its size)\n"
+          "      --fill            scaled to cover the screen, the rest cut off\n"
+          "      --once            play once and hold the last frame (default: loop)\n"
+          "      --speed X         0.1 to 10 times its speed (default 1)\n"
+          "      --start SECONDS   begin that far into the clip\n"
           "Options:\n"
           "      --size WxH        screen size (default 640x480)\n"
           "      --fps N           frames per second (default 24)\n"
@@ -264,7 +315,8 @@ void print_usage(FILE *out) {
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
           "up/down by 16; f fade out or in; h hide or show; m magnification; s PNG\n"
           "screenshot; Space pause; Esc or q quit. Other keys go to the selected\n"
-          "layer and its effects.\n"
+          "layer and its effects. On a video layer: r restart; , and . seek back\n"
+          "and forth 5 s; [ and ] slower, faster; p pause this layer.\n"
           "\n"
           "Layers:\n%s",
           layers_description);

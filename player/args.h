@@ -30,6 +30,14 @@ struct LayerSpec {
   std::vector<std::string> effects;  // plug-in names, chained in this order
   bool has_pos = false;              // else the layer stays centred
   int x = 0, y = 0;
+  // Video layers only (a --fit ... on another kind is refused).
+  struct Clip {
+    enum Size { CLIP, FIT, FILL } size = CLIP;
+    bool once = false;
+    double speed = 1;  // 0.1..10
+    double start = 0;  // seconds
+    std::string given; // the first of these options named, "" for none
+  } clip;
 };
 
 struct PlayerOptions {

@@ -7,6 +7,9 @@
 #include "clock.h"
 #include "factory.h"
 #include "jutils.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -103,6 +106,7 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
+    if (!set_clip_options(l, layer_spec, err)) return false;
     if (seeded) kolvex_set_clock(&seed_clock);
     bool ok = l->init(ctx_.get());
     kolvex_set_clock(nullptr);
@@ -118,6 +122,29 @@ bool Player::make_layers(std::string &err) {
     stack_.push_back(l);
   }
   return true;
+}
+
+// --fit, --once and the like, for a video layer; refused on other kinds.
+bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+  const LayerSpec::Clip &c = layer_spec.clip;
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(layer)) {
+    VideoOptions o;
+    o.size = c.size == LayerSpec::Clip::FIT    ? VideoOptions::FIT
+             : c.size == LayerSpec::Clip::FILL ? VideoOptions::FILL
+                                               : VideoOptions::CLIP;
+    o.once = c.once;
+    o.speed = c.speed;
+    o.start = c.start;
+    video->set_options(o);
+    return true;
+  }
+#else
+  (void)layer;
+#endif
+  if (c.given.empty()) return true;
+  err = layer_spec.source + ": " + c.given + " applies to video layers only";
+  return false;
 }
 
 bool Player::attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err) {

@@ -45,6 +45,7 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
+  bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   bool attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
   void tell(const std::string &line);
