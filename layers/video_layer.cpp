@@ -49,6 +49,8 @@ bool VideoLayer::open(const char *path) {
     return false;
   }
   path_ = path;
+  frame_duration_ = decoder_->frame_duration();
+  clip_duration_ = decoder_->duration();
   set_filename(path);
   return true;
 }
@@ -74,10 +76,10 @@ bool VideoLayer::init(Context *ctx) {
   }
   first_frame_ = env->frames;
   clock_.reset(first_frame_, target_, frame_rate(), options_.speed);
-  stopping_ = false;
-  decoder_thread_ = std::thread(&VideoLayer::decode_loop, this);
   func("VideoLayer :: %s %ix%i %s, shown %ux%u", filename, decoder_->width(), decoder_->height(),
        decoder_->codec_name(), (unsigned)geo.w, (unsigned)geo.h);
+  stopping_ = false;
+  decoder_thread_ = std::thread(&VideoLayer::decode_loop, this);
   return true;
 }
 
@@ -284,6 +286,11 @@ void *VideoLayer::feed() {
     if (!exact || !ready_.empty() || ended_ || stopping_ || quit || seek_pending_) break;
     more_.wait_for(lock, std::chrono::milliseconds(10));
   }
+  // Live, nothing newer queued and the frame shown older than one frame's
+  // length: its successor is due and not decoded yet.
+  if (!exact && ready_.empty() && !ended_ && !seek_pending_ && shown_ >= 0 &&
+      slots_[shown_].pts + 1.5 * frame_duration_ < t)
+    late_++;
   return shown_ >= 0 ? slots_[shown_].pixels.get() : nullptr;
 }
 
@@ -296,7 +303,7 @@ double VideoLayer::frame_rate() const {
 // Keys and seeking, on the main thread
 // ---------------------------------------------------------------------------
 double VideoLayer::wrap(double seconds) const {
-  double length = loop_length_ > 0 ? loop_length_ : decoder_ ? decoder_->duration() : 0;
+  double length = loop_length_ > 0 ? loop_length_ : clip_duration_;
   if (seconds < 0) seconds = options_.once || length <= 0 ? 0 : seconds;
   if (length <= 0) return std::max(0.0, seconds);
   if (options_.once) return std::min(seconds, length);

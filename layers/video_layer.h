@@ -72,6 +72,9 @@ class VideoLayer : public Layer {
   // What the last key changed, for a status line: "speed 1.25x".
   std::string key_status() const;
   double time_now() const;  // the layer's time at the current frame
+  // Live feeds that found the frame due not yet decoded, so showed an
+  // older one (a measure of the decoder keeping up; 0 in lockstep).
+  uint64_t late_frames() const { return late_; }
 
  private:
   struct FreeDelete {
@@ -97,6 +100,8 @@ class VideoLayer : public Layer {
   std::unique_ptr<VideoDecoder> decoder_;
   FramePtr first_, carry_;  // open's first frame; the decoder's first one to weigh
   double first_pts_ = 0, carry_pts_ = 0;
+  double frame_duration_ = 0.04;  // the clip's, for late_frames()
+  double clip_duration_ = 0;      // the container's guess, until a loop tells
 
   // Guarded by m_: the clock, the queue and the decoder's orders.
   mutable std::mutex m_;
@@ -116,6 +121,7 @@ class VideoLayer : public Layer {
   std::string status_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> error_logged_{false};
+  std::atomic<uint64_t> late_{0};
   std::thread decoder_thread_;
   uint64_t first_frame_ = 0;  // Context::frames at init
 
