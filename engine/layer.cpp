@@ -204,7 +204,7 @@ void *Layer::filter_copy(const void *frame) {
 // ---------------------------------------------------------------------------
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
-bool Layer::cafudda() {
+bool Layer::cafudda(bool advance) {
   if (!active || hidden) return false;
 
   // The feed lock keeps the frame whole: the thread holds it while it draws,
@@ -213,10 +213,9 @@ bool Layer::cafudda() {
   lock_feed();
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
-    frame_asked = env->frames + 1;
+    if (advance) frame_asked = env->frames + 1;
     unlock_feed();
-    feeds_asked++;
-    signal_feed();
+    if (advance) ask_next();
     return false;
   }
 
@@ -243,6 +242,16 @@ bool Layer::cafudda() {
     }
   }
 
+  if (advance) step_fade();
+  env->screen->blit(this);
+  filters.unlock();
+  if (advance) frame_asked = env->frames + 1;
+  unlock_feed();
+  if (advance) ask_next();
+  return true;
+}
+
+void Layer::step_fade() {
   if (fade_in_target) {
     if (fade_in_target > alpha) alpha++;
     else fade_in_target = 0;
@@ -250,12 +259,9 @@ bool Layer::cafudda() {
     if (fade_out_target < alpha) alpha--;
     else fade_out_target = 0;
   }
+}
 
-  env->screen->blit(this);
-  filters.unlock();
-  frame_asked = env->frames + 1;
-  unlock_feed();
+void Layer::ask_next() {
   feeds_asked++;
   signal_feed();
-  return true;
 }
