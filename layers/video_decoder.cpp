@@ -38,9 +38,19 @@ AVPixelFormat plain_format(int format, bool &full) {
   }
 }
 
+// An enum field's value as the decoder left it: a damaged stream can put
+// any number there, which is no value of the enum to read it as.
+template <typename E>
+int raw_value(const E &field) {
+  static_assert(sizeof(E) == sizeof(int), "an int-sized enum");
+  int v;
+  memcpy(&v, &field, sizeof v);
+  return v;
+}
+
 // libswscale's matrix for a stream's colour space; unnamed ones as players
 // guess them, by size.
-int sws_space(AVColorSpace space, int width, int height) {
+int sws_space(int space, int width, int height) {
   switch (space) {
     case AVCOL_SPC_BT709: return SWS_CS_ITU709;
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
@@ -311,9 +321,9 @@ void VideoDecoder::set_output(int w, int h, bool crop) {
 }
 
 bool VideoDecoder::set_colours(const AVFrame *frame) {
-  bool full = frame->color_range == AVCOL_RANGE_JPEG;
+  bool full = raw_value(frame->color_range) == AVCOL_RANGE_JPEG;
   plain_format(frame->format, full);
-  const int space = sws_space(frame->colorspace, frame->width, frame->height);
+  const int space = sws_space(raw_value(frame->colorspace), frame->width, frame->height);
   if (space == sws_space_ && (int)full == sws_range_) return true;
   int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
   if (sws_getColorspaceDetails(sws_, &inv_table, &src_range, &table, &dst_range, &brightness,

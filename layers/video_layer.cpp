@@ -105,8 +105,10 @@ bool VideoLayer::size_output() {
   _init(env, w, h, 32);
   if (!buffer) return false;  // _init logged it
   slots_.clear();
-  // The shown frame, the queue, and one being converted.
-  for (int i = 0; i < queue_frames + 2; i++) {
+  // The shown frame, the queue, and one being converted; huge frames get a
+  // queue of one.
+  const int slots = geo.size > (16u << 20) ? 3 : queue_frames + 2;
+  for (int i = 0; i < slots; i++) {
     Picture p;
     p.pixels.reset((uint8_t *)aligned_alloc(64, (geo.size + 63) / 64 * 64));
     if (!p.pixels) {
@@ -173,6 +175,7 @@ void VideoLayer::decode_loop() {
   FramePtr pending = std::move(carry_), frame;
   double pending_pts = carry_pts_, loop_offset = 0, clip_end = 0;
   uint64_t gen = 0;
+  int round_frames = 1;  // frames since the last start of the clip (open gave one)
   std::string err;
   while (!stopping_) {
     {
@@ -184,6 +187,7 @@ void VideoLayer::decode_loop() {
         lock.unlock();
         pending.reset();
         loop_offset = 0;
+        round_frames = 1;  // what was shown counts
         if (decoder_->seek(to, err)) continue;
         mid_play_error(err);
       } else {
@@ -192,6 +196,7 @@ void VideoLayer::decode_loop() {
         double pts, dur;
         const int got = decoder_->next(frame, pts, dur, err);
         if (got > 0) {
+          round_frames++;
           const double t = pts + loop_offset;
           clip_end = std::max(clip_end, pts + dur);
           // A frame that a later one replaces before its time comes is
@@ -207,8 +212,11 @@ void VideoLayer::decode_loop() {
           continue;
         }
         if (got < 0) mid_play_error(err);
-        // The end: round again, seamlessly, with the times running on.
-        if (got == 0 && !options_.once && clip_end > 0 && !decoder_->is_camera()) {
+        // The end: round again, seamlessly, with the times running on; not
+        // when a round brought no frame (a clip that decodes only once).
+        if (got == 0 && !options_.once && clip_end > 0 && round_frames > 0 &&
+            !decoder_->is_camera()) {
+          round_frames = 0;
           {
             std::lock_guard<std::mutex> g(m_);
             loop_length_ = clip_end;
