@@ -302,10 +302,8 @@ void *VideoLayer::feed() {
   return shown_ >= 0 ? slots_[shown_].pixels.get() : nullptr;
 }
 
-// The frame loop's rate as set: 1 / fps_usec, back to the whole number.
-double VideoLayer::frame_rate() const {
-  return env && env->fps_usec > 0 ? std::round(1e6 / env->fps_usec) : 24;
-}
+// The frame loop's rate as set.
+double VideoLayer::frame_rate() const { return env && env->fps_rate > 0 ? env->fps_rate : 24; }
 
 // ---------------------------------------------------------------------------
 // Keys and seeking, on the main thread
