@@ -1,6 +1,9 @@
 #include "keys.h"
 
 #include "args.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -143,12 +146,18 @@ std::string KeyMap::magnify() {
 std::string KeyMap::pass_on(const SDL_keysym &key) {
   Layer *l = stack_[sel_];
   SDL_keysym k = key;
-  bool used = l->keypress(&k);
+  const bool layer_used = l->keypress(&k);
+  bool used = layer_used;
   l->filters.lock();
   for (Entry *e = l->filters.begin(); e; e = e->next) {
     Filter *f = static_cast<Filter *>(e);
     if (f->active && f->kbd_input(&k)) used = true;
   }
   l->filters.unlock();
+#ifdef KOLVEX_HAVE_FFMPEG
+  // A video layer says what its key changed: "speed 1.25x".
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(l); video && layer_used)
+    return label() + ": " + video->key_status();
+#endif
   return used ? label() + ": key " + SDL_GetKeyName(key.sym) : "";
 }
