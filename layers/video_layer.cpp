@@ -51,6 +51,7 @@ bool VideoLayer::open(const char *path) {
   path_ = path;
   frame_duration_ = decoder_->frame_duration();
   clip_duration_ = decoder_->duration();
+  camera_ = decoder_->is_camera();
   set_filename(path);
   return true;
 }
@@ -155,6 +156,7 @@ bool VideoLayer::first_picture(std::string &err) {
     return false;
   }
   slots_[0].pts = pts;
+  slots_[0].gen = 0;
   std::lock_guard<std::mutex> lock(m_);
   shown_ = 0;
   ready_.clear();
@@ -254,6 +256,7 @@ bool VideoLayer::deliver(AVFrame *frame, double pts, uint64_t gen) {
     std::lock_guard<std::mutex> lock(m_);
     if (ok && gen == gen_) {
       slots_[slot].pts = pts;
+      slots_[slot].gen = gen;
       ready_.push_back(slot);
     } else {
       free_.push_back(slot);
@@ -279,7 +282,14 @@ void *VideoLayer::feed() {
   // The rate may be set after init (a program sets up its layers first).
   const double rate = frame_rate();
   if (rate != clock_.rate()) clock_.set_rate(frame, rate);
-  const double t = clock_.time(frame);
+  double t = clock_.time(frame);
+  // Live, far behind (the layer was hidden a while, or the clip is too
+  // fast to decode): jump there rather than decode every frame between.
+  if (!exact && !camera_ && !seek_pending_ && ready_.empty() && shown_ >= 0 &&
+      slots_[shown_].gen == gen_ && slots_[shown_].pts + catch_up < t) {
+    seek_locked(frame, wrap(t));
+    t = clock_.time(frame);
+  }
   if (t > target_) target_ = t;
   room_.notify_all();
   for (;;) {
@@ -297,7 +307,7 @@ void *VideoLayer::feed() {
   // Live, nothing newer queued and the frame shown older than one frame's
   // length: its successor is due and not decoded yet.
   if (!exact && ready_.empty() && !ended_ && !seek_pending_ && shown_ >= 0 &&
-      slots_[shown_].pts + 1.5 * frame_duration_ < t)
+      slots_[shown_].gen == gen_ && slots_[shown_].pts + 1.5 * frame_duration_ < t)
     late_++;
   return shown_ >= 0 ? slots_[shown_].pixels.get() : nullptr;
 }
@@ -324,12 +334,16 @@ double VideoLayer::time_now() const {
 
 void VideoLayer::seek_to(double seconds) {
   std::lock_guard<std::mutex> lock(m_);
+  seek_locked(env->frames, seconds);
+}
+
+void VideoLayer::seek_locked(uint64_t frame, double seconds) {
   gen_++;
   seek_pending_ = true;
   seek_target_ = seconds;
   target_ = seconds;
   ended_ = false;
-  clock_.jump(env->frames, seconds);
+  clock_.jump(frame, seconds);
   for (int slot : ready_) free_.push_back(slot);
   ready_.clear();
   room_.notify_all();

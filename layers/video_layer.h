@@ -55,6 +55,7 @@ class VideoLayer : public Layer {
   static constexpr double seek_step = 5.0;   // seconds, keys ',' and '.'
   static constexpr double speed_step = 1.25; // factor, keys '[' and ']'
   static constexpr int queue_frames = 4;     // decoded ahead
+  static constexpr double catch_up = 2.0;    // seconds behind: live, seek instead
 
   VideoLayer();
   ~VideoLayer() override;  // close()
@@ -83,12 +84,14 @@ class VideoLayer : public Layer {
   struct Picture {
     std::unique_ptr<uint8_t, FreeDelete> pixels;
     double pts = 0;
+    uint64_t gen = 0;  // the seek it belongs to
   };
   bool size_output();
   bool first_picture(std::string &err);  // the frame at the start time, shown
   void decode_loop();
   bool deliver(AVFrame *frame, double pts, uint64_t gen);
   void seek_to(double seconds);  // main thread: jump the clock and the decoder
+  void seek_locked(uint64_t frame, double seconds);  // the same, m_ held
   double wrap(double seconds) const;
   double frame_rate() const;
   void mid_play_error(const std::string &why);
@@ -102,6 +105,7 @@ class VideoLayer : public Layer {
   double first_pts_ = 0, carry_pts_ = 0;
   double frame_duration_ = 0.04;  // the clip's, for late_frames()
   double clip_duration_ = 0;      // the container's guess, until a loop tells
+  bool camera_ = false;
 
   // Guarded by m_: the clock, the queue and the decoder's orders.
   mutable std::mutex m_;
