@@ -19,13 +19,6 @@ namespace fs = std::filesystem;
 
 class VideoLayerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kolvex-video-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   // `name` in the temp dir from a lavfi source and output options.
   std::string clip(const std::string &name, const std::string &source, const std::string &opts) {
     const std::string path = (dir / name).string();
@@ -49,7 +42,8 @@ class VideoLayerTest : public ::testing::Test {
     return video;
   }
 
-  fs::path dir;
+  kt::TempDir temp;
+  fs::path dir = temp.path;
   kt::Engine engine;
 };
 

@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 
 class VideoCapture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kolvex-vcap-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   std::string clip(const std::string &name, const std::string &source, const std::string &opts) {
     const std::string path = (dir / name).string();
     const std::string cmd = "ffmpeg -v error -nostdin -y -f lavfi -i '" + source + "' " + opts + " " + path;
@@ -45,7 +38,8 @@ class VideoCapture : public ::testing::Test {
                          " -f rawvideo -pix_fmt rgb24 -");
   }
 
-  fs::path dir;
+  kt::TempDir temp;
+  fs::path dir = temp.path;
 };
 
 double psnr(const std::string &a, size_t at_a, const std::string &b, size_t at_b, size_t n) {
