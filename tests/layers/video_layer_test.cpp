@@ -75,6 +75,24 @@ TEST_F(VideoLayerTest, ColoursFollowTheStreamsMatrixAndRange) {
   }
 }
 
+TEST_F(VideoLayerTest, EveryKindOfClipAPerformerBrings) {
+  // A red clip in each container and codec: the layer opens it and shows
+  // the red, blue byte first (lossy codecs within a few levels).
+  const char *source = "color=c=red:s=64x48:r=25:d=0.4";
+  const char *const kinds[][2] = {
+      {"h264.mp4", "-c:v libx264 -pix_fmt yuv420p"}, {"vp9.webm", "-c:v libvpx-vp9 -deadline realtime"},
+      {"ffv1.mkv", "-c:v ffv1"}, {"h264.mov", "-c:v libx264 -pix_fmt yuv420p"},
+      {"mjpeg.avi", "-c:v mjpeg -pix_fmt yuvj420p"}, {"mpeg2.mpg", "-c:v mpeg2video"},
+      {"raw.y4m", "-pix_fmt yuv420p"}, {"anim.gif", ""}};
+  for (const auto &kind : kinds) {
+    SCOPED_TRACE(kind[0]);
+    auto v = play(clip(kind[0], source, kind[1]));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->geo.w, 64);
+    for (int c = 0; c < 3; c++) EXPECT_NEAR(centre(*v)[c], c == 2 ? 255 : 0, 4);
+  }
+}
+
 TEST_F(VideoLayerTest, SizesOfTheClipFitAndFill) {
   const std::string wide = clip("wide.mp4", "testsrc2=s=320x120:d=0.2", "-pix_fmt yuv420p");
   struct Row {

@@ -75,17 +75,18 @@ TEST_F(VideoCapture, FrameChosenAtEachRateAcrossTheLoopPointAndOnce) {
                                 "-c:v ffv1");
   struct Row {
     std::string options;
-    int speed;
+    int speed, start;  // start in clip frames
     bool once;
-  } rows[] = {{"", 1, false}, {"--speed 2", 2, false}, {"--once", 1, true}};
+  } rows[] = {{"", 1, 0, false}, {"--speed 2", 2, 0, false}, {"--once", 1, 0, true},
+              {"--start 0.2", 1, 5, false}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.options);
-    const std::string out = "cap" + std::to_string(row.speed) + (row.once ? "once" : "");
+    const std::string out = "cap" + std::to_string(&row - rows);
     ASSERT_EQ(capture(out, 1, path + " " + row.options), 0);
     const std::string got = frames("-i " + (dir / out / "frame_%06d.png").string(), "crop=1:1:320:240");
     ASSERT_EQ(got.size(), 25u * 3);
     for (int k = 0; k < 25; k++) {
-      const int source = k * 25 * row.speed / 24;  // frames of the clip gone by
+      const int source = row.start + k * 25 * row.speed / 24;  // frames of the clip gone by
       const int want = row.once ? std::min(source, 9) : source % 10;
       const int grey = (uint8_t)got[k * 3];
       EXPECT_EQ((int)std::lround(grey * 219.0 / 255 / 8), want) << "frame " << k << " grey " << grey;
