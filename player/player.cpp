@@ -204,8 +204,12 @@ bool Player::open(std::string &err) {
   ctx_->screen = nullptr;
   const bool capturing = !opt_.capture_dir.empty();
   if (capturing) setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
-  if (!ctx_->init(opt_.width, opt_.height)) {
-    err = "can't open the screen";
+  session_->hold_log(true);
+  const bool opened = ctx_->init(opt_.width, opt_.height);
+  const std::string why = session_->first_error();
+  session_->hold_log(false, opened);
+  if (!opened) {
+    err = "can't open the screen" + (why.empty() ? "" : ": " + why);
     return false;
   }
   if (!capturing && shows_nothing()) {
