@@ -51,13 +51,13 @@ static inline void blend(const uint8_t *s, uint8_t *d, int alpha, uint8_t keep) 
 }
 
 // OVER: the layer pixel's own alpha (its fourth byte) times the layer's
-// alpha, both 0..255, rounded to 0..255 and widened to 0..256 so that
-// 255 and 255 give the layer pixel exactly; each colour byte then becomes
-// d + ((s - d) * a >> 8) as in the blend. The screen's fourth byte stays.
+// alpha widened to 0..256, over 256, widened again to 0..256, so that 255
+// and 255 give the layer pixel exactly and either at 0 leaves the screen;
+// each colour byte then becomes d + ((s - d) * a >> 8) as in the blend.
+// The screen's fourth byte stays.
 static inline int over_weight(int pixel_alpha, int layer_alpha) {
-  const int t = pixel_alpha * layer_alpha + 128;
-  const int a = (t + (t >> 8)) >> 8;
-  return a + ((a + 128) >> 8);
+  const int a = pixel_alpha * (layer_alpha + (layer_alpha >> 7)) >> 8;
+  return a + (a >> 7);
 }
 static inline void over(const uint8_t *s, uint8_t *d, int layer_alpha) {
   const int a = over_weight(s[3], layer_alpha);

@@ -138,22 +138,22 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
       tail);
 }
 
-// OVER: blend_row's lanes with a weight per pixel. The pixel's fourth byte
-// times the layer's alpha is divided by 255 (rounded) and widened to 0..256
-// in the low 16 bits of its 32-bit lane, all within 16 bits unsigned; the
-// even lanes take the weight in both halves, the odd ones in the low half
-// only, so the fourth byte is multiplied by 0 and stays.
+// OVER: blend_row's lanes with a weight per pixel (blit_pixel.h's
+// over_weight), worked out in the low 16 bits of each pixel's 32-bit lane:
+// the pixel's fourth byte times the widened layer alpha stays within 16
+// bits unsigned. The even lanes take the weight in both halves, the odd
+// ones in the low half only, so the fourth byte is multiplied by 0 and
+// stays.
 template <class T>
 void over_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
   typedef typename T::V V;
   const int alpha = (int)(arg & 0xFF);
-  const V low = T::set16(0x00FF), layer = T::set32((uint32_t)alpha);
+  const V low = T::set16(0x00FF), layer = T::set32((uint32_t)(alpha + (alpha >> 7)));
   const V half = T::set32(128);
   each_vector<T>(
       s, d, n,
       [=](V a, V b) {
-        const V t = T::add16(T::mullo16(T::srl32(a, 24), layer), half);
-        const V w = T::srl16(T::add16(t, T::srl16(t)));  // 0..255
+        const V w = T::srl16(T::mullo16(T::srl32(a, 24), layer));  // 0..255
         const V w_odd = T::add16(w, T::srl16(T::add16(w, half)));  // 0..256
         const V w_even = T::or_(w_odd, T::sll32(w_odd, 16));
         const V be = T::and_(low, b);
