@@ -50,19 +50,13 @@ bool encode(FILE *f, const uint8_t *bgrx, int pitch, int w, int h, uint8_t *row)
 class PngSequenceWriter : public FrameWriter {
  public:
   explicit PngSequenceWriter(const WriterOptions &o)
-      : dir_(o.dir), w_(o.width), h_(o.height), row_((size_t)o.width * 3) {}
+      : dir_(o.dir), w_(o.width), h_(o.height) {}
 
   bool write(const uint8_t *bgrx, int pitch) override {
     char name[32];
     snprintf(name, sizeof name, "/frame_%06d.png", ++count_);
-    PendingFile file(dir_ + name);
-    File out(fopen(file.temp_path().c_str(), "wb"));
-    if (!out) return fail(write_error(file.path(), errno));
-    errno = 0;
-    const bool encoded = encode(out.get(), bgrx, pitch, w_, h_, row_.data());
-    if (!close_file(out) || !encoded) return fail(write_error(file.path(), errno ? errno : EIO));
     std::string err;
-    return file.commit(err) || fail(err);
+    return save_png(dir_ + name, bgrx, w_, h_, pitch, err) || fail(err);
   }
 
   bool close() override { return true; }
@@ -71,11 +65,28 @@ class PngSequenceWriter : public FrameWriter {
  private:
   std::string dir_;
   int w_, h_;
-  std::vector<uint8_t> row_;
   int count_ = 0;
 };
 
 }  // namespace
+
+bool save_png(const std::string &path, const uint8_t *bgrx, int w, int h, int pitch,
+              std::string &err) {
+  PendingFile file(path);
+  File out(fopen(file.temp_path().c_str(), "wb"));
+  if (!out) {
+    err = write_error(path, errno);
+    return false;
+  }
+  std::vector<uint8_t> row((size_t)w * 3);
+  errno = 0;
+  const bool encoded = encode(out.get(), bgrx, pitch, w, h, row.data());
+  if (!close_file(out) || !encoded) {
+    err = write_error(path, errno ? errno : EIO);
+    return false;
+  }
+  return file.commit(err);
+}
 
 std::unique_ptr<FrameWriter> open_png_writer(const WriterOptions &o, std::string &err) {
   // Nothing is created before the first frame: see that one can be.

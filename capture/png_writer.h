@@ -12,6 +12,12 @@ namespace capture {
 
 std::unique_ptr<FrameWriter> open_png_writer(const WriterOptions &options, std::string &err);
 
+// One picture of the layer format (bytes blue, green, red, fourth; the
+// fourth left out) as such a PNG file, under the file rule (a temporary
+// name until complete). False with `err` ("PATH: reason").
+bool save_png(const std::string &path, const uint8_t *bgrx, int w, int h, int pitch,
+              std::string &err);
+
 }  // namespace capture
 
 #endif

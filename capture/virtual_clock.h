@@ -3,28 +3,22 @@
  *  A KolvexClock (engine/clock.h) on which each frame of the frame loop
  *  takes exactly 1/fps s and nothing sleeps: time is an origin plus the
  *  frames that have passed, and a frame passes when the frame limiter
- *  sleeps, once per frame of a timed run of the loop. That sleep is where
- *  a finished frame is taken: `on_frame` is called there, on the frame
- *  loop's thread, before the time moves on. The frames of a timed run of
- *  n seconds are then n * fps + 1 (the loop stops at the first frame
- *  that starts n seconds or more after the run began).
+ *  sleeps, once per frame of a timed run of the loop. The frames of a
+ *  timed run of n seconds are then n * fps + 1 (the loop stops at the
+ *  first frame that starts n seconds or more after the run began). The
+ *  clock only tells time: what a program does with each frame it does in
+ *  the frame loop's per-frame hook (Context::on_frame).
  */
 #ifndef KOLVEX_CAPTURE_VIRTUAL_CLOCK_H
 #define KOLVEX_CAPTURE_VIRTUAL_CLOCK_H
 
 #include <cstdint>
-#include <functional>
 
 namespace capture {
 
-struct VirtualClockHooks {
-  std::function<void()> on_read;                // each reading of the time
-  std::function<void(int64_t frame)> on_frame;  // frame `frame` (from 0) is done
-};
-
 // Installs the clock, starting at `origin_seconds` with no frame passed.
 // Call while no frame loop runs, as kolvex_set_clock.
-void install_virtual_clock(int fps, int64_t origin_seconds, VirtualClockHooks hooks);
+void install_virtual_clock(int fps, int64_t origin_seconds);
 // Back to the real clock.
 void remove_virtual_clock();
 // Frames that have passed on the clock.

@@ -16,6 +16,8 @@ Context::Context()
       fps_count(0),
       elapsed(0),
       fps_usec(1000000 / 24),
+      fps_rate(24),
+      fps_rem(0),
       start_time(0.0),
       keep_going(false),
       magnification(0),
@@ -27,7 +29,8 @@ Context::Context()
       clear_all(false),
       frames(0),
       lockstep(false),
-      present(true) {
+      present(true),
+      ended(false) {
   notice("morvash the %s %s engine", "Orvanta", "1.0");
   act("Kolvex video-layer engine, by the Kolvex developers");
 }
@@ -61,6 +64,8 @@ void Context::set_fps_interval(int rate) {
     return;
   }
   fps_usec = 1000000 / rate;
+  fps_rate = rate;
+  fps_rem = 0;
 }
 
 void Context::magnify(int m) {
@@ -73,6 +78,7 @@ void Context::magnify(int m) {
 // The frame loop
 // ---------------------------------------------------------------------------
 void Context::cafudda(int seconds) {
+  if (ended) return;
   if (seconds != 0) start_time = dtime();
   do {
     rocknroll(true);
@@ -84,6 +90,7 @@ void Context::cafudda(int seconds) {
     layers.unlock();
 
     osd.cafudda();
+    if (seconds != 0 && on_frame && !on_frame(*this)) ended = true;
     if (present) screen->show();
     frames++;
 
@@ -104,7 +111,7 @@ void Context::cafudda(int seconds) {
       if (lockstep) wait_layers();
       return;
     }
-    keep_going = (dtime() - start_time) < seconds;
+    keep_going = !ended && (dtime() - start_time) < seconds;
     calc_fps();
     MikMod_Update();
     // The layers have made their next frames meanwhile; between frames and
@@ -129,6 +136,7 @@ void Context::calc_fps() {
 
   if (elapsed > fps_usec) {
     lst_time = cur_time;  // late: restart the schedule from now
+    fps_rem = 0;
     return;
   }
   // Microseconds times 1024, a cheap near-thousand: at rates below 2 a
@@ -138,10 +146,25 @@ void Context::calc_fps() {
   slp_time.tv_nsec = (long)(nsec % 1000000000);
   clock_sleep(&slp_time);
   lst_time.tv_usec += fps_usec;
+  fps_rem += 1000000 % fps_rate;
+  if (fps_rem >= fps_rate) {
+    fps_rem -= fps_rate;
+    lst_time.tv_usec++;
+  }
   if (lst_time.tv_usec > 999999) {
     lst_time.tv_usec -= 1000000;
     lst_time.tv_sec++;
   }
+}
+
+void Context::redraw() {
+  if (!screen) return;
+  if (clear_all) screen->clear();
+  layers.lock();
+  for (Entry *e = layers.end(); e; e = e->prev)
+    if (!skip_layers) static_cast<Layer *>(e)->cafudda(false);
+  layers.unlock();
+  osd.cafudda();
 }
 
 void Context::wait_layers() {
@@ -200,9 +223,9 @@ void Context::close() {
     l->quit = true;
     l->signal_feed();
     l->unlock();
-    SDL_Delay(500);
-    // Never delete a layer whose thread still runs; one that will not end
-    // is left alone (stop() logs it).
+    // Waits until the thread has left its loop, and no longer; never
+    // delete a layer whose thread still runs: one that will not end is
+    // left alone (stop() logs it).
     if (l->stop()) delete l;
   }
   if (screen) {

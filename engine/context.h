@@ -12,6 +12,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <functional>
+
 #include "layer.h"
 #include "linklist.h"
 #include "osd.h"
@@ -28,6 +30,10 @@ class Context {
   // n < 0: one frame followed by the rate limiter and the music update.
   void cafudda(int seconds);
   void close();  // stop and delete every listed layer, the screen, plug-ins
+  // Draws the layers' latest frames again, and the OSD, without a fade step
+  // and without asking any layer for its next frame: a held (paused)
+  // picture changed between frames. Filters run again on it.
+  void redraw();
 
   void magnify(int m);
   void set_fps_interval(int rate);
@@ -44,6 +50,12 @@ class Context {
   int fps_count;
   int elapsed;
   int fps_usec;
+  // The rate and the microseconds a slot of fps_usec falls short of it,
+  // summed: the schedule gains the missing microsecond whenever the sum
+  // reaches a whole one, so frame k starts exactly k * 1000000 / rate
+  // microseconds after the first at any rate.
+  int fps_rate;
+  int fps_rem;
   double start_time;
   bool keep_going;
   int magnification;
@@ -73,6 +85,15 @@ class Context {
   // frames another way and shows no one the window (a capture on the dummy
   // video driver) turns this off and saves the window's copy.
   bool present;
+
+  // The per-frame hook, for a program that takes the frames (a capture, a
+  // stream): called on the frame loop's thread for every frame of a timed
+  // run (cafudda(n), n != 0) once the layers and the OSD are drawn, before
+  // the frame is shown. Returning false ends the run after this frame and
+  // sets `ended`: from then on cafudda() returns at once and draws
+  // nothing, so a programme of many steps runs out without another frame.
+  std::function<bool(Context &)> on_frame;
+  bool ended;
 
  private:
   Context(const Context &) = delete;

@@ -18,27 +18,54 @@ static char msg[256];
 static char *osd_msg = nullptr;
 // Layer threads log too: one lock keeps format-and-print of a line whole.
 static std::mutex log_mutex;
+static LogSink log_sink = nullptr;
+static void *log_sink_user = nullptr;
 
-#define LOG_BODY(prefix)                        \
-  do {                                          \
+// One line out, the log's lock held.
+static void emit(int level, const char *prefix, const char *text) {
+  if (!log_sink) {
+    fprintf(stderr, "%s%s\n", prefix, text);
+    return;
+  }
+  char line[272];
+  snprintf(line, sizeof line, "%s%s", prefix, text);
+  log_sink(log_sink_user, level, line);
+}
+
+#define LOG_BODY(level, prefix)                   \
+  do {                                            \
     std::lock_guard<std::mutex> guard(log_mutex); \
-    va_list ap;                                 \
-    va_start(ap, format);                       \
-    vsnprintf(msg, 254, format, ap);            \
-    va_end(ap);                                 \
-    fprintf(stderr, prefix "%s\n", msg);        \
+    va_list ap;                                   \
+    va_start(ap, format);                         \
+    vsnprintf(msg, 254, format, ap);              \
+    va_end(ap);                                   \
+    emit(level, prefix, msg);                     \
   } while (0)
 
-void notice(const char *format, ...) { LOG_BODY("[*] "); }
-void act(const char *format, ...) { LOG_BODY(" .  "); }
-void error(const char *format, ...) { LOG_BODY("[!] "); }
+void notice(const char *format, ...) { LOG_BODY(LOG_NOTICE, "[*] "); }
+void act(const char *format, ...) { LOG_BODY(LOG_NOTICE, " .  "); }
+void error(const char *format, ...) { LOG_BODY(LOG_ERROR, "[!] "); }
 
 void warning(const char *format, ...) {
-  if (verbosity > 0) LOG_BODY("[W] ");
+  if (verbosity > 0) LOG_BODY(LOG_WARNING, "[W] ");
 }
 
 void func(const char *format, ...) {
-  if (verbosity > 1) LOG_BODY("[F] ");
+  if (verbosity > 1) LOG_BODY(LOG_DEBUG, "[F] ");
+}
+
+void set_log_sink(LogSink sink, void *user) {
+  std::lock_guard<std::mutex> guard(log_mutex);
+  log_sink = sink;
+  log_sink_user = sink ? user : nullptr;
+}
+
+// An allocation trace: its own text, so that the last message stays.
+static void trace(const char *format, const void *ptr, unsigned long size) {
+  char text[96];
+  snprintf(text, sizeof text, format, ptr, size);
+  std::lock_guard<std::mutex> guard(log_mutex);
+  emit(LOG_DEBUG, "[M] ", text);
 }
 
 void set_debug(int level) { verbosity = level < 0 ? 0 : level > 2 ? 2 : level; }
@@ -78,8 +105,7 @@ void *jalloc(void *ptr, unsigned long size) {
     error("cannot allocate %lu bytes of memory", size);
     return nullptr;
   }
-  if (verbosity > 1)
-    fprintf(stderr, "[M] allocated memory at %p sized %lu bytes\n", block, size);
+  if (verbosity > 1) trace("allocated memory at %p sized %lu bytes", block, size);
   return block;
 }
 
@@ -88,7 +114,7 @@ bool jfree(void *ptr) {
     warning("requested free on a NULL pointer");
     return false;
   }
-  if (verbosity > 1) fprintf(stderr, "[M] freeing memory at address %p\n", ptr);
+  if (verbosity > 1) trace("freeing memory at address %p", ptr, 0);
   free(ptr);
   return true;
 }

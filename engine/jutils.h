@@ -28,6 +28,14 @@ void func(const char *format, ...) KOLVEX_PRINTF(1, 2);
 void set_debug(int level);  // clamped to 0..2
 int get_debug();
 
+// Where the lines go: stderr, unless a program takes them (to show only
+// what its user asked for, or to keep them off its progress line). The
+// sink gets each whole line with its prefix and without the newline, and
+// its level; it is called under the log's lock, from any thread.
+enum LogLevel { LOG_ERROR = 0, LOG_NOTICE = 1, LOG_WARNING = 2, LOG_DEBUG = 3 };
+typedef void (*LogSink)(void *user, int level, const char *line);
+void set_log_sink(LogSink sink, void *user);  // null: stderr again
+
 // Text of the last formatted message (at most 253 characters).
 const char *last_msg();
 

@@ -203,7 +203,7 @@ void *Layer::filter_copy(const void *frame) {
 // ---------------------------------------------------------------------------
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
-bool Layer::cafudda() {
+bool Layer::cafudda(bool advance) {
   if (!active || hidden) return false;
 
   // The feed lock keeps the frame whole: the thread holds it while it draws,
@@ -213,8 +213,7 @@ bool Layer::cafudda() {
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
     unlock_feed();
-    feeds_asked++;
-    signal_feed();
+    if (advance) ask_next();
     return false;
   }
 
@@ -240,6 +239,16 @@ bool Layer::cafudda() {
     }
   }
 
+  if (advance) step_fade();
+  if (!blender) env->screen->blit(this);
+  else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
+  filters.unlock();
+  unlock_feed();
+  if (advance) ask_next();
+  return true;
+}
+
+void Layer::step_fade() {
   if (fade_in_target) {
     if (fade_in_target > alpha) alpha++;
     else fade_in_target = 0;
@@ -247,12 +256,9 @@ bool Layer::cafudda() {
     if (fade_out_target < alpha) alpha--;
     else fade_out_target = 0;
   }
+}
 
-  if (!blender) env->screen->blit(this);
-  else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
-  filters.unlock();
-  unlock_feed();
+void Layer::ask_next() {
   feeds_asked++;
   signal_feed();
-  return true;
 }

@@ -38,8 +38,10 @@ class Layer : public Entry, public JSyncThread {
   virtual void *feed() = 0;                  // next frame, or null
 
   // Composite this layer for the current frame. Called by the frame loop
-  // with the engine's layer list locked; true when drawn.
-  bool cafudda();
+  // with the engine's layer list locked; true when drawn. Without
+  // `advance` the frame is drawn again as it stands: no fade step, and the
+  // thread is not asked for its next frame.
+  bool cafudda(bool advance = true);
 
   void setname(const char *text);  // first 3 characters
   const char *get_name() { return name; }
@@ -94,6 +96,8 @@ class Layer : public Entry, public JSyncThread {
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);
+  void step_fade();  // one alpha step towards the fade's target
+  void ask_next();   // the thread makes the next frame
 
  protected:
   // Geometry, centring, crop and buffer. A width whose line would not fit

@@ -1,16 +1,8 @@
 #include "capture.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <vector>
 
 #include "intro.h"
 
@@ -18,106 +10,13 @@ namespace capture {
 
 namespace {
 
-Options options;
-std::unique_ptr<FrameWriter> writer;
-int64_t video_frames = 0;  // frames written = frames of virtual time passed
-int64_t audio_frames = 0;
-bool interrupted = false;
-std::vector<int16_t> mix;
-std::chrono::steady_clock::time_point started;
+// libmikmod's output driver is a table of plain functions: what it knows
+// is the library's, process-wide.
+bool playing = false;
 
-int64_t planned_frames() {
-  return options.seconds > 0 ? run_frames(options.seconds, kRate) : programme_frames();
-}
-
-void progress(int64_t frames) {
-  if (!options.progress || frames % kRate) return;
-  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  double speed = wall > 0 ? (frames / (double)kRate) / wall : 0;
-  int64_t left = planned_frames() - frames;
-  double eta = speed > 0 && left > 0 ? (left / (double)kRate) / speed : 0;
-  fprintf(stdout, "\rframe %lld/%lld  %.1fx real time  %.0f s left   ", (long long)frames,
-          (long long)planned_frames(), speed, eta);
-  fflush(stdout);
-}
-
-// A frame or its sound could not be written: say why, leave nothing
-// under the final name, stop.
-[[noreturn]] void write_failed() {
-  if (options.progress) fputc('\n', stdout);
-  fflush(stdout);
-  fprintf(stderr, "orvanta-capture: %s\n", writer->error().c_str());
-  writer.reset();
-  _exit(1);
-}
-
-// The programme stops here, in the middle of a scene: leave at once.
-[[noreturn]] void end_early() {
-  const bool ok = finish();
-  if (ok) report();
-  fflush(stdout);
-  _exit(ok && !interrupted ? 0 : 1);
-}
-
-// SIGINT and SIGTERM, held in every thread.
-sigset_t stop_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  return set;
-}
-
-bool stop_pending() {
-  const sigset_t set = stop_signals();
-  const struct timespec now = {0, 0};
-  return sigtimedwait(&set, nullptr, &now) > 0;
-}
-
-// --- the clock's hooks ----------------------------------------------------
-// True when the frames go to a window someone may watch: not SDL's dummy.
-bool window_watched() {
-  char name[32] = "";
-  return SDL_VideoDriverName(name, sizeof name) && strcmp(name, "dummy") != 0;
-}
-
-// Every frame the same on every run: layers in lockstep with the loop.
-// On the dummy driver no one sees the window: the frames skip it.
-void on_read() {
-  if (!kolvex) return;
-  kolvex->lockstep = true;
-  kolvex->present = window_watched();
-}
-
-void on_frame(int64_t frame) {
-  if (kolvex && kolvex->screen &&
-      !writer->write((const uint8_t *)kolvex->screen->get_surface(), kolvex->screen->pitch))
-    write_failed();
-  video_frames = frame + 1;
-  progress(video_frames);
-  interrupted = stop_pending();
-  if (interrupted || (options.seconds > 0 && video_frames >= planned_frames())) end_early();
-}
-
-// --- the audio driver ---------------------------------------------------------
-// The frame loop calls MikMod_Update once per frame, right after the frame
-// was taken: mix exactly that frame's samples. Frames before the output
-// started (or missed updates) get silence, so sound and pictures stay in
-// step to the sample.
-void write_audio_frame(bool mixed) {
-  const int samples = samples_in(audio_frames);
-  mix.resize((size_t)samples * 2);
-  if (mixed)
-    VC_WriteBytes((SBYTE *)mix.data(), (ULONG)(mix.size() * sizeof(int16_t)));
-  else
-    std::fill(mix.begin(), mix.end(), 0);
-  if (!writer->write_audio(mix.data(), samples)) write_failed();
-  audio_frames++;
-}
-
-void driver_update() {
-  while (audio_frames < video_frames) write_audio_frame(audio_frames == video_frames - 1);
-}
+// The session mixes each frame's samples itself (mix_music), right after
+// the frame: nothing is left for the library's update to do.
+void driver_update() {}
 
 BOOL driver_present() { return 1; }
 void driver_command_line(const CHAR *) {}
@@ -129,6 +28,21 @@ int driver_init() {
     return 1;
   }
   return VC_Init();
+}
+
+int driver_play_start() {
+  playing = true;
+  return VC_PlayStart();
+}
+
+void driver_play_stop() {
+  playing = false;
+  VC_PlayStop();
+}
+
+void driver_exit() {
+  playing = false;
+  VC_Exit();
 }
 
 MDRIVER capture_driver() {
@@ -147,11 +61,11 @@ MDRIVER capture_driver() {
   d.FreeSampleSpace = VC_SampleSpace;
   d.RealSampleLength = VC_SampleLength;
   d.Init = driver_init;
-  d.Exit = VC_Exit;
+  d.Exit = driver_exit;
   d.Reset = nullptr;
   d.SetNumVoices = VC_SetNumVoices;
-  d.PlayStart = VC_PlayStart;
-  d.PlayStop = VC_PlayStop;
+  d.PlayStart = driver_play_start;
+  d.PlayStop = driver_play_stop;
   d.Update = driver_update;
   d.Pause = nullptr;
   d.VoiceSetVolume = VC_VoiceSetVolume;
@@ -170,54 +84,39 @@ MDRIVER capture_driver() {
 
 MDRIVER driver = capture_driver();
 
+std::string joined(const std::vector<std::string> &places) {
+  std::string text;
+  for (const std::string &p : places) text += (text.empty() ? "" : ", ") + p;
+  return text;
+}
+
 }  // namespace
 
-bool begin(const Options &opt, std::string &err) {
-  options = opt;
-  mkdir(opt.out.c_str(), 0755);  // an existing one is fine
-  WriterOptions w;
-  w.format = opt.format;
-  w.dir = opt.out;
-  w.name = "orvanta";
-  w.width = kWidth;
-  w.height = kHeight;
-  w.fps = kRate;
-  w.audio_rate = kMixFreq;
-  w.crf = opt.crf;
-  w.preset = opt.preset;
-  // Held in every thread started from here on (the encoders' too), taken
-  // at the end of a frame.
-  const sigset_t held = stop_signals();
-  pthread_sigmask(SIG_BLOCK, &held, nullptr);
-  writer = open_frame_writer(w, err);
-  if (!writer) return false;
-  // First in the list: the library's automatic choice takes it.
-  MikMod_RegisterDriver(&driver);
-  VirtualClockHooks hooks;
-  hooks.on_read = on_read;
-  hooks.on_frame = on_frame;
-  install_virtual_clock(kRate, opt.seed, hooks);
-  started = std::chrono::steady_clock::now();
-  return true;
+void register_music_driver() { MikMod_RegisterDriver(&driver); }
+
+void mix_music(int16_t *stereo, int frames) {
+  if (playing) VC_WriteBytes((SBYTE *)stereo, (ULONG)frames * 2 * sizeof(int16_t));
 }
 
-bool finish() {
-  while (audio_frames < video_frames) write_audio_frame(false);
-  if (options.progress) fputc('\n', stdout);
-  if (writer->close()) return true;
-  fprintf(stderr, "orvanta-capture: %s\n", writer->error().c_str());
-  writer.reset();
-  return false;
+std::vector<std::string> missing_data() {
+  std::vector<std::string> missing;
+  for (const char *name : {"tolvek-climax.xm", "ant.png", "code.png"}) {
+    const std::vector<std::string> places = data_places(name);
+    bool found = false;
+    for (const std::string &p : places) found = found || access(p.c_str(), R_OK) == 0;
+    if (!found) missing.push_back(std::string(name) + " (looked for " + joined(places) + ")");
+  }
+  if (access("dio.c", R_OK) != 0) missing.push_back("dio.c (looked for ./dio.c)");
+  // The engine's own search, as the intro's context will make it.
+  set_debug(0);
+  Plugger plugger;
+  plugger.refresh();
+  if (!plugger.pick("vertigo")) {
+    const char *dir = plugger._getsearchpath();
+    missing.push_back(std::string("the vertigo effect (looked in ") + (dir ? dir : "no directory") +
+                      " for *" KOLVEX_PLUGIN_TAG ")");
+  }
+  return missing;
 }
-
-void report() {
-  fprintf(stdout, "orvanta-capture: %s%lld frames, %lld audio frames in %s\n",
-          interrupted ? "interrupted, " : "", (long long)video_frames,
-          (long long)audio_frames, writer->describe().c_str());
-  fflush(stdout);
-}
-
-int64_t frames_written() { return video_frames; }
-int64_t audio_frames_written() { return audio_frames; }
 
 }  // namespace capture

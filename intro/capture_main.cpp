@@ -27,30 +27,22 @@ void usage(FILE *out) {
           "into one video file with its music.\n"
           "\n"
           "  -o, --out DIR       where to write (default: capture)\n"
-          "  -f, --format FMT    mp4:  DIR/orvanta.mp4, H.264 + AAC, to play and share\n"
-          "                      webm: DIR/orvanta.webm, VP9 + Opus, for the web\n"
-          "                      y4m:  DIR/orvanta.y4m, uncompressed 4:2:0, to edit\n"
-          "                      png:  DIR/frame_000001.png ..., lossless stills\n"
-          "                      (y4m and png: the music in DIR/orvanta.wav)\n"
-          "                      default: %s\n"
-          "      --crf N         mp4/webm quality, lower is better: H.264 0-51\n"
-          "                      (default 18), VP9 0-63 (default 32)\n"
-          "      --preset NAME   mp4: x264's speed preset, ultrafast ... placebo\n"
-          "                      (default superfast); webm: VP9's deadline,\n"
-          "                      realtime (default), good or best\n"
+          "%s"
           "  -s, --seed N        the generator's seed (default 2004): the same seed\n"
           "                      gives the same frames and sound\n"
           "  -t, --seconds N     only the first N seconds of the intro (N * 24 + 1 frames)\n"
-          "  -q, --quiet         no progress line\n"
+          "  -q, --quiet         errors only: no progress line, no closing line\n"
+          "  -v, --verbose       the engine's notices and warnings too; twice: its traces\n"
           "  -h, --help          this text\n"
           "\n"
           "Every frame is exactly 1/24 s of the intro and the sound is in step to the\n"
-          "sample. Files are complete or absent: they are written under a temporary\n"
-          "name and renamed at the end. Ctrl-C (SIGINT) or SIGTERM stops the capture\n"
-          "after the frame being made, with the file complete up to there (status 1).\n",
-          capture::frame_writer_supports("mp4")
-              ? "mp4"
-              : "y4m (built without FFmpeg's libraries: no mp4 or webm)");
+          "sample. Files are written under a temporary name and renamed once complete;\n"
+          "a capture that fails leaves nothing under the final name (status 1).\n"
+          "Ctrl-C (SIGINT) or SIGTERM stops it after the frame being made: the file is\n"
+          "closed properly and plays up to there, \"interrupted after N frames\"\n"
+          "(status 1). Run it where the intro's data are: without them it refuses to\n"
+          "start, naming what is missing (status 2).\n",
+          capture::capture_options_help("orvanta", 22).c_str());
 }
 
 bool parse_number(const char *text, long min, long max, long &out) {
@@ -66,61 +58,59 @@ bool parse_number(const char *text, long min, long max, long &out) {
 int main(int argc, char **argv) {
   enum { kCrf = 1000, kPreset };
   static const struct option longopts[] = {
-      {"out", required_argument, nullptr, 'o'},     {"format", required_argument, nullptr, 'f'},
-      {"crf", required_argument, nullptr, kCrf},    {"preset", required_argument, nullptr, kPreset},
-      {"seed", required_argument, nullptr, 's'},    {"seconds", required_argument, nullptr, 't'},
-      {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
-  capture::Options opt;
+      {"out", required_argument, nullptr, 'o'},  {"format", required_argument, nullptr, 'f'},
+      {"crf", required_argument, nullptr, kCrf}, {"preset", required_argument, nullptr, kPreset},
+      {"seed", required_argument, nullptr, 's'}, {"seconds", required_argument, nullptr, 't'},
+      {"quiet", no_argument, nullptr, 'q'},      {"verbose", no_argument, nullptr, 'v'},
+      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
+  capture::SessionOptions opt;
+  opt.program = "orvanta-capture";
+  opt.dir = "capture";
+  opt.name = "orvanta";
+  opt.width = capture::kWidth;
+  opt.height = capture::kHeight;
+  opt.fps = capture::kRate;
+  opt.audio_rate = capture::kMixFreq;
+  opt.sound = capture::mix_music;
+  opt.planned = capture::programme_frames();
+  opt.origin = 2004;
   opt.progress = isatty(STDOUT_FILENO);
+  bool quiet = false;
+  int verbose = 0;
   int c;
   long n;
-  while ((c = getopt_long(argc, argv, "o:f:s:t:qh", longopts, nullptr)) != -1) {
+  std::string err;
+  while ((c = getopt_long(argc, argv, "o:f:s:t:qvh", longopts, nullptr)) != -1) {
     switch (c) {
-      case 'o':
-        opt.out = optarg;
-        break;
+      case 'o': opt.dir = optarg; break;
       case 'f':
-        opt.format = optarg;
-        if (opt.format != "mp4" && opt.format != "webm" && opt.format != "y4m" &&
-            opt.format != "png") {
-          fprintf(stderr, "orvanta-capture: --format is mp4, webm, y4m or png, not %s\n", optarg);
-          return 2;
-        }
-        break;
       case kCrf:
-        if (!parse_number(optarg, 0, 0x7FFFFFFF, n)) {
-          fprintf(stderr, "orvanta-capture: --crf wants a number from 0, not %s\n", optarg);
+      case kPreset: {
+        const std::string name = c == 'f' ? "--format" : c == kCrf ? "--crf" : "--preset";
+        if (!capture::parse_capture_option(name, optarg, opt.settings, err)) {
+          fprintf(stderr, "orvanta-capture: %s\n", err.c_str());
           return 2;
         }
-        opt.crf = (int)n;
         break;
-      case kPreset:
-        opt.preset = optarg;
-        break;
+      }
       case 's':
         if (!parse_number(optarg, 0, 0x7FFFFFFF, n)) {
           fprintf(stderr, "orvanta-capture: --seed wants a number, not %s\n", optarg);
           return 2;
         }
-        opt.seed = (uint32_t)n;
+        opt.origin = n;
         break;
       case 't':
         if (!parse_number(optarg, 1, 3600, n)) {
           fprintf(stderr, "orvanta-capture: --seconds wants 1 to 3600, not %s\n", optarg);
           return 2;
         }
-        opt.seconds = (int)n;
+        opt.frames = capture::run_frames(n, capture::kRate);
         break;
-      case 'q':
-        opt.progress = false;
-        break;
-      case 'h':
-        usage(stdout);
-        return 0;
-      default:
-        usage(stderr);
-        return 2;
+      case 'q': quiet = true; break;
+      case 'v': verbose++; break;
+      case 'h': usage(stdout); return 0;
+      default: usage(stderr); return 2;
     }
   }
   if (optind < argc) {
@@ -128,35 +118,36 @@ int main(int argc, char **argv) {
     usage(stderr);
     return 2;
   }
-  if (opt.format.empty()) opt.format = capture::frame_writer_supports("mp4") ? "mp4" : "y4m";
-  if (!capture::frame_writer_supports(opt.format)) {
-    fprintf(stderr,
-            "orvanta-capture: built without FFmpeg's libraries: "
-            "no %s (y4m and png are there)\n",
-            opt.format.c_str());
+  if (!capture::check_capture_settings(opt.settings, err)) {
+    fprintf(stderr, "orvanta-capture: %s\n", err.c_str());
     return 2;
   }
-  const bool encoded = opt.format == "mp4" || opt.format == "webm";
-  if (!encoded && (opt.crf >= 0 || !opt.preset.empty())) {
-    fprintf(stderr, "orvanta-capture: --crf and --preset are for mp4 and webm, not %s\n",
-            opt.format.c_str());
-    return 2;
-  }
+  opt.progress = opt.progress && !quiet;
+  opt.summary = !quiet;
+  opt.sink_level = quiet ? LOG_ERROR : verbose >= 2 ? LOG_DEBUG : verbose ? LOG_WARNING : LOG_ERROR;
 
   // No window and no sound card needed: pictures and sound go to files.
   setenv("SDL_VIDEODRIVER", "dummy", 0);
   setenv("SDL_AUDIODRIVER", "dummy", 0);
 
-  std::string err;
-  if (!capture::begin(opt, err)) {
+  // A capture without its pictures or its effect is worse than none.
+  const std::vector<std::string> missing = capture::missing_data();
+  for (const std::string &m : missing) fprintf(stderr, "orvanta-capture: missing %s\n", m.c_str());
+  if (!missing.empty()) return 2;
+
+  capture::RenderSession session(opt);
+  session.begin();
+  capture::register_music_driver();
+  orvanta_open();
+  if (!session.attach(*kolvex, err)) {
     fprintf(stderr, "orvanta-capture: %s\n", err.c_str());
+    delete kolvex;
     return 1;
   }
   orvanta_setup();
   orvanta_scenes();
-  const bool ok = capture::finish();
+  const int status = session.finish();
   delete kolvex;
   music_teardown();
-  if (ok) capture::report();
-  return ok ? 0 : 1;
+  return status;
 }

@@ -77,17 +77,14 @@ void keypress(SDLKey key, Filter *filter, int times) {
 // ---------------------------------------------------------------------------
 // Data: the name as given, then the installed directory, then "data/"
 // ---------------------------------------------------------------------------
+std::vector<std::string> data_places(const char *name) {
+  return {name, std::string(ORVANTA_DATA_DIR) + "/" + name, std::string("data/") + name};
+}
+
 Layer *load_img(const char *name) {
-  char path[256];
-  Layer *layer = create_layer(name);
-  if (!layer) {
-    snprintf(path, sizeof path, "%s/%s", ORVANTA_DATA_DIR, name);
-    layer = create_layer(path);
-  }
-  if (!layer) {
-    snprintf(path, sizeof path, "data/%s", name);
-    layer = create_layer(path);
-  }
+  Layer *layer = nullptr;
+  for (const std::string &place : data_places(name))
+    if ((layer = create_layer(place.c_str()))) break;
   if (!layer) {
     error("image not found: %s", name);
     return nullptr;
@@ -104,19 +101,15 @@ Layer *load_img(const char *name) {
 }
 
 MODULE *load_music(const char *name) {
-  char path[256];
-  MODULE *module = Player_Load(name, 128, 0);
-  if (!module) {
-    func("music file not found: %s", name);
-    snprintf(path, sizeof path, "%s/%s", ORVANTA_DATA_DIR, name);
-    module = Player_Load(path, 128, 0);
-    if (!module) func("music file not found: %s", path);
-  }
-  if (!module) {
-    snprintf(path, sizeof path, "data/%s", name);
-    module = Player_Load(path, 128, 0);
-    if (!module) {
-      error("music file not found: %s", path);
+  const std::vector<std::string> places = data_places(name);
+  MODULE *module = nullptr;
+  for (size_t i = 0; i < places.size() && !module; i++) {
+    module = Player_Load(places[i].c_str(), 128, 0);
+    if (module) break;
+    if (i + 1 < places.size()) {
+      func("music file not found: %s", places[i].c_str());
+    } else {
+      error("music file not found: %s", places[i].c_str());
       return nullptr;
     }
   }

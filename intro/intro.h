@@ -13,6 +13,8 @@
 #include <mikmod.h>
 
 #include <csignal>
+#include <string>
+#include <vector>
 
 // Installed data and plug-ins; the working directory and "data/" are the
 // other places searched.
@@ -64,8 +66,16 @@ void music_teardown();
 // it. A thread that will not end (logged) keeps its layer alive.
 void drop_layer(Layer *layer);
 
+// The places a data file is looked for, in order: the name as given, the
+// installed directory, "data/".
+std::vector<std::string> data_places(const char *name);
+
 // The programme: set-up (engine, music, data: 14 seconds of frames), then
 // the sixteen scenes (212 seconds). The engine stays open afterwards.
+// orvanta_open() is the set-up's first step, the engine opened at 640x480
+// (an assertion when it cannot be): a program that hooks the engine's
+// frames calls it first, orvanta_setup() then goes on from there.
+void orvanta_open();
 void orvanta_setup();
 void orvanta_scenes();
 

@@ -91,13 +91,17 @@ static void scene(int n) { func("scene %i", n); }
 // ---------------------------------------------------------------------------
 // Set-up: 14 seconds of frames
 // ---------------------------------------------------------------------------
-void orvanta_setup() {
+void orvanta_open() {
   kolvex = new Context();
   // SIGTERM keeps its default action: headless there is no next key press,
   // and kill, timeout and service managers must be able to end the intro.
   signal(SIGINT, fsigquit);
   set_debug(3);
   vrel_assert(kolvex->init(640,480), 166);  // the text the assertion shows
+}
+
+void orvanta_setup() {
+  if (!kolvex) orvanta_open();
   kolvex->clear_all = true;
 
   kolvex->osd.print_top(":: Orvanta intro");

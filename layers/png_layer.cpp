@@ -38,6 +38,17 @@ bool PngLayer::open(const char *path) {
   return true;
 }
 
+// libpng's messages go where the engine's go, with the words libpng's own
+// handlers would print; a failure then jumps back to decode().
+void PngLayer::png_failed(png_structp png, png_const_charp message) {
+  error("libpng error: %s", message);
+  png_longjmp(png, 1);
+}
+
+void PngLayer::png_warned(png_structp, png_const_charp message) {
+  warning("libpng warning: %s", message);
+}
+
 bool PngLayer::init(Context *ctx) {
   if (!file) {
     error("no png file opened, layer skipped");
@@ -61,7 +72,7 @@ bool PngLayer::init(Context *ctx) {
   } release{this};
 
   // Built against 1.6: the version check needs the headers' own string.
-  png_ptr = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_ptr = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_warned);
   if (!png_ptr) {
     error("can't create PNG core");
     return false;

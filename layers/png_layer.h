@@ -62,6 +62,8 @@ class PngLayer : public Layer {
   std::unique_ptr<FILE, FileCloser> file;  // from open until init has read it
 
  private:
+  static void png_failed(png_structp png, png_const_charp message);
+  static void png_warned(png_structp png, png_const_charp message);
   bool decode();        // sets libpng's jump point, then read_picture
   bool read_picture();  // header, transformations, geometry, image
   void request_transformations(int color_type, int bit_depth);

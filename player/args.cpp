@@ -15,7 +15,7 @@ namespace {
 enum {
   OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
-  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR,
+  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET,
 };
 
 const struct option kOptions[] = {
@@ -30,21 +30,23 @@ const struct option kOptions[] = {
     {"fullscreen", no_argument, nullptr, OPT_FULLSCREEN},
     {"capture", required_argument, nullptr, OPT_CAPTURE},
     {"format", required_argument, nullptr, OPT_FORMAT},
+    {"crf", required_argument, nullptr, OPT_CRF},
+    {"preset", required_argument, nullptr, OPT_PRESET},
     {"seed", required_argument, nullptr, OPT_SEED},
     {"list-effects", no_argument, nullptr, OPT_LIST_EFFECTS},
     {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
     {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0}};
 
 // "-": non-options come back in place (as option 1); ":": a missing value
 // is reported as ':' and getopt prints nothing itself.
-const char kShort[] = "-:qhV";
+const char kShort[] = "-:qvhV";
 
 const char *const kBlitNames[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD",
                                   "SUB", "AND", "OR",  "ALPHA"};
-const char *const kFormats[] = {"y4m", "png", "mp4", "webm"};
 
 std::string option_name(int val) {
   for (const struct option *o = kOptions; o->name; o++)
@@ -151,13 +153,8 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_MAGNIFY: o.magnify = (int)n; break;
     case OPT_CAPTURE: o.capture_dir = val; break;
     case OPT_FORMAT:
-      for (const char *f : kFormats)
-        if (strcmp(val, f) == 0) o.format = val;
-      if (o.format != val) {
-        err = name + " wants y4m, png, mp4 or webm, not " + val;
-        return false;
-      }
-      break;
+    case OPT_CRF:
+    case OPT_PRESET: return capture::parse_capture_option(name, val, o.capture, err);
     case OPT_SEED:
       o.has_seed = true;
       o.seed = (uint32_t)n;
@@ -181,7 +178,7 @@ const char *blit_name(int code) { return kBlitNames[code >= 1 && code <= 9 ? cod
 bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &err) {
   out = PlayerOptions();
   std::vector<bool> blit_given;  // per layer: --alpha alone means ALPHA
-  bool format_given = false;
+  bool capture_given = false;  // --format, --crf or --preset
   optind = 0;  // a fresh scan, also on a second call
   opterr = 0;
   int opt;
@@ -193,6 +190,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
         blit_given.push_back(false);
         break;
       case 'q': out.quiet = true; break;
+      case 'v': out.verbose++; break;
       case 'h': out.help = true; break;
       case 'V': out.version = true; break;
       case OPT_FULLSCREEN: out.fullscreen = true; break;
@@ -205,7 +203,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
         return false;
       default:
         if (!apply(opt, optarg, out, blit_given, err)) return false;
-        format_given |= opt == OPT_FORMAT;
+        capture_given |= opt == OPT_FORMAT || opt == OPT_CRF || opt == OPT_PRESET;
     }
   }
   for (int i = optind; i < argc; i++) {  // after "--": layers only
@@ -222,15 +220,21 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
     err = "no LAYER given (kolvex --help tells how)";
     return false;
   }
-  if (format_given && out.capture_dir.empty()) {
-    err = "--format " + out.format + " needs --capture DIR";
+  if (capture_given && out.capture_dir.empty()) {
+    err = "--format, --crf and --preset need --capture DIR";
     return false;
   }
-  if (!out.capture_dir.empty() && out.seconds == 0) {
+  if (out.capture_dir.empty()) return true;
+  if (out.seconds == 0) {
     err = "--capture " + out.capture_dir + " needs --seconds";
     return false;
   }
-  return true;
+  if (out.width % 2 || out.height % 2) {
+    err = "--capture needs an even width and height, not " + std::to_string(out.width) + "x" +
+          std::to_string(out.height);
+    return false;
+  }
+  return capture::check_capture_settings(out.capture, err);
 }
 
 void print_usage(FILE *out) {
@@ -246,26 +250,35 @@ void print_usage(FILE *out) {
           "Options:\n"
           "      --size WxH        screen size (default 640x480)\n"
           "      --fps N           frames per second (default 24)\n"
-          "      --seconds S       play S seconds (default 0: until quit)\n"
+          "      --seconds S       play S seconds: S * fps + 1 frames, pauses not\n"
+          "                        counted (default 0: until quit)\n"
           "      --magnify 1|2|3   enlarge the window 1, 2 or 3 times\n"
           "      --fullscreen      take the whole screen\n"
-          "      --capture DIR     write every frame into DIR, frame-exact and faster\n"
-          "                        than real time (needs --seconds)\n"
-          "      --format FMT      mp4 (default, when built with FFmpeg), webm, y4m or\n"
-          "                        png: DIR/kolvex.mp4, kolvex.webm, kolvex.y4m or\n"
-          "                        frame_000001.png ...\n"
-          "      --seed N          the particle generator's seed\n"
+          "      --capture DIR     write every frame into DIR/kolvex.FMT, frame-exact\n"
+          "                        and faster than real time (needs --seconds)\n"
+          "%s"
+          "      --seed N          the particle generator's seed (2004 in a capture)\n"
           "      --list-effects    list the effect plug-ins found, then end\n"
-          "      --plugin-dir DIR  look for effect plug-ins in DIR only\n"
-          "  -q, --quiet           log errors only\n"
+          "      --plugin-dir DIR  look for effect plug-ins in DIR (else in\n"
+          "                        $KOLVEX_PLUGIN_DIR, else in %s;\n"
+          "                        never in the working directory unless it is named)\n"
+          "  -q, --quiet           errors only: no progress line, no closing line\n"
+          "  -v, --verbose         the engine's notices and warnings; twice: traces\n"
           "  -h, --help            this text\n"
           "  -V, --version         the version and the pixel kernels in use\n"
           "\n"
+          "A capture is written under a temporary name and renamed once complete; one\n"
+          "that fails leaves nothing under the final name (status 1). Ctrl-C (SIGINT)\n"
+          "or SIGTERM stops a capture or a show after the frame being made: the file\n"
+          "is closed properly and plays up to there, \"interrupted after N frames\"\n"
+          "(status 1).\n"
+          "\n"
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
-          "up/down by 16; f fade out or in; h hide or show; m magnification; s PNG\n"
-          "screenshot; Space pause; Esc or q quit. Other keys go to the selected\n"
-          "layer and its effects.\n"
+          "up/down by 16; f fade out, or back in to the mode it had; h hide or show;\n"
+          "m magnification; s PNG screenshot; Space pause; Esc or q quit. Other keys\n"
+          "go to the selected layer and its effects.\n"
           "\n"
           "Layers:\n%s",
+          capture::capture_options_help("kolvex", 24).c_str(), KOLVEX_INSTALLED_PLUGIN_DIR,
           layers_description);
 }

@@ -15,12 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_writer.h"
-
-// mp4 where the capture library was built with FFmpeg, else y4m.
-inline std::string default_capture_format() {
-  return capture::frame_writer_supports("mp4") ? "mp4" : "y4m";
-}
+#include "render_session.h"
 
 // One layer of the stack, as named on the command line.
 struct LayerSpec {
@@ -40,12 +35,13 @@ struct PlayerOptions {
   int magnify = 1;    // 1, 2 or 3 times
   bool fullscreen = false;
   std::string capture_dir;  // empty: no capture
-  std::string format = default_capture_format();
+  capture::CaptureSettings capture;  // --format, --crf, --preset
   bool has_seed = false;
   uint32_t seed = 0;
-  std::string plugin_dir;   // empty: the engine's own search
+  std::string plugin_dir;   // empty: $KOLVEX_PLUGIN_DIR, else the installed one
   bool list_effects = false;
-  bool quiet = false;
+  bool quiet = false;       // errors only
+  int verbose = 0;          // -v: notices and warnings; -vv: traces
   bool help = false;
   bool version = false;
 };

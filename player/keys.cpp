@@ -1,7 +1,6 @@
 #include "keys.h"
 
 #include "args.h"
-#include "screenshot.h"
 
 namespace {
 
@@ -30,7 +29,9 @@ std::string KeyMap::press(const SDL_keysym &key) {
       paused = !paused;
       return paused ? "paused" : "playing";
     case SDLK_m: return magnify();
-    case SDLK_s: return screenshot();
+    case SDLK_s:
+      screenshot = true;
+      return "";
     default: break;
   }
   if (stack_.empty()) return "";
@@ -75,37 +76,53 @@ std::string KeyMap::change_alpha(int step) {
   Layer *l = stack_[sel_];
   l->fade_in_target = l->fade_out_target = 0;
   fading_out_.erase(l);
+  faded_.erase(l);
   l->set_blit(BLIT_ALPHA);
   l->set_alpha(l->alpha + step);
   return label() + ": ALPHA " + std::to_string(l->alpha);
 }
 
-// The engine's fades: one alpha step a frame. Out when the layer shows or
-// is fading in; in when it is fading out or gone.
+// The engine's fades: one alpha step a frame, in the ALPHA mode. Out when
+// the layer shows or is fading in; back in, to the alpha and the mode it
+// had, when it is fading out or gone.
 std::string KeyMap::fade() {
   Layer *l = stack_[sel_];
   const bool out = l->fade_out_target == 0 && (l->fade_in_target != 0 || l->alpha > 1);
-  l->set_blit(BLIT_ALPHA);
   if (out) {
+    if (!faded_.count(l)) faded_[l] = {l->blit, l->blit == BLIT_ALPHA ? l->alpha : 255};
+    l->set_blit(BLIT_ALPHA);
     l->fade_in_target = 0;
     l->fade_out_target = 1;  // 0 means no fade: settle() takes the last step
-    fading_out_.insert(l);
-  } else {
-    l->fade_out_target = 0;
-    l->fade_in_target = 255;
-    fading_out_.erase(l);
+    fading_out_[l] = true;
+    return label() + ": fading out";
   }
-  return label() + (out ? ": fading out" : ": fading in");
+  const Look was = faded_.count(l) ? faded_[l] : Look{BLIT_ALPHA, 255};
+  l->set_blit(BLIT_ALPHA);
+  l->fade_out_target = 0;
+  // The fade steps while it is below its target: one already there is done.
+  l->fade_in_target = (uint8_t)was.alpha;
+  if (l->alpha >= was.alpha) l->set_alpha(was.alpha);
+  fading_out_[l] = false;
+  faded_[l] = was;
+  return label() + ": fading in";
 }
 
 void KeyMap::settle() {
   for (auto it = fading_out_.begin(); it != fading_out_.end();) {
-    Layer *l = *it;
-    if (l->fade_out_target != 0) {
+    Layer *l = it->first;
+    const bool out = it->second;
+    if (out ? l->fade_out_target != 0 : l->fade_in_target != 0 && l->alpha < faded_[l].alpha) {
       ++it;
       continue;
     }
-    if (l->alpha <= 1) l->set_alpha(0);
+    if (out) {
+      if (l->alpha <= 1) l->set_alpha(0);
+    } else {
+      // Faded back in: the mode it had before the fade out.
+      l->set_alpha(faded_[l].alpha);
+      l->set_blit(faded_[l].blit);
+      faded_.erase(l);
+    }
     it = fading_out_.erase(it);
   }
 }
@@ -120,16 +137,6 @@ std::string KeyMap::magnify() {
   const int next = (ctx_.magnification + 1) % 3;
   ctx_.magnify(next);
   return "magnification " + std::to_string(next + 1) + "x";
-}
-
-std::string KeyMap::screenshot() {
-  ViewPort *s = ctx_.screen;
-  const std::string name = next_screenshot_name();
-  if (!s || name.empty()) return "no screenshot";
-  s->lock();
-  const bool ok = write_png(name, (const uint8_t *)s->get_surface(), s->w, s->h, s->pitch);
-  s->unlock();
-  return ok ? "screenshot " + name : "can't write " + name;
 }
 
 // The layer first (the generator's arrows), then its filters (vertigo's x).

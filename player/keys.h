@@ -7,10 +7,11 @@
  *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
  *    b / B                 next / previous blit mode
  *    + / -                 alpha up / down by 16 (in the ALPHA mode)
- *    f                     fade out to 0, or back in to 255
+ *    f                     fade out to 0, or back in to the alpha and mode
+ *                          the layer had
  *    h                     hide or show
  *    m                     next magnification (1x, 2x, 3x)
- *    s                     PNG screenshot into the working directory
+ *    s                     asks for a PNG screenshot (the player takes it)
  *    Space                 pause or resume
  *    Esc, q                quit
  *  Any other key goes to the selected layer's keypress(), then to the
@@ -23,7 +24,7 @@
 
 #include <SDL.h>
 
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ class KeyMap {
   size_t selected_index() const { return sel_; }
   bool paused = false;
   bool quit = false;
+  bool screenshot = false;  // asked for, not taken yet
 
  private:
   std::string select(size_t i);
@@ -52,14 +54,18 @@ class KeyMap {
   std::string fade();
   std::string hide();
   std::string magnify();
-  std::string screenshot();
   std::string pass_on(const SDL_keysym &key);
   std::string label() const;  // "layer 2 code.png"
 
   Context &ctx_;
   std::vector<Layer *> stack_;
   size_t sel_ = 0;
-  std::set<Layer *> fading_out_;
+  // A fade out turns the layer to ALPHA; what it was, for the fade back.
+  struct Look {
+    int blit, alpha;
+  };
+  std::map<Layer *, Look> faded_;
+  std::map<Layer *, bool> fading_out_;  // true until the fade has reached 0
 };
 
 #endif

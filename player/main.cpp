@@ -3,7 +3,7 @@
  *  Layers named on the command line, stacked with blit modes, alphas and
  *  effects, played live from the keyboard or captured frame by frame.
  *  Statuses: 0 played to the end or quit, 1 the screen or the capture
- *  failed, 2 bad input (nothing opened yet).
+ *  failed or a signal stopped it, 2 bad input (nothing opened yet).
  */
 #include <cstdio>
 #include <string>
@@ -20,12 +20,12 @@ int main(int argc, char **argv) {
     fprintf(stderr, "kolvex: %s\n", err.c_str());
     return 2;
   }
-  set_debug(opt.quiet ? 0 : 1);
   if (opt.help) {
     print_usage(stdout);
     return 0;
   }
   if (opt.version) {
+    set_debug(1);  // a KOLVEX_KERNELS the processor does not run is told
     printf("kolvex %s\npixel kernels: %s", KOLVEX_VERSION, blit_kernels().name);
     const BlitKernels *sets[kBlitKernelSetsMax];
     const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
@@ -34,6 +34,7 @@ int main(int argc, char **argv) {
     printf(")\n");
     return 0;
   }
+  set_debug(opt.quiet ? 0 : opt.verbose);
   if (opt.list_effects) return list_effects(opt, stdout);
 
   // The player is gone (and the engine has said goodbye) before an error
@@ -44,7 +45,7 @@ int main(int argc, char **argv) {
     if (!player.prepare(err))
       status = 2;
     else
-      status = player.open(err) ? player.run(err) : 1;
+      status = player.open(err) ? player.run() : 1;
   }
   if (!err.empty()) fprintf(stderr, "kolvex: %s\n", err.c_str());
   return status;

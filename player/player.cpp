@@ -1,12 +1,15 @@
 #include "player.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
-#include "capture_out.h"
 #include "clock.h"
 #include "factory.h"
 #include "jutils.h"
+#include "png_writer.h"
+#include "screenshot.h"
 
 namespace {
 
@@ -45,19 +48,38 @@ void seed_time(struct timeval *tv) {
 void no_sleep(const struct timespec *) {}
 const KolvexClock seed_clock = {seed_time, no_sleep};
 
+// SDL falls back to drivers that show nothing when there is no display;
+// asked for by name they are what the user wants (tests, benchmarks).
+bool shows_nothing() {
+  char name[32] = "";
+  if (!SDL_VideoDriverName(name, sizeof name)) return true;
+  const char *asked = getenv("SDL_VIDEODRIVER");
+  if (asked && *asked) return false;
+  return strcmp(name, "offscreen") == 0 || strcmp(name, "dummy") == 0;
+}
+
 }  // namespace
 
 Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
 Player::~Player() {
-  std::string ignored;
-  capture_out::finish(ignored);  // the real clock back, if still virtual
-  if (ctx_) ctx_->close();       // the listed layers' threads end first
+  if (ctx_) ctx_->close();  // the listed layers' threads end first
+  ctx_.reset();
+  session_.reset();         // then the clock, the signals and the log back
 }
 
 bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err) {
-  if (opt.plugin_dir.empty() || plugger.set_search_dir(opt.plugin_dir.c_str())) return true;
-  err = "--plugin-dir " + opt.plugin_dir + ": not a directory that can be read";
+  const char *env = getenv("KOLVEX_PLUGIN_DIR");
+  const std::string dir = !opt.plugin_dir.empty() ? opt.plugin_dir
+                          : env && *env          ? env
+                                                 : KOLVEX_INSTALLED_PLUGIN_DIR;
+  if (plugger.set_search_dir(dir.c_str())) return true;
+  if (opt.plugin_dir.empty() && !(env && *env)) {  // not installed: no plug-ins
+    plugger.set_search_dir(nullptr);
+    return true;
+  }
+  err = (opt.plugin_dir.empty() ? "KOLVEX_PLUGIN_DIR " : "--plugin-dir ") + dir +
+        ": not a directory that can be read";
   return false;
 }
 
@@ -82,8 +104,30 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
 // ---------------------------------------------------------------------------
 // Before the window
 // ---------------------------------------------------------------------------
+// --seed, else 2004 (used with --capture: the same command, the same frames).
+uint32_t Player::seed() const { return opt_.has_seed ? opt_.seed : 2004; }
+
 bool Player::prepare(std::string &err) {
-  if (!opt_.capture_dir.empty() && !capture_out::usable(opt_, err)) return false;
+  const bool capturing = !opt_.capture_dir.empty();
+  capture::SessionOptions so;
+  so.program = "kolvex";
+  so.dir = opt_.capture_dir;
+  so.name = "kolvex";
+  so.settings = opt_.capture;
+  so.width = opt_.width;
+  so.height = opt_.height;
+  so.fps = opt_.fps;
+  so.frames = opt_.seconds ? capture::run_frames(opt_.seconds, opt_.fps) : 0;
+  so.origin = seed();
+  so.progress = capturing && !opt_.quiet && isatty(STDOUT_FILENO);
+  so.summary = !opt_.quiet;
+  so.sink_level = opt_.quiet ? LOG_ERROR : opt_.verbose >= 2 ? LOG_DEBUG
+                  : opt_.verbose                              ? LOG_WARNING
+                                                              : LOG_ERROR;
+  set_debug(opt_.quiet ? 0 : opt_.verbose);
+  session_.reset(new capture::RenderSession(so));
+  session_->begin();
+
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &layer_spec : opt_.layers) {
     Layer *l = make_layer(layer_spec.source.c_str(), err);
@@ -103,24 +147,30 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
+    const KolvexClock *clock = kolvex_get_clock();
     if (seeded) kolvex_set_clock(&seed_clock);
-    bool ok = l->init(ctx_.get());
-    kolvex_set_clock(nullptr);
-    // A picture that broke off part way is shown as far as it decoded.
-    if (!ok && !l->feed_buffer) {
-      err = layer_spec.source + ": the picture does not decode";
+    session_->hold_log(true);
+    const bool ok = l->init(ctx_.get());
+    kolvex_set_clock(clock);
+    // A picture that does not decode completely is refused: the one line
+    // says why, instead of the decoder's own.
+    const std::string why = session_->first_error();
+    session_->hold_log(false, ok);
+    if (!ok) {
+      err = layer_spec.source + ": the picture does not decode" + (why.empty() ? "" : " (" + why + ")");
       return false;
     }
     l->set_blit(layer_spec.blit);
     l->set_alpha(layer_spec.alpha);
     if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
-    if (!attach_effects(l, layer_spec, err)) return false;
     stack_.push_back(l);
+    if (!attach_effects(i, layer_spec, err)) return false;
   }
   return true;
 }
 
-bool Player::attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err) {
+  Layer *layer = stack_[index];
   for (const std::string &name : layer_spec.effects) {
     Filter *f = ctx_->plugger.pick(name.c_str());
     if (!f) {
@@ -128,11 +178,19 @@ bool Player::attach_effects(Layer *layer, const LayerSpec &layer_spec, std::stri
       return false;
     }
     if (f->in_use) {  // one filter, one list
-      err = "--effect " + name + ": already on another layer";
+      const size_t on = effect_on_[f];
+      err = "--effect " + name + ": already on " +
+            (on == index ? "this layer (an effect runs once a layer)"
+                         : "layer " + std::to_string(on + 1) + " (an effect runs on one layer)");
       return false;
     }
-    f->init(&layer->geo);
+    if (f->init(&layer->geo) != 0) {
+      err = "--effect " + name + ": the effect refuses a layer of " + std::to_string(layer->geo.w) +
+            "x" + std::to_string(layer->geo.h);
+      return false;
+    }
     f->in_use = 1;
+    effect_on_[f] = index;
     layer->filters.add(f);
   }
   return true;
@@ -141,20 +199,20 @@ bool Player::attach_effects(Layer *layer, const LayerSpec &layer_spec, std::stri
 // ---------------------------------------------------------------------------
 // The window
 // ---------------------------------------------------------------------------
-// --seed, else 2004 (used with --capture: the same command, the same frames).
-uint32_t Player::seed() const { return opt_.has_seed ? opt_.seed : 2004; }
-
 bool Player::open(std::string &err) {
   delete ctx_->screen;
   ctx_->screen = nullptr;
-  if (!opt_.capture_dir.empty()) {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
-    if (!capture_out::begin(opt_, *ctx_, seed(), err)) return false;
-  }
+  const bool capturing = !opt_.capture_dir.empty();
+  if (capturing) setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
   if (!ctx_->init(opt_.width, opt_.height)) {
     err = "can't open the screen";
     return false;
   }
+  if (!capturing && shows_nothing()) {
+    err = "no display to show the window on (is DISPLAY set?); --capture renders without one";
+    return false;
+  }
+  if (!session_->attach(*ctx_, err)) return false;
   SDL_WM_SetCaption("kolvex", "kolvex");
   ctx_->set_fps_interval(opt_.fps);
   ctx_->clear_all = true;  // a hidden or moved layer leaves nothing behind
@@ -170,7 +228,6 @@ bool Player::open(std::string &err) {
   }
   pending_.clear();
   keys_.reset(new KeyMap(*ctx_, stack_));
-  start_ = dtime();
   return true;
 }
 
@@ -183,51 +240,76 @@ void Player::tell(const std::string &line) {
   status_frames_ = 2 * opt_.fps;
 }
 
-// While paused the picture stands still and the OSD is drawn over a copy
-// of it taken without any text.
+// While paused the picture stands still: the layers' frames as they were,
+// drawn again only when a key changes the stack, and the OSD over a copy.
 void Player::show_paused() {
   ViewPort *s = ctx_->screen;
   const size_t bytes = (size_t)s->pitch * s->h;
-  if (frozen_.empty()) {  // one more frame, without text, to hold
-    const int32_t low = ctx_->osd.show_low;
-    ctx_->osd.show_low = 0;
-    ctx_->cafudda(0);
-    ctx_->osd.show_low = low;
+  s->lock();
+  if (frozen_.empty()) {
+    s->unlock();
+    ctx_->redraw();
     s->lock();
     const uint8_t *pixels = (const uint8_t *)s->get_surface();
     frozen_.assign(pixels, pixels + bytes);
   } else {
-    s->lock();
     memcpy(s->get_surface(), frozen_.data(), bytes);
   }
   s->unlock();
   ctx_->osd.cafudda();
-  s->show();
+  if (ctx_->present) s->show();
+}
+
+void Player::take_screenshot(const uint8_t *pixels, int pitch) {
+  keys_->screenshot = false;
+  const std::string name = next_screenshot_name();
+  std::string err;
+  if (name.empty())
+    tell("no screenshot: kolvex-0001.png to kolvex-9999.png are taken");
+  else if (capture::save_png(name, pixels, ctx_->screen->w, ctx_->screen->h, pitch, err))
+    tell("screenshot " + name);
+  else
+    tell("can't write " + name);
 }
 
 bool Player::step() {
+  ViewPort *s = ctx_->screen;
   if (keys_->paused) {
     show_paused();
+    if (keys_->screenshot) take_screenshot(frozen_.data(), s->pitch);
+    ctx_->calc_fps();
   } else {
     frozen_.clear();
-    ctx_->cafudda(0);
+    // The frame a screenshot is asked of leaves the player's own line out.
+    const bool shot = keys_->screenshot;
+    const int32_t low = ctx_->osd.show_low;
+    if (shot) ctx_->osd.show_low = 0;
+    ctx_->cafudda(-1);
+    if (shot) {
+      ctx_->osd.show_low = low;
+      s->lock();
+      take_screenshot((const uint8_t *)s->get_surface(), s->pitch);
+      s->unlock();
+    }
   }
   keys_->settle();
-  const bool more = opt_.seconds == 0 || dtime() - start_ < opt_.seconds;
-  ctx_->calc_fps();
 
   // A line told now is drawn in the next 2 * fps frames.
   if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.clean();
   SDL_Event ev;
   while (SDL_PollEvent(&ev)) {
     if (ev.type == SDL_QUIT) keys_->quit = true;
-    if (ev.type == SDL_KEYDOWN) tell(keys_->press(ev.key.keysym));
+    if (ev.type != SDL_KEYDOWN) continue;
+    const bool paused = keys_->paused;
+    const std::string line = keys_->press(ev.key.keysym);
+    tell(line);
+    if (paused && keys_->paused && !line.empty()) frozen_.clear();  // drawn again
   }
-  return more && !keys_->quit;
+  return !ctx_->ended && !keys_->quit && !session_->interrupted();
 }
 
-int Player::run(std::string &err) {
+int Player::run() {
   while (step()) {
   }
-  return capture_out::finish(err) ? 0 : 1;
+  return session_->finish();
 }

@@ -6,7 +6,9 @@
  *               that bad input ends the program with nothing on screen;
  *    open()     the window (or, with --capture, the frame-exact capture);
  *    step()     one frame, then the keys pressed meanwhile (keys.h).
- *  The OSD's bottom line tells for two seconds what a key changed.
+ *  The OSD's bottom line tells for two seconds what a key changed. A
+ *  render session (capture/render_session.h) is around it all: the capture's
+ *  files, --seconds, the signals and what the log shows.
  *
  *  Main thread only.
  */
@@ -14,6 +16,7 @@
 #define KOLVEX_PLAYER_PLAYER_H
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +24,8 @@
 #include "args.h"
 #include "context.h"
 #include "keys.h"
+#include "render_session.h"
+#include "virtual_clock.h"
 
 class Player {
  public:
@@ -30,14 +35,15 @@ class Player {
   // False on bad input, with one line in `err` (empty when the engine's
   // log has told already, as the layer factory does): status 2.
   bool prepare(std::string &err);
-  // False when the window or the capture cannot be opened: status 1.
+  // False when the window or the capture cannot be opened, or there is no
+  // display to show a window on: status 1.
   bool open(std::string &err);
   // One frame and the events after it; false once it is over (a quit key,
   // the window closed, or --seconds played).
   bool step();
-  // step() until over, then the capture closed; the exit status, with
-  // `err` set when it is not 0.
-  int run(std::string &err);
+  // step() until over, then the capture closed; the exit status (the
+  // session has told what went wrong).
+  int run();
 
   Context *context() { return ctx_.get(); }
   KeyMap *keys() { return keys_.get(); }
@@ -45,23 +51,27 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
-  bool attach_effects(Layer *layer, const LayerSpec &layer_spec, std::string &err);
+  bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
+  void take_screenshot(const uint8_t *pixels, int pitch);
   void tell(const std::string &line);
   uint32_t seed() const;
 
   PlayerOptions opt_;
+  std::unique_ptr<capture::RenderSession> session_;
   std::unique_ptr<Context> ctx_;
   std::vector<std::unique_ptr<Layer>> pending_;  // until the engine owns them
   std::vector<Layer *> stack_;                   // bottom first
   std::unique_ptr<KeyMap> keys_;
+  std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect
   std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
-  double start_ = 0;
   int status_frames_ = 0;        // left for the bottom line
 };
 
-// Points `plugger` at --plugin-dir, if given; false with `err` when it
-// cannot be used.
+// Points `plugger` at the one directory the player scans: --plugin-dir,
+// else $KOLVEX_PLUGIN_DIR, else the installed plug-in directory (none when
+// that does not exist). Never the working directory unless it is named.
+// False with `err` when a named directory cannot be used.
 bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err);
 
 // --list-effects: name, author and info of every plug-in found; the status.

@@ -194,6 +194,11 @@ void Plugger::_addsearchdir(const char *dir) {
 }
 
 bool Plugger::set_search_dir(const char *dir) {
+  if (!dir) {  // no directory at all: refresh() finds nothing
+    free(search_path);
+    search_path = nullptr;
+    return true;
+  }
   if (!_dircheck(dir)) return false;
   char *old = search_path;
   search_path = nullptr;

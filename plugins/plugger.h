@@ -100,8 +100,8 @@ class Plugger {
   // stay loaded until the process ends.
   int refresh();
   // Makes `dir` the one search directory, for a program that names its own
-  // (the next refresh() scans it). False, the path unchanged, when `dir`
-  // cannot be opened or is too long.
+  // (the next refresh() scans it); null leaves none. False, the path
+  // unchanged, when `dir` cannot be opened or is too long.
   bool set_search_dir(const char *dir);
   Filter *pick(const char *name);  // case-insensitive, null if none
   // A filter for a name users give: "frei0r.NAME[:SETTINGS]" makes a

@@ -96,15 +96,31 @@ TEST_F(FrameLoop, ThreeSecondsIsAbout72FramesOnASteadyScheduleFpsEvery24) {
     const Frame &f = g_frames[i];
     EXPECT_TRUE(f.elapsed >= 0 && f.elapsed < 41666);
     EXPECT_EQ(f.slept_ns, (long)(41666 - f.elapsed) << 10) << "the rest of the slot, x 1024";
-    if (i) {
-      EXPECT_EQ(f.lst - g_frames[i - 1].lst, 41666) << "the plan advances one slot";
-    }
+    // One slot a frame, to the microsecond: 41666 2/3 on average.
+    EXPECT_EQ(f.lst - g_frames[0].lst, (int64_t)(i + 1) * 1000000 / 24 - 1000000 / 24);
     const float measured = i < 23 ? 0.0f : g_frames[(i + 1) / 24 * 24 - 1].fps;
     EXPECT_EQ(f.fps, measured);
     EXPECT_TRUE(i % 24 != 23 || (f.fps > 100 && f.fps < 120 && f.fps != g_frames[i - 1].fps));
   }
   // No drift: the 2.4 % oversleep is taken back by the next frame.
-  EXPECT_LT(std::llabs(g_now - t0 - (int64_t)frames * 41666), 41666);
+  EXPECT_LT(std::llabs(g_now - t0 - (int64_t)frames * 1000000 / 24), 41666);
+}
+
+// At a rate that does not divide a million, the plan still starts frame k
+// exactly k * 1000000 / rate microseconds in: no frame is ever late to it.
+TEST_F(FrameLoop, PlanHoldsAtRatesThatDoNotDivideAMillion) {
+  for (int rate : {96, 7, 30}) {
+    SCOPED_TRACE(rate);
+    g_frames.clear();
+    g_ctx->set_fps_interval(rate);
+    g_ctx->lst_time = {(time_t)(g_now / 1000000), (suseconds_t)(g_now % 1000000)};
+    const int64_t t0 = g_now;
+    for (int k = 1; k <= 3 * rate; k++) g_ctx->cafudda(-1);
+    for (size_t i = 0; i < g_frames.size(); i++) {
+      EXPECT_NE(g_frames[i].slept_ns, 0) << "frame " << i << " taken as late";
+      EXPECT_EQ(g_frames[i].lst - t0, (int64_t)(i + 1) * 1000000 / rate);
+    }
+  }
 }
 
 TEST_F(FrameLoop, LateFrameSkipsItsSleepAndRestartsThePlan) {

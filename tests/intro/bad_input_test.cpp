@@ -131,16 +131,23 @@ std::vector<Row> rows() {
       {"scroller text with NULs and a megabyte line", "broken", put("dio.c", text), 0,
        {"[F] initialized SCR layer 640x480 32bpp", "[F] scene 12", "[F] scene 15",
         "[F] scene 16"}, {"ScrollLayer::"}},
-      {"plug-ins refused, no effect", "broken",
+      {"plug-ins refused beside the effect", "broken",
        [](const std::string &d) {
          return std::string(BAD_INPUT_FX_DIR) != "" &&
                 spill(d + "/testfx_noclean-darwin.so", slurp(fx("noclean"))) &&
                 spill(d + "/junk-darwin.so", "not a shared object\n");
        }, 0, {"[W] Plugin::noclean[clean] ", "[W] invalid plugin .//testfx_noclean-darwin.so",
               "[W] can't open plugin: .//junk-darwin.so: ", "[F] scene 8", "[F] scene 9"},
-       {"vertigo"}},
-      {"no scroller text", "set-up", drop("dio.c"), 0,
-       {"ScrollLayer::open : error opening dio.c", "[F] scene 1"}, {}},
+       {}},
+      // Run from the wrong place, the capture would render a broken intro:
+      // it names what is missing and where it looked, and renders nothing.
+      {"capture without its text and effect", "missing",
+       [](const std::string &d) {
+         return unlink((d + "/dio.c").c_str()) == 0 &&
+                unlink((d + "/vertigo-darwin.so").c_str()) == 0;
+       }, 2, {"orvanta-capture: missing dio.c (looked for ./dio.c)",
+              "orvanta-capture: missing the vertigo effect (looked in ./ for *-darwin.so)"},
+       {"SDL Viewport", "[F]"}},
   };
 }
 
@@ -149,6 +156,7 @@ std::vector<Row> rows() {
 void play(const std::string &run, const std::vector<Row> &all) {
   it::WorkDir dir("bad_" + run);
   dir.stage(kAllData);
+  dir.stage_plugin();
   std::vector<const Row *> rs;
   for (const Row &r : all) {
     if ((r.run[0] ? r.run : r.name) != run) continue;
@@ -165,7 +173,7 @@ void play(const std::string &run, const std::vector<Row> &all) {
     mkdir(out.c_str(), 0755);
     for (const char *f : {"/orvanta.y4m", "/orvanta.wav"}) symlink("/dev/null", (out + f).c_str());
     program = it::capture_program();
-    args = {"--out", out, "--quiet", "--format", "y4m", "--seconds", run == "broken" ? "180" : "15"};
+    args = {"--out", out, "-vv", "--format", "y4m", "--seconds", run == "broken" ? "180" : "15"};
   } else {
     for (const auto &kv : rs[0]->env) env[kv.first] = kv.second;
   }

@@ -14,7 +14,7 @@ std::string describe(const PlayerOptions &o) {
   std::ostringstream s;
   s << o.width << "x" << o.height << " " << o.fps << "fps " << o.seconds << "s x" << o.magnify
     << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "");
-  if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.format;
+  if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.capture.format;
   for (const LayerSpec &l : o.layers) {
     s << " | " << l.source.substr(l.source.rfind('/') + 1) << " " << blit_name(l.blit) << " "
       << l.alpha;
@@ -70,23 +70,43 @@ const struct Row {
     {"layer_gen --alpha 256", 2, "--alpha wants 0 to 255, not 256"},
     {"--size 640 layer_gen", 2, "--size wants WxH from 16x16 to 4096x4096, not 640"},
     {"layer_gen --capture out", 2, "--capture out needs --seconds"},
-    {"--format png layer_gen", 2, "--format png needs --capture DIR"},
+    {"--format png layer_gen", 2, "--format, --crf and --preset need --capture DIR"},
+    {"--capture out --seconds 1 --format y4m --crf 20 layer_gen", 2,
+     "--crf and --preset are for mp4 and webm, not y4m"},
+    {"--capture out --seconds 1 --size 321x200 layer_gen", 2,
+     "--capture needs an even width and height, not 321x200"},
     {"nosuch.png", 2, "nosuch.png: No such file or directory"},
     {PLAYER_PNGSUITE "/xhdn0g08.png", 2,
-     PLAYER_PNGSUITE "/xhdn0g08.png: the picture does not decode"},
+     PLAYER_PNGSUITE "/xhdn0g08.png: the picture does not decode (libpng error: IHDR: CRC error)"},
+    // A picture cut short would show partly black: refused, not played.
+    {"$CUT", 2, "$CUT: the picture does not decode (libpng error: Read Error)"},
     {FX "layer_gen --effect nosuch", 2, "no effect named nosuch; --list-effects lists them"},
     {FX "layer_gen --effect vertigo " DATA "ant.png --effect VERTIGO", 2,
-     "--effect VERTIGO: already on another layer"},
+     "--effect VERTIGO: already on layer 1 (an effect runs on one layer)"},
+    {FX "layer_gen --effect vertigo --effect vertigo", 2,
+     "--effect vertigo: already on this layer (an effect runs once a layer)"},
+    {"--plugin-dir " PLAYER_FX_DIR " layer_gen --effect noinit", 2,
+     "--effect noinit: the effect refuses a layer of 640x480"},
     {"--plugin-dir /nonexistent layer_gen", 2,
      "--plugin-dir /nonexistent: not a directory that can be read"},
 };
 
+std::string with_cut(std::string text, const std::string &cut) {
+  for (size_t at; (at = text.find("$CUT")) != std::string::npos;) text.replace(at, 4, cut);
+  return text;
+}
+
 TEST(PlayerArgs, EachLineGivesItsStackOrOneLineAndStatus) {
   set_debug(0);
+  kt::TempDir dir;
+  const std::string cut = dir.path + "/cut.png";
+  const std::vector<uint8_t> ant = kt::read_file(DATA "ant.png");
+  kt::write_file(cut, std::vector<uint8_t>(ant.begin(), ant.begin() + ant.size() / 2));
   for (const Row &row : kRows) {
     std::string out;
-    EXPECT_EQ(run(row.line, out), row.status) << row.line;
-    EXPECT_EQ(out, row.expect) << row.line;
+    const std::string line = with_cut(row.line, cut);
+    EXPECT_EQ(run(line, out), row.status) << line;
+    EXPECT_EQ(out, with_cut(row.expect, cut)) << line;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <filesystem>
+
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -206,6 +208,27 @@ FilePermissionsApply::~FilePermissionsApply() {
   data[0].effective = saved_[0];
   data[1].effective = saved_[1];
   syscall(SYS_capset, &header, data);
+}
+
+}  // namespace kt
+
+namespace kt {
+
+bool write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/kolvex-test-XXXXXX";
+  if (mkdtemp(tmpl)) path = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove_all(path, ignored);
 }
 
 }  // namespace kt

@@ -37,6 +37,14 @@ uint64_t fnv1a(const void *data, size_t n);
 
 // A file's bytes; empty when it cannot be read.
 std::vector<uint8_t> read_file(const std::string &path);
+bool write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  std::string path;
+};
 // What a shell command writes on its standard output.
 std::string output_of(const std::string &command);
 

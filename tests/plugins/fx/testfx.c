@@ -4,6 +4,7 @@
  *    FX_NO_CLEAN   no clean()
  *    FX_NULL_FRAME process() gives no frame
  *    FX_ADD        process() adds FX_ADD to every pixel word instead
+ *    FX_INIT_FAILS init() refuses every geometry
  *  process() writes the inverse of its frame into a buffer of its own, so a
  *  picture that went through it is told apart from one that did not; with
  *  FX_ADD the two do not commute, so the order of a chain shows. Written in
@@ -24,6 +25,9 @@ const char *getinfo(void) { return "inverts every frame"; }
 uint32_t getversion(void) { return 0x0102; }
 
 int init(ScreenGeometry *geo) {
+#ifdef FX_INIT_FAILS
+  return -1;
+#endif
   geometry = *geo;
   free(own);
   own = (uint32_t *)malloc((size_t)geo->w * geo->h * 4);
