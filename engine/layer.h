@@ -52,6 +52,7 @@ class Layer : public Entry, public JSyncThread {
   // Main thread, between frames.
   void set_blend(LayerBlend *b) { blender.reset(b); }
   LayerBlend *get_blend() const { return blender.get(); }
+  LayerBlend *take_blend() { return blender.release(); }  // the caller owns it
   void set_alpha(int a);           // clamped 0..255, also writes alpha_name
   void set_filename(const char *path);
   void set_position(int x, int y); // under the general lock, then crop

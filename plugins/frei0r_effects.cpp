@@ -10,16 +10,15 @@
 std::string Frei0rKeys::press(Frei0rInstance &inst, const SDL_keysym &key) {
   const int n = (int)inst.plugin().params.size();
   if (n == 0) return "";
-  const std::string &name = inst.plugin().use_name();
   switch (key.sym) {
     case SDLK_LEFTBRACKET:
     case SDLK_RIGHTBRACKET:
       current = (current + (key.sym == SDLK_RIGHTBRACKET ? 1 : n - 1)) % n;
-      return name + " " + inst.step(current, 0);
+      return inst.step(current, 0);
     case SDLK_COMMA:
     case SDLK_PERIOD:
       current %= n;
-      return name + " " + inst.step(current, key.sym == SDLK_PERIOD ? 1 : -1);
+      return inst.step(current, key.sym == SDLK_PERIOD ? 1 : -1);
     default: return "";
   }
 }

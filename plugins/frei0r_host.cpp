@@ -30,11 +30,13 @@ std::string lower(std::string s) {
   return s;
 }
 
-// Lower case, every run of other characters than letters and digits "-".
+// Lower case, every run of other characters than letters and digits "-"
+// (apostrophes dropped).
 std::string param_key(const char *name) {
   std::string key;
   bool gap = false;
   for (const char *c = name ? name : ""; *c; c++) {
+    if (*c == '\'') continue;  // "Don't" is "dont"
     if (isalnum((unsigned char)*c)) {
       if (gap && !key.empty()) key += '-';
       key += (char)tolower((unsigned char)*c);

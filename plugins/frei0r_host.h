@@ -16,7 +16,8 @@
  *  Settings follow the name after a colon, "frei0r.NAME:PARAM=VALUE,...".
  *  A parameter is named as the plug-in names it, in lower case, each run of
  *  characters other than letters and digits written as one "-" ("Red
- *  value" is "red-value"); its index (0, 1, ...) also works. Values:
+ *  value" is "red-value"), apostrophes left out ("Don't" is "dont"); its
+ *  index (0, 1, ...) also works. Values:
  *    number    0.25 (frei0r's range is 0..1; the value goes through as given)
  *    boolean   true, false, yes, no, on, off, 1, 0
  *    colour    #RRGGBB, or R/G/B with each part 0..1
