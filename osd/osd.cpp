@@ -111,9 +111,11 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
   ViewPort *scr = env->screen;
   uint32_t *surface = (uint32_t *)scr->get_surface();
   const int32_t w = scr->w, h = scr->h;
-  block_h = w * vsize;
+  // A line of the surface is `pitch` bytes, which may be more than w pixels.
+  const int32_t stride = scr->pitch / (int32_t)sizeof(uint32_t);
+  block_h = stride * vsize;
   uint32_t *end = offset_pixels(pos, (intptr_t)8 * block_h);
-  if (!surface || w <= 0 || h <= 0 || hsize <= 0 || vsize <= 0) return end;
+  if (!surface || w <= 0 || h <= 0 || stride < w || hsize <= 0 || vsize <= 0) return end;
 
   // Where pos lies on the screen. Everything outside the surface is
   // clipped: the part of a row past the right edge is dropped (it would
@@ -122,8 +124,8 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
   intptr_t index = floor_div((intptr_t)(reinterpret_cast<uintptr_t>(pos) -
                                         reinterpret_cast<uintptr_t>(surface)),
                              (intptr_t)sizeof(uint32_t));
-  const intptr_t row0 = floor_div(index, w);
-  const int32_t col0 = (int32_t)(index - row0 * w);
+  const intptr_t row0 = floor_div(index, stride);
+  const int32_t col0 = (int32_t)(index - row0 * stride);
 
   for (y = 0; y < 8; y++) {
     // Glyph row y is drawn (y + 1) * vsize rows below pos.
@@ -141,8 +143,8 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
           continue;
         }
         for (hb = 0; hb < hsize && col < w; hb++, col++) {
-          dst = surface + (top + vfirst) * w + col;
-          for (vb = vfirst; vb < vend; vb++, dst += w) *dst = color;
+          dst = surface + (top + vfirst) * stride + col;
+          for (vb = vfirst; vb < vend; vb++, dst += stride) *dst = color;
         }
       }
     }

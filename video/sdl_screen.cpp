@@ -111,7 +111,7 @@ bool SdlScreen::init(int width, int height) {
   if (!video_surface) return false;
   draw_surface = SDL_GetVideoSurface();
 
-  pitch = width * 4;
+  pitch = draw_surface->pitch;  // SDL may pad its lines
   bpp = 32;
   size = width * height * 4;
   w = width;
@@ -169,6 +169,7 @@ void SdlScreen::set_magnification(int algo) {
     if (own) SDL_FreeSurface(own);
     setres(w * (magnification + 1), h * (magnification + 1));
     if (magnification == 0) draw_surface = video_surface;
+    if (draw_surface) pitch = draw_surface->pitch;
     return;
   }
   if (algo == 0) {
@@ -177,6 +178,7 @@ void SdlScreen::set_magnification(int algo) {
   } else if (own) {
     draw_surface = own;
   }
+  pitch = draw_surface->pitch;
   magnification = algo;
 }
 
@@ -335,5 +337,5 @@ bool SdlScreen::unlock() {
 }
 
 void *SdlScreen::coords(int x, int y) {
-  return (uint8_t *)draw_surface->pixels + ((long)x + (long)w * y) * 4;
+  return (uint8_t *)draw_surface->pixels + (long)y * draw_surface->pitch + (long)x * 4;
 }

@@ -131,11 +131,4 @@ TEST_F(FactoryTest, PictureLayerIsOpenedAndAnnounced) {
   EXPECT_EQ(kt::count_lines(log, line), 1) << log;
 }
 
-TEST(FactoryDescription, ListsTheKindsItMakes) {
-  EXPECT_STREQ(layers_description,
-               " .  - PNG images (also with transparency)\n"
-               " .  - particle generator ( add layer_gen on commandline)\n"
-               "\n");
-}
-
 }  // namespace

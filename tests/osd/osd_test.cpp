@@ -119,6 +119,60 @@ TEST(OsdScreen, ThreeLinesPixelExactAtTheirRows) {
   EXPECT_EQ(kt::screen_pixel(e.ctx, 152, 190)[1], 0xEE) << "green is the second byte";
 }
 
+// What a viewer sees: the OSD's text over an opaque full-screen layer, and
+// a layer blended at alpha 96 over it, on surfaces whose format differs
+// from the layers' (an alpha channel) and whose lines are padded.
+TEST(OsdScreen, TextOverOpaqueAndBlendedLayersOnAnySurface) {
+  kt::Engine e(160, 120);
+  ASSERT_TRUE(e.ok);
+  const struct {
+    uint32_t amask;
+    int padding;
+  } surfaces[] = {{0, 0}, {0, 64}, {e.screen->amask, 0}, {e.screen->amask, 36}};
+  for (const auto &sf : surfaces) {
+    SCOPED_TRACE(testing::Message() << "alpha channel " << (sf.amask != 0) << ", padding "
+                                    << sf.padding);
+    kt::GuardedSurface surface(*e.screen, sf.amask, sf.padding);
+    ASSERT_TRUE(surface.ok());
+    e.ctx.osd.init(&e.ctx);
+    auto *back = new kt::TestLayer(), *front = new kt::TestLayer(40, 40);
+    back->init(&e.ctx);
+    front->init(&e.ctx);
+    back->fill(0x00204060);  // bytes 60 40 20 00: blue 0x60, green 0x40, red 0x20
+    front->fill(0x00E0C0A0);
+    front->set_blit(BLIT_ALPHA);
+    front->set_alpha(96);
+    e.ctx.layers.add(front);
+    e.ctx.layers.add(back);  // the bottom
+    const std::string texts[3] = {"", "OVER", ""};
+    e.ctx.osd.clean();
+    e.ctx.osd.print_mid("%s", texts[1].c_str());
+    e.ctx.lockstep = true;
+    e.ctx.cafudda(0);  // the layers' first frames are made
+    e.ctx.cafudda(0);
+    int wrong = 0;
+    for (int y = 0; y < 120; y++)
+      for (int x = 0; x < 160; x++) {
+        const uint8_t *p = kt::screen_pixel(e.ctx, x, y);
+        const int dy = y - 2, dx = x - 62, c = dx / 8;  // the middle line's place
+        const bool ink = dy >= 0 && dy < 16 && dx >= 0 && c < 4 &&
+                         (Osd::fontdata[(uint8_t)texts[1][c] * 8 + dy / 2] & (0x80 >> dx % 8));
+        const bool under = x >= 60 && x < 100 && y >= 40 && y < 80;
+        for (int ch = 0; ch < 3; ch++) {
+          const int b = 0x60 - ch * 0x20, f = 0xA0 + ch * 0x20;
+          const int want = ink ? 0xFE : under ? (f * 96 + b * 159) / 255 : b;
+          wrong += abs(p[ch] - want) > 2;
+        }
+      }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(surface.damaged(), 0);
+    for (Layer *l : {(Layer *)front, (Layer *)back}) {
+      l->rem();
+      if (l->stop()) delete l;
+    }
+  }
+}
+
 // Text crossing an edge is clipped there: nothing beyond the surface, no
 // wrap-around onto the next rows, the visible part where it belongs.
 TEST(OsdScreen, TextCrossingAnEdgeIsClipped) {

@@ -1,83 +1,55 @@
-// The program itself, captured: two seconds of the ant at alpha 128 over
-// the particle generator, written as PNG files, and the same generator
-// alone to see what lies under the ant. Then the pixel kernels it picks:
-// KOLVEX_KERNELS obeyed, and the plain ones making the same stream.
+// The program itself: the pixel kernels it picks (KOLVEX_KERNELS obeyed,
+// the plain ones making the same stream), and its captures as a user meets
+// them: every frame at any rate, signals, failures, what it prints, and
+// where it looks for plug-ins.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "blit_dispatch.h"
+#include "frame_writer.h"
+#include "intro_harness.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Bytes r, g, b a pixel; empty when the file does not decode.
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb;
-  const uint8_t *at(int x, int y) const { return &rgb[((size_t)y * w + x) * 3]; }
-};
+using kt::Picture;
+using kt::read_png;
 
-Picture read_png(const std::string &path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Picture p;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
-  image.format = PNG_FORMAT_RGB;
-  p.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return Picture();
-  p.w = (int)image.width;
-  p.h = (int)image.height;
-  return p;
-}
-
-int kolvex(const std::string &args, const std::string &env = "") {
-  const std::string cmd = env + " " PLAYER_PROGRAM " --quiet --seconds 2 " + args;
+// The player's status; `args` after --quiet --seconds 2, unless `seconds`
+// is false.
+int kolvex(const std::string &args, const std::string &env = "", bool seconds = true) {
+  const std::string cmd = "env -u KOLVEX_KERNELS " + env + " " PLAYER_PROGRAM +
+                          (seconds ? " --quiet --seconds 2 " : " ") + args;
   const int status = system(cmd.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(PlayerCapture, TwoSecondsOfTheAntHalfOverTheGenerator) {
-  char tmpl[] = "/tmp/kolvex-capture-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const fs::path dir = tmpl;
-  const std::string ant_png = PLAYER_DATA_DIR "/ant.png";
-  ASSERT_EQ(kolvex("--capture " + (dir / "mix").string() + " --format png layer_gen " +
-                   ant_png + " --blit alpha --alpha 128"), 0);
-  ASSERT_EQ(kolvex("--capture " + (dir / "gen").string() + " --format png layer_gen"), 0);
-
-  // 2 s at 24 frames a second: frames 0 to 48.
-  int frames = 0;
-  for (const auto &f : fs::directory_iterator(dir / "mix")) frames += f.path().extension() == ".png";
-  EXPECT_EQ(frames, 49);
-
-  const Picture mix = read_png((dir / "mix" / "frame_000025.png").string());
-  const Picture gen = read_png((dir / "gen" / "frame_000025.png").string());
-  const Picture ant = read_png(ant_png);
-  ASSERT_TRUE(mix.w == 640 && gen.w == 640 && ant.w > 0);
-  const int x0 = (640 - ant.w) / 2, y0 = (480 - ant.h) / 2;  // centred
-  int off = 0;
-  for (int y = 0; y < 480; y++) {
-    for (int x = 0; x < 640; x++) {
-      const bool under = x >= x0 && x < x0 + ant.w && y >= y0 && y < y0 + ant.h;
-      for (int c = 0; c < 3; c++) {
-        const int g = gen.at(x, y)[c];
-        const int want = under ? (ant.at(x - x0, y - y0)[c] * 128 + g * 127) / 255 : g;
-        off += abs(mix.at(x, y)[c] - want) > 2;
-      }
-    }
+// The frames of a y4m stream, each frame's bytes.
+std::vector<std::string> y4m_frames(const std::string &path) {
+  const std::vector<uint8_t> bytes = kt::read_file(path);
+  const std::string s(bytes.begin(), bytes.end());
+  std::vector<std::string> frames;
+  for (size_t at = s.find("FRAME\n"); at != std::string::npos;) {
+    const size_t next = s.find("FRAME\n", at + 6);
+    frames.push_back(s.substr(at + 6, next == std::string::npos ? std::string::npos : next - at - 6));
+    at = next;
   }
-  EXPECT_EQ(off, 0) << "channels off the blend by more than 2";
-  fs::remove_all(dir);
+  return frames;
 }
+
+bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 // What `kolvex --version` says of the kernels, stdout and stderr together.
 std::string version_with(const std::string &env) {
-  return kt::output_of(env + " " PLAYER_PROGRAM " --version 2>&1");
+  return kt::output_of("env -u KOLVEX_KERNELS " + env + " " PLAYER_PROGRAM " --version 2>&1");
 }
 
 TEST(PlayerKernels, TheEnvironmentPicksASetTheProcessorRuns) {
@@ -117,6 +89,137 @@ TEST(PlayerKernels, PlainKernelsMakeTheSameStream) {
   EXPECT_GT(plain.size(), 640u * 480 * 3 / 2 * 49);
   EXPECT_TRUE(plain == kt::read_file(dir / "best" / "kolvex.y4m")) << "the streams differ";
   fs::remove_all(dir);
+}
+
+// 96 fps does not divide a million: a long capture writes every frame it
+// renders, frame for frame those of 25 fps (the generator moves one step a
+// frame at any rate).
+TEST(PlayerCapture, EveryFrameWrittenAtRatesThatDoNotDivideAMillion) {
+  kt::TempDir dir;
+  const std::string common = " --quiet --size 32x32 --format y4m --capture " + dir.path;
+  ASSERT_EQ(kolvex("--fps 96 --seconds 170" + common + "/96 layer_gen", "", false), 0);
+  ASSERT_EQ(kolvex("--fps 25 --seconds 653" + common + "/25 layer_gen", "", false), 0);
+  const std::vector<std::string> fast = y4m_frames(dir.path + "/96/kolvex.y4m");
+  const std::vector<std::string> slow = y4m_frames(dir.path + "/25/kolvex.y4m");
+  EXPECT_EQ(fast.size(), 170u * 96 + 1);
+  ASSERT_EQ(slow.size(), 653u * 25 + 1);
+  size_t differ = 0;
+  for (size_t i = 0; i < fast.size(); i++) differ += fast[i] != slow[i];
+  EXPECT_EQ(differ, 0u);
+}
+
+// SIGINT and SIGTERM end a capture after the frame being made: the file
+// plays, every frame told is in it, status 1.
+TEST(PlayerCapture, SignalsEndTheCaptureWithAFileThatPlays) {
+  const bool mp4 = capture::frame_writer_supports("mp4") &&
+                   system("ffprobe -version >/dev/null 2>&1") == 0;
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    kt::TempDir dir;
+    const std::string file = dir.path + "/out/kolvex." + (mp4 ? "mp4" : "y4m");
+    it::Process p(PLAYER_PROGRAM, dir.path, {},
+                  {"--seconds", "3600", "--size", "160x120", "--capture", "out", "--format",
+                   mp4 ? "mp4" : "y4m", "layer_gen"});
+    for (int i = 0; i < 200 && !exists(file + ".part"); i++) usleep(20000);
+    usleep(300000);
+    p.signal(sig);
+    EXPECT_EQ(p.wait(60), 1);
+    const std::string log = p.log();
+    long long frames = -1;
+    const size_t at = log.find("kolvex: interrupted after ");
+    ASSERT_NE(at, std::string::npos) << log;
+    sscanf(log.c_str() + at, "kolvex: interrupted after %lld frames", &frames);
+    EXPECT_GT(frames, 0);
+    EXPECT_FALSE(exists(file + ".part"));
+    const std::string counted =
+        mp4 ? kt::output_of("ffprobe -v error -count_frames -select_streams v -show_entries "
+                            "stream=nb_read_frames -of csv=p=0 " + file)
+            : std::to_string(y4m_frames(file).size()) + "\n";
+    EXPECT_EQ(counted, std::to_string(frames) + "\n");
+  }
+}
+
+// The first failure ends a capture, naming its frame, with status 1;
+// nothing is left under the name of what failed. Without a display a show
+// would be invisible: it is not played.
+TEST(PlayerCapture, FailuresNameTheFrameAndLeaveNothing) {
+  const struct Row {
+    const char *name, *env, *args, *part, *message, *absent;
+  } rows[] = {
+      {"no screen", "SDL_VIDEODRIVER=no-such-driver", "--capture OUT --format y4m", nullptr,
+       "kolvex: can't open the screen", "kolvex.y4m"},
+      {"disk full at the third picture", "", "--capture OUT --format png",
+       "frame_000003.png.part", "/frame_000003.png: No space left on device (frame 3)",
+       "frame_000003.png"},
+      {"disk full under the stream", "", "--capture OUT --format y4m", "kolvex.y4m.part",
+       "/kolvex.y4m: No space left on device", "kolvex.y4m"},
+      {"no display", "-u SDL_VIDEODRIVER -u DISPLAY -u WAYLAND_DISPLAY", "", nullptr,
+       "kolvex: no display to show the window on", "kolvex-0001.png"},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    kt::TempDir dir;
+    const std::string out = dir.path + "/out";
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    if (r.part) {
+      ASSERT_EQ(symlink("/dev/full", (out + "/" + r.part).c_str()), 0);
+    }
+    std::string args = r.args;
+    if (args.find("OUT") != std::string::npos) args.replace(args.find("OUT"), 3, out);
+    const std::string log = kt::output_of("cd " + out + " && env " + r.env + " " PLAYER_PROGRAM
+                                          " --seconds 10 --size 64x48 " + args +
+                                          " layer_gen 2>&1; echo $?");
+    EXPECT_NE(log.find(r.message), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 2), "1\n") << log;
+    EXPECT_EQ(kt::count_lines(log, ""), 0) << "one line: " << log;
+    EXPECT_FALSE(exists(out + "/" + r.absent));
+    EXPECT_FALSE(exists(out + "/frame_000004.png")) << "went on after the failure";
+  }
+}
+
+// What is printed: the closing line by default, nothing with --quiet, the
+// engine's notices and warnings with --verbose (plug-ins that fail to load
+// among those scanned).
+TEST(PlayerCapture, QuietVerboseAndTheDefault) {
+  const struct Row {
+    const char *option;
+    bool summary, notices;
+  } rows[] = {{"", true, false}, {"--quiet", false, false}, {"--verbose", true, true}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.option);
+    kt::TempDir dir;
+    const std::string cmd = std::string(PLAYER_PROGRAM " ") + r.option +
+                            " --seconds 1 --size 64x48 --plugin-dir " PLAYER_FX_DIR
+                            " --capture " + dir.path + " --format y4m layer_gen";
+    const std::string out = kt::output_of(cmd + " 2>/dev/null");
+    const std::string err = kt::output_of(cmd + " 2>&1 >/dev/null");
+    EXPECT_EQ(out, r.summary ? "kolvex: 25 frames in " + dir.path + "/kolvex.y4m\n" : "");
+    EXPECT_EQ(kt::contains(err, "[*] morvash the Orvanta 1.0 engine"), r.notices) << err;
+    EXPECT_EQ(kt::contains(err, "[W] invalid plugin"), r.notices) << err;
+    if (!r.notices) {
+      EXPECT_EQ(err, "");
+    }
+  }
+}
+
+// A plug-in in the working directory is not loaded unless that directory
+// is named: its constructor would run.
+TEST(PlayerPlugins, NothingLoadsFromTheWorkingDirectoryUnlessNamed) {
+  kt::TempDir dir;
+  ASSERT_TRUE(kt::write_file(dir.path + "/notes-darwin.so.bak", kt::read_file(PLAYER_TRAP)));
+  const std::string in_dir = "cd " + dir.path + " && " PLAYER_PROGRAM " --quiet ";
+  const struct Row {
+    std::string args;
+    bool fires;
+  } rows[] = {{"--list-effects", false},
+              {"--seconds 1 --size 64x48 --capture out --format y4m layer_gen", false},
+              {"--plugin-dir . --list-effects", true}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.args);
+    unlink((dir.path + "/trap-fired").c_str());
+    kt::output_of(in_dir + r.args + " 2>&1");
+    EXPECT_EQ(exists(dir.path + "/trap-fired"), r.fires);
+  }
 }
 
 }  // namespace

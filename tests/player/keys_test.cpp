@@ -2,6 +2,8 @@
 // what they do to the layers and the OSD's bottom line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <tuple>
 
 #include "player.h"
@@ -75,22 +77,37 @@ TEST_F(PlayerKeys, SelectBlitAlphaAndHideActOnTheSelectedLayer) {
   EXPECT_EQ(bottom_line(), "");
 }
 
-TEST_F(PlayerKeys, FadeGoesOutToZeroAndBackIn) {
-  Layer *ant = layer(2);
-  push(SDLK_f);
-  player->step();
-  EXPECT_EQ(bottom_line(), "layer 2 ant.png: fading out");
-  for (int frames = 0; ant->alpha > 0; frames++) {  // 32 down to 0, one step a frame
-    const int before = ant->alpha;
-    ASSERT_LT(frames, 40);
+// A fade out and back in ends as the layer was: its mode and its alpha.
+TEST_F(PlayerKeys, FadeGoesOutToZeroAndBackToTheModeItHad) {
+  layer(1)->set_blit(BLIT_ADD);
+  const struct {
+    int n;
+    const char *name;
+    int blit, alpha;
+  } rows[] = {{2, "2 ant.png", BLIT_ALPHA, 32}, {1, "1 GEO", BLIT_ADD, 255}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.name);
+    Layer *l = layer(r.n);
+    push((SDLKey)(SDLK_0 + r.n));
+    push(SDLK_f);
     player->step();
-    ASSERT_EQ(ant->alpha, before - 1);
+    EXPECT_EQ(bottom_line(), std::string("layer ") + r.name + ": fading out");
+    for (int frames = 0; l->alpha > 0; frames++) {  // down to 0, one step a frame
+      const int before = l->alpha;
+      ASSERT_LT(frames, 260);
+      player->step();
+      ASSERT_EQ(l->alpha, before - 1);
+      ASSERT_EQ(l->blit, BLIT_ALPHA);
+    }
+    push(SDLK_f);
+    player->step();
+    EXPECT_EQ(bottom_line(), std::string("layer ") + r.name + ": fading in");
+    for (int i = 0; i < 3; i++) player->step();
+    EXPECT_EQ(l->alpha, 3);
+    for (int i = 0; i < r.alpha; i++) player->step();
+    EXPECT_EQ((int)l->blit, r.blit);
+    EXPECT_EQ(l->alpha, r.alpha);
   }
-  push(SDLK_f);
-  player->step();
-  EXPECT_EQ(bottom_line(), "layer 2 ant.png: fading in");
-  for (int i = 0; i < 3; i++) player->step();
-  EXPECT_EQ(ant->alpha, 3);
 }
 
 TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
@@ -108,11 +125,75 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
   player->step();
   EXPECT_NE(gen->phase, held);
 
+  // A key that changes the stack while paused shows on the held picture,
+  // and the layers still do not move.
+  ViewPort *screen = player->context()->screen;
+  push(SDLK_SPACE);
+  player->step();
+  player->step();
+  const float held2 = gen->phase;
+  const std::vector<uint8_t> before = kt::screen_bytes(*screen);
+  push(SDLK_h);  // the ant, on top
+  player->step();
+  player->step();
+  EXPECT_NE(kt::screen_bytes(*screen), before) << "hidden, the ant still shows";
+  EXPECT_EQ(gen->phase, held2);
+  push(SDLK_SPACE);
+  player->step();
+
   for (SDLKey quit : {SDLK_q, SDLK_ESCAPE, SDLK_UNKNOWN}) {  // the last: the window closed
     player->keys()->quit = false;
     push(quit, KMOD_NONE, quit ? SDL_KEYDOWN : SDL_QUIT);
     EXPECT_FALSE(player->step()) << quit;
   }
+}
+
+// --seconds counts the frames played: a pause is not played.
+TEST(PlayerSeconds, PausedFramesDoNotCount) {
+  std::string err, args[] = {"kolvex", "--fps", "10", "--seconds", "1", "--size", "64x48",
+                             "layer_gen"};
+  char *argv[8];
+  for (int i = 0; i < 8; i++) argv[i] = &args[i][0];
+  PlayerOptions opt;
+  ASSERT_TRUE(parse_args(8, argv, opt, err)) << err;
+  Player player(opt);
+  ASSERT_TRUE(player.prepare(err) && player.open(err)) << err;
+  int played = 0;
+  for (; played < 3; played++) ASSERT_TRUE(player.step());
+  player.keys()->paused = true;
+  for (int i = 0; i < 30; i++) ASSERT_TRUE(player.step()) << "paused frame " << i;
+  player.keys()->paused = false;
+  while (player.step()) played++;
+  EXPECT_EQ(played + 1, 11) << "1 s at 10 fps: frames 0 to 10";
+}
+
+// A screenshot is the picture without the player's own status line.
+TEST_F(PlayerKeys, ScreenshotLeavesTheStatusLineOut) {
+  kt::TempDir dir;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.path.c_str()), 0);
+  push(SDLK_1);
+  push(SDLK_h);  // the generator hidden: what is left stands still
+  player->step();
+  player->step();
+  ASSERT_EQ(bottom_line(), "layer 1 GEO: hidden");
+  push(SDLK_s);
+  player->step();
+  player->step();
+  EXPECT_EQ(bottom_line(), "screenshot kolvex-0001.png");
+  for (int i = 0; i <= 2 * opt.fps; i++) player->step();  // the line gone
+  ASSERT_EQ(bottom_line(), "");
+  const kt::Picture shot = kt::read_png("kolvex-0001.png");
+  ViewPort *s = player->context()->screen;
+  ASSERT_EQ(shot.w, s->w);
+  int off = 0;
+  for (int y = 0; y < s->h; y++)
+    for (int x = 0; x < s->w; x++)
+      for (int c = 0; c < 3; c++)
+        off += shot.at(x, y)[c] != kt::screen_pixel(*player->context(), x, y)[2 - c];
+  EXPECT_EQ(off, 0);
+  EXPECT_EQ(chdir(cwd), 0);
 }
 
 // frei0r on a layer: [ ] , . step the parameters (the line tells the

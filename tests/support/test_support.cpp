@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <png.h>
+
 #include <filesystem>
 
 #include <linux/capability.h>
@@ -114,19 +116,24 @@ void TestLayer::fill(uint32_t memory_word) {
 }
 
 uint8_t *screen_pixel(Context &ctx, int x, int y) {
-  return (uint8_t *)ctx.screen->coords(x, y);
+  return (uint8_t *)ctx.screen->get_surface() + (long)y * ctx.screen->pitch + (long)x * 4;
 }
 
-GuardedSurface::GuardedSurface(SdlScreen &screen, uint32_t amask)
-    : screen_(screen), saved_(screen.draw_surface) {
-  store_.assign(2 * kPad + (size_t)screen.w * screen.h * 4, 0xA5);
-  surface_ = SDL_CreateRGBSurfaceFrom(pixels(), screen.w, screen.h, 32, screen.w * 4,
-                                      screen.rmask, screen.gmask, screen.bmask, amask);
-  if (surface_) screen.draw_surface = surface_;
+GuardedSurface::GuardedSurface(SdlScreen &screen, uint32_t amask, int padding)
+    : screen_(screen), saved_(screen.draw_surface), saved_pitch_(screen.pitch) {
+  const int pitch = screen.w * 4 + padding;
+  store_.assign(2 * kPad + (size_t)pitch * screen.h, 0xA5);
+  surface_ = SDL_CreateRGBSurfaceFrom(pixels(), screen.w, screen.h, 32, pitch, screen.rmask,
+                                      screen.gmask, screen.bmask, amask);
+  if (surface_) {
+    screen.draw_surface = surface_;
+    screen.pitch = pitch;
+  }
 }
 
 GuardedSurface::~GuardedSurface() {
   screen_.draw_surface = saved_;
+  screen_.pitch = saved_pitch_;
   if (surface_) SDL_FreeSurface(surface_);
 }
 
@@ -229,6 +236,34 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+}  // namespace kt
+
+namespace kt {
+
+Picture read_png(const std::string &path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Picture p;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
+  image.format = PNG_FORMAT_RGB;
+  p.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return Picture();
+  p.w = (int)image.width;
+  p.h = (int)image.height;
+  return p;
+}
+
+std::vector<uint8_t> screen_bytes(ViewPort &screen) {
+  std::vector<uint8_t> bytes;
+  screen.lock();
+  for (int y = 0; y < screen.h; y++) {
+    const uint8_t *line = (const uint8_t *)screen.get_surface() + (size_t)y * screen.pitch;
+    bytes.insert(bytes.end(), line, line + (size_t)screen.w * 4);
+  }
+  screen.unlock();
+  return bytes;
 }
 
 }  // namespace kt

@@ -39,6 +39,14 @@ uint64_t fnv1a(const void *data, size_t n);
 std::vector<uint8_t> read_file(const std::string &path);
 bool write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 
+// A PNG file's pixels, bytes r, g, b; empty (w 0) when it does not decode.
+struct Picture {
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t *at(int x, int y) const { return &rgb[((size_t)y * w + x) * 3]; }
+};
+Picture read_png(const std::string &path);
+
 // A fresh directory under /tmp, removed with everything in it at the end.
 struct TempDir {
   TempDir();
@@ -74,15 +82,18 @@ class TestLayer : public Layer {
   int req_w, req_h;
 };
 
-// Pixel bytes of the screen's draw surface at (x, y).
+// Pixel bytes of the screen's draw surface at (x, y), lines `pitch` apart.
 uint8_t *screen_pixel(Context &ctx, int x, int y);
+// The screen's visible pixels, w * 4 bytes a line.
+std::vector<uint8_t> screen_bytes(ViewPort &screen);
 
 // Swaps the screen's draw surface for one over our own memory, fenced by
 // guard bytes, while the object lives: a write off the surface shows in
-// damaged(). `amask` gives the surface an alpha channel.
+// damaged(). `amask` gives the surface an alpha channel; `padding` bytes
+// end each line, as some displays' surfaces have.
 class GuardedSurface {
  public:
-  explicit GuardedSurface(SdlScreen &screen, uint32_t amask = 0);
+  explicit GuardedSurface(SdlScreen &screen, uint32_t amask = 0, int padding = 0);
   ~GuardedSurface();
   GuardedSurface(const GuardedSurface &) = delete;
   GuardedSurface &operator=(const GuardedSurface &) = delete;
@@ -95,6 +106,7 @@ class GuardedSurface {
   static constexpr size_t kPad = 64 * 1024;
   SdlScreen &screen_;
   SDL_Surface *saved_, *surface_;
+  int32_t saved_pitch_;
   std::vector<uint8_t> store_;
 };
 

@@ -5,6 +5,7 @@
 // SDL's bytes, fourth byte included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ std::vector<const BlitKernels *> kernel_sets() {
 TEST(Kernels, EverySetGivesThePlainBytes) {
   const std::vector<const BlitKernels *> sets = kernel_sets();
   ASSERT_STREQ(sets.front()->name, "plain");
-  EXPECT_EQ(sets.back(), &blit_kernels());
+  // The set in use is one of them (the best, unless KOLVEX_KERNELS chose).
+  EXPECT_NE(std::find(sets.begin(), sets.end(), &blit_kernels()), sets.end());
   struct Case { uint8_t mode; uint32_t arg; };
   std::vector<Case> cases{{BLIT_RGB, 0}, {BLIT_RGB, 0xFF}};
   for (uint8_t mode = BLIT_BLU; mode <= BLIT_OR; mode++) cases.push_back({mode, 0});

@@ -5,6 +5,8 @@
  *    FX_NULL_FRAME process() gives no frame
  *    FX_ADD        process() adds FX_ADD to every pixel word instead
  *    FX_INIT_FAILS init() refuses every geometry
+ *    FX_TRAP       loading it leaves a file "trap-fired" in the working
+ *                  directory: a plug-in no one asked for must not load
  *  process() writes the inverse of its frame into a buffer of its own, so a
  *  picture that went through it is told apart from one that did not; with
  *  FX_ADD the two do not commute, so the order of a chain shows. Written in
@@ -15,6 +17,14 @@
 #include <stdlib.h>
 
 static ScreenGeometry geometry;
+
+#ifdef FX_TRAP
+#include <stdio.h>
+__attribute__((constructor)) static void fire(void) {
+  FILE *f = fopen("trap-fired", "w");
+  if (f) fclose(f);
+}
+#endif
 static uint32_t *own;
 
 #ifdef FX_NAME
