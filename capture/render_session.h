@@ -86,7 +86,9 @@ struct SessionOptions {
 class RenderSession {
  public:
   explicit RenderSession(const SessionOptions &options);
-  ~RenderSession();  // as abandon(), then clock, signals and log restored
+  // A writer not finished leaves nothing under its final names; the clock,
+  // the signals and the log are the process's again.
+  ~RenderSession();
 
   // Before the engine starts anything: holds the stop signals, takes the
   // log, puts the virtual clock in (for a capture).
@@ -108,10 +110,7 @@ class RenderSession {
   // The exit status: 0 complete, 1 interrupted or failed.
   int finish();
 
-  int64_t frames() const { return frames_; }
-  int64_t audio_frames() const { return audio_frames_; }
-  bool failed() const { return !error_.empty(); }
-  const std::string &error() const { return error_; }
+  int64_t frames() const { return frames_; }  // handed over so far
 
  private:
   bool on_frame(Context &ctx);

@@ -164,7 +164,6 @@ void Context::redraw() {
   for (Entry *e = layers.end(); e; e = e->prev)
     if (!skip_layers) static_cast<Layer *>(e)->cafudda(false);
   layers.unlock();
-  osd.cafudda();
 }
 
 void Context::wait_layers() {

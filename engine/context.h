@@ -30,8 +30,8 @@ class Context {
   // n < 0: one frame followed by the rate limiter and the music update.
   void cafudda(int seconds);
   void close();  // stop and delete every listed layer, the screen, plug-ins
-  // Draws the layers' latest frames again, and the OSD, without a fade step
-  // and without asking any layer for its next frame: a held (paused)
+  // Draws the layers' latest frames again, without the OSD, without a fade
+  // step and without asking any layer for its next frame: a held (paused)
   // picture changed between frames. Filters run again on it.
   void redraw();
 
