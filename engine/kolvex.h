@@ -19,5 +19,8 @@
 #include "scroll_layer.h"
 #include "png_layer.h"
 #include "factory.h"
+#include "frei0r_effects.h"
+#include "frei0r_layer.h"
+#include "over_blend.h"
 
 #endif
