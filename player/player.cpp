@@ -120,7 +120,11 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
     const Filter *f = plugger.slots[i];
     fprintf(out, "%-7s %-28s %s: %s\n", "filter", text(f->name), text(f->author), text(f->info));
   }
-  if (i == 0) fprintf(stderr, "kolvex: no effect plug-ins in %s\n", text(plugger._getsearchpath()));
+  if (i == 0 && !opt.quiet) {
+    const char *dir = plugger._getsearchpath();
+    fprintf(stderr, "kolvex: none of our own effect plug-ins %s%s (--plugin-dir names a place)\n",
+            dir ? "in " : "found", dir ? dir : "");
+  }
   list_frei0r(plugger.frei0r, out);
   return 0;
 }
