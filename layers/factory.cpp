@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frei0r_layer.h"
 #include "genlayer.h"
 #include "jutils.h"
+#include "over_blend.h"
 #include "png_layer.h"
 #ifdef KOLVEX_HAVE_FFMPEG
 #include "video_layer.h"
@@ -103,6 +105,11 @@ Layer *make_layer(const char *name, std::string &err) {
     return nullptr;
   }
   if (has_prefix(name, "layer_gen")) return new GenLayer();
+  if (has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
+    std::vector<Frei0rSetting> settings;
+    const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::source, settings, err);
+    return p ? new Frei0rLayer(*p, std::move(settings)) : nullptr;
+  }
   if (has_suffix(name, ".png")) {
     FILE *f = fopen(name, "rb");
     if (!f) {
@@ -128,6 +135,18 @@ Layer *make_layer(const char *name, std::string &err) {
   Layer *layer = create_layer(name);
   if (!layer) err = std::string(name) + ": not a layer this engine makes";
   return layer;
+}
+
+LayerBlend *make_blend(const char *name, std::string &err) {
+  err.clear();
+  if (name && strcasecmp(name, "over") == 0) return new OverBlend();
+  std::vector<Frei0rSetting> settings;
+  if (name && has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
+    const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::mixer, settings, err);
+    return p ? new Frei0rMixer(*p, std::move(settings)) : nullptr;
+  }
+  err = std::string(name ? name : "") + ": not a blend (OVER or " KOLVEX_FREI0R_PREFIX "NAME)";
+  return nullptr;
 }
 
 Layer *create_layer(const char *name) {

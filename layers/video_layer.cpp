@@ -362,12 +362,12 @@ bool VideoLayer::keypress(SDL_keysym *key) {
       seek_to(wrap(options_.start));
       status = "restart";
       break;
-    case SDLK_COMMA:
-    case SDLK_PERIOD: {
+    case SDLK_j:
+    case SDLK_l: {
       double to;
       {
         std::lock_guard<std::mutex> lock(m_);  // wrap reads the loop length
-        to = wrap(key->sym == SDLK_COMMA ? now - seek_step : now + seek_step);
+        to = wrap(key->sym == SDLK_j ? now - seek_step : now + seek_step);
       }
       seek_to(to);
       char text[32];
@@ -375,17 +375,17 @@ bool VideoLayer::keypress(SDL_keysym *key) {
       status = text;
       break;
     }
-    case SDLK_LEFTBRACKET:
-    case SDLK_RIGHTBRACKET: {
+    case SDLK_d:
+    case SDLK_u: {
       std::lock_guard<std::mutex> lock(m_);
-      const double s = key->sym == SDLK_RIGHTBRACKET ? clock_.speed() * speed_step
+      const double s = key->sym == SDLK_u ? clock_.speed() * speed_step
                                                      : clock_.speed() / speed_step;
       // Back to exactly 1 when a step comes near it.
       clock_.set_speed(env->frames, std::fabs(s - 1) < 0.01 ? 1 : s);
       status = speed_text(clock_.speed());
       break;
     }
-    case SDLK_p: {
+    case SDLK_k: {
       std::lock_guard<std::mutex> lock(m_);
       clock_.set_paused(env->frames, !clock_.paused());
       status = clock_.paused() ? "paused" : "playing";

@@ -21,8 +21,9 @@
  *  for byte. A read or decoding error in play keeps the last good frame up
  *  and is logged once.
  *
- *  Keys (keypress): r restart, ',' / '.' seek back / forward 5 s,
- *  '[' / ']' slower / faster, p pause this layer alone.
+ *  Keys (keypress), clear of the player's and the effects' keys (frei0r's
+ *  [ ] , .): r restart, j / l seek back / forward 5 s, d / u slower /
+ *  faster, k pause this layer alone.
  */
 #ifndef KOLVEX_VIDEO_LAYER_H
 #define KOLVEX_VIDEO_LAYER_H
@@ -52,8 +53,8 @@ struct VideoOptions {
 
 class VideoLayer : public Layer {
  public:
-  static constexpr double seek_step = 5.0;   // seconds, keys ',' and '.'
-  static constexpr double speed_step = 1.25; // factor, keys '[' and ']'
+  static constexpr double seek_step = 5.0;   // seconds, keys j and l
+  static constexpr double speed_step = 1.25; // factor, keys d and u
   static constexpr int queue_frames = 4;     // decoded ahead
   static constexpr double catch_up = 2.0;    // seconds behind: live, seek instead
 

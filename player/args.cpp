@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "factory.h"
+#include "frei0r_host.h"
 
 namespace {
 
@@ -142,8 +143,14 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
   }
   switch (opt) {
     case OPT_BLIT:
-      if (!(layer->blit = parse_blit(val))) {
-        err = name + " wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9, not " + val;
+      // OVER and frei0r mixers are the layer's own blends, told apart here
+      // and made with the layer (make_blend).
+      layer->blend.clear();
+      if (strcasecmp(val, "over") == 0 || strncasecmp(val, KOLVEX_FREI0R_PREFIX, 7) == 0) {
+        layer->blend = val;
+      } else if (!(layer->blit = parse_blit(val))) {
+        err = name + " wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, 1-9, OVER or " +
+              KOLVEX_FREI0R_PREFIX + "MIXER, not " + val;
         return false;
       }
       blit_given.back() = true;
@@ -288,9 +295,12 @@ void print_usage(FILE *out) {
           "Plays a stack of layers live: the first LAYER at the bottom, the last on top.\n"
           "\n"
           "Layer options, after the LAYER they apply to:\n"
-          "      --blit MODE       RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9\n"
+          "      --blit MODE       RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9;\n"
+          "                        OVER (each pixel's alpha times the layer's), or a\n"
+          "                        frei0r mixer, frei0r.NAME[:PARAM=VALUE,...]\n"
           "      --alpha N         opacity 0-255 (alone it means --blit ALPHA)\n"
-          "      --effect NAME     an effect plug-in; repeat to chain them in order\n"
+          "      --effect NAME     an effect plug-in, ours or frei0r.NAME[:PARAM=VALUE,...];\n"
+          "                        repeat to chain them in order\n"
           "      --pos X,Y         top-left corner on the screen (default: centred)\n"
           "  for video layers:\n"
           "      --fit             scaled to the screen, aspect kept (default: its size)\n"
@@ -309,7 +319,8 @@ void print_usage(FILE *out) {
           "                        and faster than real time (needs --seconds)\n"
           "%s"
           "      --seed N          the particle generator's seed (2004 in a capture)\n"
-          "      --list-effects    list the effect plug-ins found, then end\n"
+          "      --list-effects    list the effect plug-ins found, ours and frei0r's\n"
+          "                        (with their parameters), then end\n"
           "      --plugin-dir DIR  look for effect plug-ins in DIR (else in\n"
           "                        $KOLVEX_PLUGIN_DIR, else in %s;\n"
           "                        never in the working directory unless it is named)\n"
@@ -327,10 +338,11 @@ void print_usage(FILE *out) {
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
           "up/down by 16; f fade out, or back in to the mode it had; h hide or show;\n"
           "m magnification; s PNG screenshot; Space pause; Esc or q quit. Other keys\n"
-          "go to the selected layer and its effects. On a video layer: r restart;\n"
-          ", and . seek back and forth 5 s; [ and ] slower, faster; p pause it.\n"
-          "\n"
-          "Layers:\n%s",
+          "go to the selected layer and its effects: [ and ] choose a frei0r\n"
+          "parameter, , and . step it down or up. On a video layer: r restart; j, l\n"
+          "seek back, forth 5 s; d, u slower, faster; k pause it.\n"          "\n"
+          "Layers:\n%s"
+          " .  - frei0r sources ( frei0r.NAME[:PARAM=VALUE,...], see --list-effects)\n",
           capture::capture_options_help("kolvex", 24).c_str(), KOLVEX_INSTALLED_PLUGIN_DIR,
           layers_description);
 }

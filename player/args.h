@@ -21,6 +21,7 @@
 struct LayerSpec {
   std::string source;                // a PNG file or layer_gen, for the factory
   int blit = 1;                      // 1..9 (BlitMode); --alpha alone gives 9
+  std::string blend;                 // --blit OVER or a frei0r mixer (make_blend)
   int alpha = 255;                   // 0..255
   std::vector<std::string> effects;  // plug-in names, chained in this order
   bool has_pos = false;              // else the layer stays centred
