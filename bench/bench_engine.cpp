@@ -1,8 +1,9 @@
 /*  The engine's per-frame work on one 640x480 frame, read against the frame
  *  memcpy floor: every blit mode through the screen (the alpha blend at 128,
  *  SDL's own halving case, and at 77, the general one), one crop, the
- *  particle generator's frame, the capture's colour conversion, and the
- *  arithmetic kernels of each instruction set the processor runs.
+ *  particle generator's frame, the capture's colour conversion, the OVER
+ *  blend through a layer, and the arithmetic kernels of each instruction
+ *  set the processor runs.
  *    build/bench/bench_engine --benchmark_repetitions=5 */
 #include <cstdlib>
 #include <string>
@@ -15,19 +16,6 @@
 #include "yuv420.h"
 
 namespace {
-
-// One headless engine for the whole program (SDL's dummy driver unless the
-// caller chose another).
-Context &engine() {
-  static Context *ctx = [] {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    Context *c = new Context();
-    if (!c->init(kb::kW, kb::kH)) abort();
-    set_debug(0);
-    return c;
-  }();
-  return *ctx;
-}
 
 std::vector<unsigned char> noise(size_t n, uint32_t s) {
   std::vector<unsigned char> v(n);
@@ -57,7 +45,7 @@ class FrameLayer : public Layer {
 
 
 void BlitFrame(benchmark::State &state, int mode, int alpha, const char *label) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   FrameLayer layer;
   layer.init(&ctx);
   layer.set_blit(mode);
@@ -81,9 +69,26 @@ BENCHMARK(Blit)->Name("screen/blit_640x480")->DenseRange(BLIT_RGB, BLIT_OR)->Uni
 void Blend(benchmark::State &state) { BlitFrame(state, BLIT_ALPHA, (int)state.range(0), "alpha"); }
 BENCHMARK(Blend)->Name("screen/blend_640x480")->Arg(128)->Arg(77)->Unit(benchmark::kMicrosecond);
 
+// OVER (its own blend, not a code) at layer alpha range(0), the frame's
+// fourth bytes noise: every pixel weighs differently.
+void Over(benchmark::State &state) {
+  Context &ctx = kb::engine();
+  FrameLayer layer;
+  layer.init(&ctx);
+  layer.set_alpha((int)state.range(0));
+  OverBlend over;
+  state.SetLabel("over");
+  for (auto _ : state) {
+    over.blend(layer, *ctx.screen);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
+}
+BENCHMARK(Over)->Name("screen/over_640x480")->Arg(255)->Arg(128)->Unit(benchmark::kMicrosecond);
+
 // Crop runs on every placement; a layer half off two edges takes every branch.
 void Crop(benchmark::State &state) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   FrameLayer layer;
   layer.init(&ctx);
   layer.geo.x = -100;
@@ -98,7 +103,7 @@ BENCHMARK(Crop)->Name("screen/crop");
 // GenLayer: the clear, 1048 points of trigonometry, 1048 x 256 paired additions.
 void GenLayerFeed(benchmark::State &state) {
   GenLayer gen;
-  if (!gen.init(&engine())) {
+  if (!gen.init(&kb::engine())) {
     state.SkipWithError("GenLayer init failed");
     return;
   }
@@ -133,6 +138,17 @@ void Kernel(benchmark::State &state, const BlitKernels *k, uint8_t mode, uint32_
   state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
 }
 
+// A row kernel that is no blit mode (OVER, the red-blue swap) over a frame.
+void Row(benchmark::State &state, BlitRowFn row, uint32_t arg) {
+  const std::vector<unsigned char> src = noise(kb::kFrame, 3);
+  std::vector<unsigned char> dst = noise(kb::kFrame, 4);
+  for (auto _ : state) {
+    blit_rows_with(row, src.data(), kb::kW * 4, dst.data(), kb::kW * 4, kb::kW, kb::kH, arg);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
+}
+
 const bool kKernelsRegistered = [] {
   const BlitKernels *sets[kBlitKernelSetsMax];
   const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
@@ -142,6 +158,10 @@ const bool kKernelsRegistered = [] {
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("kernels/" + set + "/alpha77").c_str(), Kernel, sets[i],
                                  BLIT_ALPHA, blit_blend_arg(77, 0xFF))
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("kernels/" + set + "/over").c_str(), Row, sets[i]->over, 200u)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("kernels/" + set + "/swap_rb").c_str(), Row, sets[i]->swap_rb, 0u)
         ->Unit(benchmark::kMicrosecond);
   }
   return true;

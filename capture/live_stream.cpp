@@ -35,9 +35,11 @@ std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string
 
 #else
 
+#ifdef KOLVEX_HAVE_AVDEVICE
 extern "C" {
 #include <libavdevice/avdevice.h>
 }
+#endif
 
 #include <pthread.h>
 #include <signal.h>
@@ -286,8 +288,10 @@ void Stream::close() {
 
 std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string &err) {
   ff::quiet_log();
+#ifdef KOLVEX_HAVE_AVDEVICE
   static std::once_flag devices;
-  std::call_once(devices, [] { avdevice_register_all(); });
+  std::call_once(devices, [] { avdevice_register_all(); });  // the v4l2 muxer
+#endif
   std::string format = !o.format.empty() ? o.format : stream_format_for(o.url);
   const size_t scheme = o.url.find("://");
   if (scheme != std::string::npos && !avio_find_protocol_name(o.url.c_str())) {

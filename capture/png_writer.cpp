@@ -12,11 +12,15 @@ namespace capture {
 
 namespace {
 
+// The writer tells what failed in its own line: libpng says nothing.
+void png_failed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void png_warned(png_structp, png_const_charp) {}
+
 struct PngWrite {
   png_structp png = nullptr;
   png_infop info = nullptr;
   PngWrite() {
-    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_warned);
     if (png) info = png_create_info_struct(png);
   }
   ~PngWrite() { png_destroy_write_struct(&png, info ? &info : nullptr); }

@@ -71,6 +71,10 @@ class Context {
 
   // Frames drawn since construction (each cafudda iteration counts one).
   unsigned long frames;
+  // The time of the frame being drawn, in seconds: frames at the set rate
+  // (not the measured one), so that the same frame has the same time on
+  // every run.
+  double frame_time() const { return (double)frames * fps_usec / 1e6; }
 
   // Lockstep: after every frame the loop waits until each layer it drew
   // has made its next frame. Slower, but every frame is the same on every

@@ -19,5 +19,11 @@
 #include "scroll_layer.h"
 #include "png_layer.h"
 #include "factory.h"
+#include "frei0r_effects.h"
+#include "frei0r_layer.h"
+#include "over_blend.h"
+#if __has_include("video_layer.h")  // built with FFmpeg
+#include "video_layer.h"
+#endif
 
 #endif

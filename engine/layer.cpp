@@ -32,6 +32,7 @@ Layer::Layer()
       buffer(nullptr),
       feeds_asked(0),
       feeds_done(0),
+      frame_asked(0),
       filter_frame(nullptr),
       filter_frame_size(0) {
   set_alpha(255);
@@ -212,25 +213,25 @@ bool Layer::cafudda(bool advance) {
   lock_feed();
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
+    if (advance) frame_asked = env->frames + 1;
     unlock_feed();
     if (advance) ask_next();
     return false;
   }
 
   filters.lock();
-  bool copied = false;
+  void *const own = blit_buffer;
   for (Entry *e = filters.begin(); e; e = e->next) {
     Filter *f = static_cast<Filter *>(e);
     if (!f->active) continue;
-    // Plug-ins may work in place. The chain runs on a copy, so that no
+    // Plug-ins may work in place. Those that do get a copy, so that no
     // layer's own frame (a picture decoded once, say) is ever changed.
-    if (!copied) {
-      copied = true;
+    if (blit_buffer == own && f->changes_input()) {
       void *copy = filter_copy(blit_buffer);
       if (!copy) break;  // logged; the frame goes unfiltered
       blit_buffer = copy;
     }
-    void *out = f->process(blit_buffer);
+    void *out = f->run(blit_buffer, *this);
     if (out) {
       blit_buffer = out;
     } else if (!f->warned_null) {
@@ -241,8 +242,10 @@ bool Layer::cafudda(bool advance) {
   }
 
   if (advance) step_fade();
-  env->screen->blit(this);
+  if (!blender) env->screen->blit(this);
+  else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
   filters.unlock();
+  if (advance) frame_asked = env->frames + 1;
   unlock_feed();
   if (advance) ask_next();
   return true;

@@ -14,10 +14,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "blit.h"
 #include "geometry.h"
 #include "jsync.h"
+#include "layer_blend.h"
 #include "linklist.h"
 
 class Context;
@@ -45,6 +47,12 @@ class Layer : public Entry, public JSyncThread {
   const char *get_name() { return name; }
   void set_blit(int code) { blit = (uint8_t)code; }
   const char *get_blit();
+  // A blend of the layer's own, used instead of the blit mode while set
+  // (layer_blend.h); the layer owns it, null goes back to the blit mode.
+  // Main thread, between frames.
+  void set_blend(LayerBlend *b) { blender.reset(b); }
+  LayerBlend *get_blend() const { return blender.get(); }
+  LayerBlend *take_blend() { return blender.release(); }  // the caller owns it
   void set_alpha(int a);           // clamped 0..255, also writes alpha_name
   void set_filename(const char *path);
   void set_position(int x, int y); // under the general lock, then crop
@@ -83,8 +91,14 @@ class Layer : public Entry, public JSyncThread {
   std::atomic<uint64_t> feeds_done;
   void wait_fed();
 
+  // The composed frame (Context::frames) the next feed() is for: set by
+  // cafudda before it signals, so a kind that shows a clock (a video) knows
+  // its time without reading the frame loop's counter while it moves.
+  std::atomic<uint64_t> frame_asked;
+
  private:
   pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
+  std::unique_ptr<LayerBlend> blender;
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);

@@ -6,9 +6,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frei0r_layer.h"
 #include "genlayer.h"
 #include "jutils.h"
+#include "over_blend.h"
 #include "png_layer.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 const char *const layers_description =
     " .  - PNG images (also with transparency)\n"
@@ -34,6 +39,28 @@ bool is_video_file(const char *name) {
     if (has_suffix(name, s)) return true;
   return false;
 }
+
+#ifdef KOLVEX_HAVE_FFMPEG
+// What make_layer hands to FFmpeg: containers by their usual suffixes (the
+// content decides the rest) and V4L2 cameras.
+bool is_clip(const char *name) {
+  static const char *const suffixes[] = {
+      ".mp4", ".m4v", ".mov", ".qt",  ".mkv", ".webm", ".avi", ".asf",  ".wmv",  ".flv",
+      ".mpg", ".mpeg", ".m2v", ".vob", ".ts", ".m2ts", ".mts", ".ogv", ".ogg", ".3gp",
+      ".y4m", ".gif", ".mxf", ".dv",  ".nut", ".ivf", ".h264", ".264", ".hevc", ".mjpeg"};
+  for (const char *s : suffixes)
+    if (has_suffix(name, s)) return true;
+  return has_prefix(name, "/dev/video");
+}
+
+Layer *open_clip(const char *name, std::string &err) {
+  VideoLayer *layer = new VideoLayer();
+  if (layer->open(name)) return layer;
+  err = layer->open_error();
+  delete layer;
+  return nullptr;
+}
+#endif
 
 // Devices, URLs and pseudo-names are not files: only the rest must exist.
 bool can_open(const char *name) {
@@ -78,6 +105,11 @@ Layer *make_layer(const char *name, std::string &err) {
     return nullptr;
   }
   if (has_prefix(name, "layer_gen")) return new GenLayer();
+  if (has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
+    std::vector<Frei0rSetting> settings;
+    const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::source, settings, err);
+    return p ? new Frei0rLayer(*p, std::move(settings)) : nullptr;
+  }
   if (has_suffix(name, ".png")) {
     FILE *f = fopen(name, "rb");
     if (!f) {
@@ -97,9 +129,24 @@ Layer *make_layer(const char *name, std::string &err) {
     err = std::string(name) + ": can't be opened";
     return nullptr;
   }
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (is_clip(name)) return open_clip(name, err);
+#endif
   Layer *layer = create_layer(name);
   if (!layer) err = std::string(name) + ": not a layer this engine makes";
   return layer;
+}
+
+LayerBlend *make_blend(const char *name, std::string &err) {
+  err.clear();
+  if (name && strcasecmp(name, "over") == 0) return new OverBlend();
+  std::vector<Frei0rSetting> settings;
+  if (name && has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
+    const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::mixer, settings, err);
+    return p ? new Frei0rMixer(*p, std::move(settings)) : nullptr;
+  }
+  err = std::string(name ? name : "") + ": not a blend (OVER or " KOLVEX_FREI0R_PREFIX "NAME)";
+  return nullptr;
 }
 
 Layer *create_layer(const char *name) {

@@ -8,12 +8,14 @@
 #include <cstring>
 
 #include "factory.h"
+#include "frei0r_host.h"
 
 namespace {
 
 // Options without a one-letter form.
 enum {
-  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
+  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS, OPT_FIT, OPT_FILL, OPT_ONCE, OPT_SPEED,
+  OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
 };
@@ -23,6 +25,11 @@ const struct option kOptions[] = {
     {"alpha", required_argument, nullptr, OPT_ALPHA},
     {"effect", required_argument, nullptr, OPT_EFFECT},
     {"pos", required_argument, nullptr, OPT_POS},
+    {"fit", no_argument, nullptr, OPT_FIT},
+    {"fill", no_argument, nullptr, OPT_FILL},
+    {"once", no_argument, nullptr, OPT_ONCE},
+    {"speed", required_argument, nullptr, OPT_SPEED},
+    {"start", required_argument, nullptr, OPT_START},
     {"size", required_argument, nullptr, OPT_SIZE},
     {"fps", required_argument, nullptr, OPT_FPS},
     {"seconds", required_argument, nullptr, OPT_SECONDS},
@@ -61,6 +68,15 @@ bool parse_long(const char *text, long min, long max, long &out) {
   errno = 0;
   long v = strtol(text, &end, 10);
   if (!*text || *end || errno || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parse_real(const char *text, double min, double max, double &out) {
+  char *end = nullptr;
+  errno = 0;
+  const double v = strtod(text, &end);
+  if (!*text || *end || errno || !(v >= min && v <= max)) return false;
   out = v;
   return true;
 }
@@ -116,7 +132,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     err = name + " needs a value";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_POS && !layer) {
+  if (opt >= OPT_BLIT && opt <= OPT_START && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
@@ -129,8 +145,14 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
   }
   switch (opt) {
     case OPT_BLIT:
-      if (!(layer->blit = parse_blit(val))) {
-        err = name + " wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9, not " + val;
+      // OVER and frei0r mixers are the layer's own blends, told apart here
+      // and made with the layer (make_blend).
+      layer->blend.clear();
+      if (strcasecmp(val, "over") == 0 || strncasecmp(val, KOLVEX_FREI0R_PREFIX, 7) == 0) {
+        layer->blend = val;
+      } else if (!(layer->blit = parse_blit(val))) {
+        err = name + " wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, 1-9, OVER or " +
+              KOLVEX_FREI0R_PREFIX + "MIXER, not " + val;
         return false;
       }
       blit_given.back() = true;
@@ -144,6 +166,17 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       }
       layer->has_pos = true;
       break;
+    case OPT_SPEED:
+    case OPT_START: {
+      const bool speed = opt == OPT_SPEED;
+      double &to = speed ? layer->clip.speed : layer->clip.start;
+      if (!parse_real(val, speed ? 0.1 : 0, speed ? 10 : 86400, to)) {
+        err = name + (speed ? " wants 0.1 to 10, not " : " wants 0 to 86400 seconds, not ") + val;
+        return false;
+      }
+      if (layer->clip.given.empty()) layer->clip.given = name;
+      break;
+    }
     case OPT_SIZE:
       if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
@@ -182,6 +215,20 @@ bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
   return err.empty();
 }
 
+// --fit, --fill, --once: switches of the layer before them.
+bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
+  const std::string name = option_name(opt);
+  if (o.layers.empty()) {
+    err = name + ": no LAYER before it (layer options follow their layer)";
+    return false;
+  }
+  LayerSpec::Clip &c = o.layers.back().clip;
+  if (opt == OPT_ONCE) c.once = true;
+  else c.size = opt == OPT_FIT ? LayerSpec::Clip::FIT : LayerSpec::Clip::FILL;
+  if (c.given.empty()) c.given = name;
+  return true;
+}
+
 }  // namespace
 
 int parse_blit(const std::string &text) {
@@ -214,6 +261,11 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       case 'V': out.version = true; break;
       case OPT_FULLSCREEN: out.fullscreen = true; break;
       case OPT_LIST_EFFECTS: out.list_effects = true; break;
+      case OPT_FIT:
+      case OPT_FILL:
+      case OPT_ONCE:
+        if (!clip_switch(opt, out, err)) return false;
+        break;
       case ':':
         err = option_name(optopt) + " needs a value";
         return false;
@@ -268,10 +320,19 @@ void print_usage(FILE *out) {
           "Plays a stack of layers live: the first LAYER at the bottom, the last on top.\n"
           "\n"
           "Layer options, after the LAYER they apply to:\n"
-          "      --blit MODE       RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9\n"
+          "      --blit MODE       RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9;\n"
+          "                        OVER (each pixel's alpha times the layer's), or a\n"
+          "                        frei0r mixer, frei0r.NAME[:PARAM=VALUE,...]\n"
           "      --alpha N         opacity 0-255 (alone it means --blit ALPHA)\n"
-          "      --effect NAME     an effect plug-in; repeat to chain them in order\n"
+          "      --effect NAME     an effect plug-in, ours or frei0r.NAME[:PARAM=VALUE,...];\n"
+          "                        repeat to chain them in order\n"
           "      --pos X,Y         top-left corner on the screen (default: centred)\n"
+          "  for video layers:\n"
+          "      --fit             scaled to the screen, aspect kept (default: its size)\n"
+          "      --fill            scaled to cover the screen, the rest cut off\n"
+          "      --once            play once and hold the last frame (default: loop)\n"
+          "      --speed X         0.1 to 10 times its speed (default 1)\n"
+          "      --start SECONDS   begin that far into the clip\n"
           "Options:\n"
           "      --size WxH        screen size (default 640x480)\n"
           "      --fps N           frames per second (default 24)\n"
@@ -291,7 +352,8 @@ void print_usage(FILE *out) {
           "      --stream-format FMT  the muxer, when the URL does not tell (mpegts,\n"
           "                        flv, v4l2, ...)\n"
           "      --seed N          the particle generator's seed (2004 in a capture)\n"
-          "      --list-effects    list the effect plug-ins found, then end\n"
+          "      --list-effects    list the effect plug-ins found, ours and frei0r's\n"
+          "                        (with their parameters), then end\n"
           "      --plugin-dir DIR  look for effect plug-ins in DIR (else in\n"
           "                        $KOLVEX_PLUGIN_DIR, else in %s;\n"
           "                        never in the working directory unless it is named)\n"
@@ -309,9 +371,11 @@ void print_usage(FILE *out) {
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
           "up/down by 16; f fade out, or back in to the mode it had; h hide or show;\n"
           "m magnification; s PNG screenshot; Space pause; Esc or q quit. Other keys\n"
-          "go to the selected layer and its effects.\n"
-          "\n"
-          "Layers:\n%s",
+          "go to the selected layer and its effects: [ and ] choose a frei0r\n"
+          "parameter, , and . step it down or up. On a video layer: r restart; j, l\n"
+          "seek back, forth 5 s; d, u slower, faster; k pause it.\n"          "\n"
+          "Layers:\n%s"
+          " .  - frei0r sources ( frei0r.NAME[:PARAM=VALUE,...], see --list-effects)\n",
           capture::capture_options_help("kolvex", 24).c_str(), KOLVEX_INSTALLED_PLUGIN_DIR,
           layers_description);
 }

@@ -21,10 +21,19 @@
 struct LayerSpec {
   std::string source;                // a PNG file or layer_gen, for the factory
   int blit = 1;                      // 1..9 (BlitMode); --alpha alone gives 9
+  std::string blend;                 // --blit OVER or a frei0r mixer (make_blend)
   int alpha = 255;                   // 0..255
   std::vector<std::string> effects;  // plug-in names, chained in this order
   bool has_pos = false;              // else the layer stays centred
   int x = 0, y = 0;
+  // Video layers only (a --fit ... on another kind is refused).
+  struct Clip {
+    enum Size { CLIP, FIT, FILL } size = CLIP;
+    bool once = false;
+    double speed = 1;  // 0.1..10
+    double start = 0;  // seconds
+    std::string given; // the first of these options named, "" for none
+  } clip;
 };
 
 struct PlayerOptions {

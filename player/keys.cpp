@@ -1,6 +1,11 @@
 #include "keys.h"
 
 #include "args.h"
+#include "frei0r_effects.h"
+#include "frei0r_layer.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -55,20 +60,35 @@ std::string KeyMap::label() const {
   return "layer " + std::to_string(sel_ + 1) + " " + (l->filename[0] ? l->filename : l->name);
 }
 
+std::string KeyMap::mode(Layer *l) const {
+  if (l->get_blend()) return l->get_blend()->name();
+  std::string m = blit_name(l->blit);
+  return l->blit == BLIT_ALPHA ? m + " " + std::to_string(l->alpha) : m;
+}
+
 std::string KeyMap::select(size_t i) {
   sel_ = i;
   Layer *l = stack_[sel_];
-  std::string line = label() + ": " + blit_name(l->blit);
-  if (l->blit == BLIT_ALPHA) line += " " + std::to_string(l->alpha);
+  const std::string line = label() + ": " + mode(l);
   return l->active ? line : line + ", hidden";
 }
 
+// The nine modes in turn; a layer's own blend stands before the first and
+// after the last of them.
 std::string KeyMap::cycle_blit(int step) {
   Layer *l = stack_[sel_];
   int code = l->blit >= 1 && l->blit <= 9 ? l->blit : 1;
-  l->set_blit((code - 1 + step + 9) % 9 + 1);
-  std::string line = label() + ": " + blit_name(l->blit);
-  return l->blit == BLIT_ALPHA ? line + " " + std::to_string(l->alpha) : line;
+  auto parked = parked_.find(l);
+  if (l->get_blend()) {
+    parked_[l].reset(l->take_blend());
+    l->set_blit(step > 0 ? BLIT_RGB : BLIT_ALPHA);
+  } else if (parked != parked_.end() && code == (step > 0 ? BLIT_ALPHA : BLIT_RGB)) {
+    l->set_blend(parked->second.release());
+    parked_.erase(parked);
+  } else {
+    l->set_blit((code - 1 + step + 9) % 9 + 1);
+  }
+  return label() + ": " + mode(l);
 }
 
 // An explicit alpha ends any fade.
@@ -143,12 +163,28 @@ std::string KeyMap::magnify() {
 std::string KeyMap::pass_on(const SDL_keysym &key) {
   Layer *l = stack_[sel_];
   SDL_keysym k = key;
-  bool used = l->keypress(&k);
+  const bool layer_used = l->keypress(&k);
+  bool used = layer_used;
+  // frei0r parameters tell their new values (frei0r_effects.h), a video
+  // layer what its key changed ("speed 1.25x").
+  std::string said;
+  if (Frei0rLayer *source = dynamic_cast<Frei0rLayer *>(l)) said = source->last_said();
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(l); video && layer_used)
+    said = video->key_status();
+#endif
+  if (Frei0rMixer *mixer = dynamic_cast<Frei0rMixer *>(l->get_blend())) {
+    const std::string s = mixer->key(k);
+    if (!s.empty()) said = s;
+  }
   l->filters.lock();
   for (Entry *e = l->filters.begin(); e; e = e->next) {
     Filter *f = static_cast<Filter *>(e);
-    if (f->active && f->kbd_input(&k)) used = true;
+    std::string s;
+    if (f->active && f->key(&k, s)) used = true;
+    if (!s.empty()) said = s;
   }
   l->filters.unlock();
+  if (!said.empty()) return label() + ": " + said;
   return used ? label() + ": key " + SDL_GetKeyName(key.sym) : "";
 }

@@ -25,6 +25,7 @@
 #include <SDL.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,10 @@ class KeyMap {
   };
   std::map<Layer *, Look> faded_;
   std::map<Layer *, bool> fading_out_;  // true until the fade has reached 0
+  // A layer's own blend (OVER, a frei0r mixer) while b/B shows the nine
+  // modes: it comes back after the last of them.
+  std::map<Layer *, std::unique_ptr<LayerBlend>> parked_;
+  std::string mode(Layer *l) const;
 };
 
 #endif

@@ -10,6 +10,9 @@
 #include "jutils.h"
 #include "png_writer.h"
 #include "screenshot.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -83,6 +86,29 @@ bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err
   return false;
 }
 
+// frei0r's part of --list-effects: the native OVER blend, then each plug-in
+// (kind, the name to use, what it says it is) and its parameters (name to
+// use, type, default, explanation), explanations on one line.
+static void list_frei0r(const Frei0rLibrary &lib, FILE *out) {
+  auto one_line = [](std::string s) {
+    for (char &c : s)
+      if (c == '\n' || c == '\t') c = ' ';
+    return s;
+  };
+  fprintf(out, "%-7s %-28s %s\n", "blend", "OVER", "each pixel's alpha times the layer's (--blit OVER)");
+  for (const Frei0rPlugin *p : lib.all()) {
+    fprintf(out, "%-7s %-28s %s: %s\n", frei0r_kind_name(p->kind), p->use_name().c_str(),
+            p->name.c_str(), one_line(p->explanation).c_str());
+    for (size_t i = 0; i < p->params.size(); i++) {
+      Frei0rValue v;
+      const std::string def = p->default_value((int)i, v) ? format_frei0r_value(v) : "?";
+      fprintf(out, "          %-20s %-8s %-10s %s\n", p->params[i].key.c_str(),
+              frei0r_type_name(p->params[i].type), def.c_str(),
+              one_line(p->params[i].explanation).c_str());
+    }
+  }
+}
+
 int list_effects(const PlayerOptions &opt, FILE *out) {
   Plugger plugger;
   std::string err;
@@ -95,9 +121,14 @@ int list_effects(const PlayerOptions &opt, FILE *out) {
   int i = 0;
   for (; i < MAX_PLUGINS && plugger.slots[i]; i++) {
     const Filter *f = plugger.slots[i];
-    fprintf(out, "%-12s %-20s %s\n", text(f->name), text(f->author), text(f->info));
+    fprintf(out, "%-7s %-28s %s: %s\n", "filter", text(f->name), text(f->author), text(f->info));
   }
-  if (i == 0) fprintf(stderr, "kolvex: no effect plug-ins in %s\n", text(plugger._getsearchpath()));
+  if (i == 0 && !opt.quiet) {
+    const char *dir = plugger._getsearchpath();
+    fprintf(stderr, "kolvex: none of our own effect plug-ins %s%s (--plugin-dir names a place)\n",
+            dir ? "in " : "found", dir ? dir : "");
+  }
+  list_frei0r(plugger.frei0r, out);
   return 0;
 }
 
@@ -150,6 +181,7 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
+    if (!set_clip_options(l, layer_spec, err)) return false;
     const KolvexClock *clock = kolvex_get_clock();
     if (seeded) kolvex_set_clock(&seed_clock);
     session_->hold_log(true);
@@ -165,6 +197,11 @@ bool Player::make_layers(std::string &err) {
     }
     l->set_blit(layer_spec.blit);
     l->set_alpha(layer_spec.alpha);
+    if (!layer_spec.blend.empty()) {
+      LayerBlend *b = make_blend(layer_spec.blend.c_str(), err);
+      if (!b) return false;
+      l->set_blend(b);
+    }
     if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
     stack_.push_back(l);
     if (!attach_effects(i, layer_spec, err)) return false;
@@ -172,12 +209,37 @@ bool Player::make_layers(std::string &err) {
   return true;
 }
 
+// --fit, --once and the like, for a video layer; refused on other kinds.
+bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+  const LayerSpec::Clip &c = layer_spec.clip;
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(layer)) {
+    VideoOptions o;
+    o.size = c.size == LayerSpec::Clip::FIT    ? VideoOptions::FIT
+             : c.size == LayerSpec::Clip::FILL ? VideoOptions::FILL
+                                               : VideoOptions::CLIP;
+    o.once = c.once;
+    o.speed = c.speed;
+    o.start = c.start;
+    video->set_options(o);
+    return true;
+  }
+#else
+  (void)layer;
+#endif
+  if (c.given.empty()) return true;
+  err = layer_spec.source + ": " + c.given + " applies to video layers only";
+  return false;
+}
+
 bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err) {
   Layer *layer = stack_[index];
   for (const std::string &name : layer_spec.effects) {
-    Filter *f = ctx_->plugger.pick(name.c_str());
+    std::string key, settings;
+    const bool frei0r = split_frei0r_name(name.c_str(), key, settings);  // one per use
+    Filter *f = frei0r ? ctx_->plugger.pick(name.c_str(), err) : ctx_->plugger.pick(name.c_str());
     if (!f) {
-      err = "no effect named " + name + "; --list-effects lists them";
+      if (!frei0r) err = "no effect named " + name + "; --list-effects lists them";
       return false;
     }
     if (f->in_use) {  // one filter, one list
@@ -207,8 +269,12 @@ bool Player::open(std::string &err) {
   ctx_->screen = nullptr;
   const bool capturing = !opt_.capture_dir.empty();
   if (capturing) setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
-  if (!ctx_->init(opt_.width, opt_.height)) {
-    err = "can't open the screen";
+  session_->hold_log(true);
+  const bool opened = ctx_->init(opt_.width, opt_.height);
+  const std::string why = session_->first_error();
+  session_->hold_log(false, opened);
+  if (!opened) {
+    err = "can't open the screen" + (why.empty() ? "" : ": " + why);
     return false;
   }
   if (!capturing && shows_nothing()) {

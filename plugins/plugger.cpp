@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "frei0r_effects.h"
 #include "jutils.h"
 #include "plugin.h"
 
@@ -139,6 +140,10 @@ Filter::Filter() : reserved(0), active(1), in_use(0), warned_null(false) {}
 // the handle: the bases' reverse declaration order.
 Filter::~Filter() {}
 
+void *Filter::run(void *frame, Layer &) { return process(frame); }
+
+int Filter::key(SDL_keysym *k, std::string &) { return kbd_input(k); }
+
 // ---------------------------------------------------------------------------
 // Plugger
 // ---------------------------------------------------------------------------
@@ -263,6 +268,26 @@ Filter *Plugger::pick(const char *want) {
     if (have && strcasecmp(have, want) == 0) return slots[i];
   }
   return nullptr;
+}
+
+Filter *Plugger::pick(const char *spec, std::string &err) {
+  err.clear();
+  std::vector<Frei0rSetting> settings;
+  std::string key, text;
+  if (split_frei0r_name(spec, key, text)) {
+    const Frei0rPlugin *p = frei0r.resolve(spec, Frei0rKind::filter, settings, err);
+    if (!p) return nullptr;
+    made_.emplace_back(new Frei0rFilter(*p, std::move(settings)));
+    return made_.back().get();
+  }
+  if (spec && strchr(spec, ':')) {
+    err = std::string(spec) + ": only frei0r effects take settings";
+    return nullptr;
+  }
+  Filter *f = pick(spec);
+  if (!f) err = std::string("no effect named ") + (spec ? spec : "") + "; --list-effects lists them";
+  else if (f->in_use) err = std::string(spec) + ": already on another layer";
+  return f && !f->in_use ? f : nullptr;
 }
 
 Filter *Plugger::operator[](int i) {

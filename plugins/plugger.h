@@ -13,7 +13,11 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "frei0r_host.h"
 #include "geometry.h"
 #include "linklist.h"
 
@@ -23,6 +27,8 @@
 #define KOLVEX_PLUGIN_DIR "/usr/local/share/orvanta"
 // A file is taken for a plug-in when its name contains this.
 #define KOLVEX_PLUGIN_TAG "-darwin.so"
+
+class Layer;
 
 int dummy_kbd_input(SDL_keysym *key);
 
@@ -60,6 +66,17 @@ class Filter : public Plugin, public Entry {
   Filter();
   virtual ~Filter();
 
+  // The frame step's call, once per drawn frame of `layer`: our plug-ins'
+  // process(). Filters that are not our plug-ins (a frei0r one) put their
+  // own work here; the plug-in interface stays as it is.
+  virtual void *run(void *frame, Layer &layer);
+  // Whether run() may change its frame in place: the chain then hands it a
+  // copy rather than the layer's own frame.
+  virtual bool changes_input() const { return true; }
+  // A key for the filter: our plug-ins' kbd_input(); non-zero when used.
+  // `said`, when the filter tells what changed, gets one short line.
+  virtual int key(SDL_keysym *key, std::string &said);
+
   int reserved;
   int active;
   int in_use;
@@ -87,6 +104,12 @@ class Plugger {
   // unchanged, when `dir` cannot be opened or is too long.
   bool set_search_dir(const char *dir);
   Filter *pick(const char *name);  // case-insensitive, null if none
+  // A filter for a name users give: "frei0r.NAME[:SETTINGS]" makes a
+  // frei0r filter for this one use (frei0r_host.h), kept by the registry
+  // while it lives; any other name is pick()ed and must not be in use.
+  // Null with one line in `err`.
+  Filter *pick(const char *spec, std::string &err);
+  Frei0rLibrary frei0r;  // where frei0r plug-ins are looked for
   Filter *operator[](int i);     // null when empty or in use
   int close() { return _delete(); }
 
@@ -104,6 +127,7 @@ class Plugger {
   char *search_path;
 
  private:
+  std::vector<std::unique_ptr<Filter>> made_;  // frei0r filters picked
   Plugger(const Plugger &) = delete;
   Plugger &operator=(const Plugger &) = delete;
 };

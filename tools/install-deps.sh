@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian 12 packages Kolvex needs that are not there yet:
-# building (FFmpeg's libraries for the capture program's MP4 and WebM), the
+# building (FFmpeg's libraries for video layers and the capture's MP4 and WebM;
+# frei0r
+# and its plug-ins, which the engine hosts), the
 # tests (GoogleTest, headless X, audio capture, screenshots, ffprobe for the
 # video files), the benchmarks and the fuzz targets (clang 14 with
 # libFuzzer). Uses sudo when not run as root.
@@ -8,7 +10,8 @@ set -eu
 
 packages="build-essential cmake ninja-build pkg-config
   libsdl1.2-compat-dev libmikmod-dev libpng-dev zlib1g-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavdevice-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libavdevice-dev
+  frei0r-plugins frei0r-plugins-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick xmp sox python3 ffmpeg
   clang-14 libclang-rt-14-dev"

@@ -20,6 +20,15 @@ void blit_blend(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, 
             blit_blend_arg(alpha, fourth_keep));
 }
 
+void blit_over(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h,
+               uint8_t alpha) {
+  blit_rows_with(blit_kernels().over, src, src_pitch, dst, dst_pitch, w, h, alpha);
+}
+
+void blit_swap_rb(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h) {
+  blit_rows_with(blit_kernels().swap_rb, src, src_pitch, dst, dst_pitch, w, h, 0);
+}
+
 void kolvex_bgrx_to_yuv420(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
                            uint8_t *v) {
   blit_kernels().bgrx_to_yuv420(bgrx, pitch, w, h, y, u, v);

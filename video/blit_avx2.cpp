@@ -24,6 +24,8 @@ struct Avx2 {
   static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
   static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
   static V add64(V a, V b) { return _mm256_add_epi64(a, b); }
+  static V srl32(V a, int n) { return _mm256_srli_epi32(a, n); }
+  static V sll32(V a, int n) { return _mm256_slli_epi32(a, n); }
   static V bswap32(V a) {
     const V order = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2,
                                      1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);

@@ -43,8 +43,13 @@ int blit_kernel_sets(const BlitKernels *out[], int max) {
 
 void blit_rows(const BlitKernels &k, uint8_t mode, const uint8_t *src, int src_pitch,
                uint8_t *dst, int dst_pitch, int w, int h, uint32_t arg) {
-  if (w <= 0 || h <= 0 || mode < BLIT_RGB || mode > BLIT_ALPHA) return;
-  const BlitRowFn row = k.row[mode];
+  if (mode < BLIT_RGB || mode > BLIT_ALPHA) return;
+  blit_rows_with(k.row[mode], src, src_pitch, dst, dst_pitch, w, h, arg);
+}
+
+void blit_rows_with(BlitRowFn row, const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch,
+                    int w, int h, uint32_t arg) {
+  if (w <= 0 || h <= 0) return;
   // Lines straight after one another are one long row.
   if (src_pitch == w * 4 && dst_pitch == w * 4 && (long)w * h <= INT_MAX) {
     row(src, dst, w * h, arg);

@@ -39,6 +39,12 @@ struct BlitKernels {
   Yuv420Fn bgrx_to_yuv420;
   PairsToBytesFn pairs_to_bytes;  // for the particle generator (genlayer.h)
   AddPairRowsFn add_pair_rows;
+  // Not blit modes of their own (no code): the OVER blend, `arg` the
+  // layer's alpha (blit_over, blit.h); and red and blue trading places
+  // from src into dst, which may be the same row (`arg` unused), for
+  // plug-ins that work in RGBA byte order.
+  BlitRowFn over;
+  BlitRowFn swap_rb;
 };
 
 static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {
@@ -53,6 +59,10 @@ const BlitKernels &blit_kernels();
 // first, the one in use last. Returns how many there are.
 constexpr int kBlitKernelSetsMax = 4;
 int blit_kernel_sets(const BlitKernels *out[], int max);
+
+// w x h pixels through one row kernel; pitches in bytes.
+void blit_rows_with(BlitRowFn row, const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch,
+                    int w, int h, uint32_t arg);
 
 // w x h pixels in `mode` with the given set; pitches in bytes.
 void blit_rows(const BlitKernels &k, uint8_t mode, const uint8_t *src, int src_pitch,

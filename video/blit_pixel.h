@@ -50,6 +50,29 @@ static inline void blend(const uint8_t *s, uint8_t *d, int alpha, uint8_t keep) 
   d[3] &= keep;
 }
 
+// OVER: the layer pixel's own alpha (its fourth byte) times the layer's
+// alpha widened to 0..256, over 256, widened again to 0..256, so that 255
+// and 255 give the layer pixel exactly and either at 0 leaves the screen;
+// each colour byte then becomes d + ((s - d) * a >> 8) as in the blend.
+// The screen's fourth byte stays.
+static inline int over_weight(int pixel_alpha, int layer_alpha) {
+  const int a = pixel_alpha * (layer_alpha + (layer_alpha >> 7)) >> 8;
+  return a + (a >> 7);
+}
+static inline void over(const uint8_t *s, uint8_t *d, int layer_alpha) {
+  const int a = over_weight(s[3], layer_alpha);
+  for (int i = 0; i < 3; i++) d[i] = (uint8_t)(d[i] + (((int)s[i] - d[i]) * a >> 8));
+}
+
+// Red and blue trade places (BGRA <-> RGBA); s may be d.
+static inline void swap_rb(const uint8_t *s, uint8_t *d) {
+  const uint8_t b = s[0], g = s[1], r = s[2], a = s[3];
+  d[0] = r;
+  d[1] = g;
+  d[2] = b;
+  d[3] = a;
+}
+
 // dst += v for a native 64-bit number at any address.
 static inline void add_pair(uint8_t *dst, uint64_t v) {
   uint64_t m;

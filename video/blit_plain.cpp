@@ -38,6 +38,15 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
              [alpha, keep](const uint8_t *a, uint8_t *b) { blitpx::blend(a, b, alpha, keep); });
 }
 
+void over_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
+  const int alpha = (int)(arg & 0xFF);
+  each_pixel(s, d, n, [alpha](const uint8_t *a, uint8_t *b) { blitpx::over(a, b, alpha); });
+}
+
+void swap_rb_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
+  each_pixel(s, d, n, blitpx::swap_rb);
+}
+
 void bgrx_to_yuv420(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
                     uint8_t *v) {
   yuvpx::frame(
@@ -63,4 +72,4 @@ extern const BlitKernels kBlitKernelsPlain = {
     "plain",
     {nullptr, copy_row, channel_row<0>, channel_row<1>, channel_row<2>, add_row, sub_row,
      and_row, or_row, blend_row},
-    bgrx_to_yuv420, pairs_to_bytes, add_pair_rows};
+    bgrx_to_yuv420, pairs_to_bytes, add_pair_rows, over_row, swap_rb_row};

@@ -6,7 +6,8 @@
  *    V; kPixels; load, store (unaligned); set8, set16, set32 (per lane);
  *    and_, andnot (~a & b), or_, xor_; add16, sub16,
  *    mullo16, srl16 (by 8), avg8 (rounding up); add32, sub32, add64; bswap32,
- *    bswap64 (the bytes of every 32- or 64-bit lane reversed).
+ *    bswap64 (the bytes of every 32- or 64-bit lane reversed); srl32, sll32
+ *    (each 32-bit lane shifted by a constant count).
  *  Everything here has internal linkage, so that the copies built for
  *  different instruction sets never meet at link time. Keep C++ library
  *  headers out of these files for the same reason.
@@ -137,6 +138,48 @@ void blend_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
       tail);
 }
 
+// OVER: blend_row's lanes with a weight per pixel (blit_pixel.h's
+// over_weight), worked out in the low 16 bits of each pixel's 32-bit lane:
+// the pixel's fourth byte times the widened layer alpha stays within 16
+// bits unsigned. The even lanes take the weight in both halves, the odd
+// ones in the low half only, so the fourth byte is multiplied by 0 and
+// stays.
+template <class T>
+void over_row(const uint8_t *s, uint8_t *d, int n, uint32_t arg) {
+  typedef typename T::V V;
+  const int alpha = (int)(arg & 0xFF);
+  const V low = T::set16(0x00FF), layer = T::set32((uint32_t)(alpha + (alpha >> 7)));
+  const V half = T::set32(128);
+  each_vector<T>(
+      s, d, n,
+      [=](V a, V b) {
+        const V w = T::srl16(T::mullo16(T::srl32(a, 24), layer));  // 0..255
+        const V w_odd = T::add16(w, T::srl16(T::add16(w, half)));  // 0..256
+        const V w_even = T::or_(w_odd, T::sll32(w_odd, 16));
+        const V be = T::and_(low, b);
+        const V te = T::mullo16(T::sub16(T::and_(low, a), be), w_even);
+        const V even = T::and_(low, T::add16(be, T::srl16(te)));
+        const V to = T::mullo16(T::sub16(T::srl16(a), T::srl16(b)), w_odd);
+        const V odd = T::add16(T::andnot(low, b), T::andnot(low, to));
+        return T::or_(even, odd);
+      },
+      [alpha](const uint8_t *x, uint8_t *y) { blitpx::over(x, y, alpha); });
+}
+
+// Bytes 0 and 2 of every pixel trade places; 1 and 3 stay.
+template <class T>
+void swap_rb_row(const uint8_t *s, uint8_t *d, int n, uint32_t) {
+  typedef typename T::V V;
+  const V keep = T::set32(0xFF00FF00u), b0 = T::set32(0x000000FFu), b2 = T::set32(0x00FF0000u);
+  each_vector<T>(
+      s, d, n,
+      [=](V a, V) {
+        return T::or_(T::and_(keep, a),
+                      T::or_(T::and_(b0, T::srl32(a, 16)), T::and_(b2, T::sll32(a, 16))));
+      },
+      blitpx::swap_rb);
+}
+
 template <class T>
 void pairs_to_bytes(uint8_t *p, int n) {
   constexpr int step = T::kPixels / 2;
@@ -162,7 +205,7 @@ constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv) {
                      {nullptr, copy_row<T>, channel_row<T, 0>, channel_row<T, 1>,
                       channel_row<T, 2>, arith_row<T, false>, arith_row<T, true>, and_row<T>,
                       or_row<T>, blend_row<T>},
-                     yuv, pairs_to_bytes<T>, add_pair_rows<T>};
+                     yuv, pairs_to_bytes<T>, add_pair_rows<T>, over_row<T>, swap_rb_row<T>};
 }
 
 #ifdef __SSE2__
@@ -188,6 +231,8 @@ struct Vec128 {
   static V add32(V a, V b) { return _mm_add_epi32(a, b); }
   static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
   static V add64(V a, V b) { return _mm_add_epi64(a, b); }
+  static V srl32(V a, int n) { return _mm_srli_epi32(a, n); }
+  static V sll32(V a, int n) { return _mm_slli_epi32(a, n); }
 };
 #endif
 

@@ -16,8 +16,8 @@ std::string describe(const PlayerOptions &o) {
     << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "");
   if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.capture.format;
   for (const LayerSpec &l : o.layers) {
-    s << " | " << l.source.substr(l.source.rfind('/') + 1) << " " << blit_name(l.blit) << " "
-      << l.alpha;
+    s << " | " << l.source.substr(l.source.rfind('/') + 1) << " "
+      << (l.blend.empty() ? blit_name(l.blit) : l.blend) << " " << l.alpha;
     for (const std::string &e : l.effects) s << " +" << e;
     if (l.has_pos) s << " @" << l.x << "," << l.y;
   }
@@ -66,8 +66,21 @@ const struct Row {
     {"layer_gen --effect", 2, "--effect needs a value"},
     {"--blit add layer_gen", 2, "--blit add: no LAYER before it (layer options follow their layer)"},
     {"layer_gen --blit mix", 2,
-     "--blit wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA or 1-9, not mix"},
+     "--blit wants RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, 1-9, OVER or frei0r.MIXER, not mix"},
+    // frei0r: mixers and OVER as blends, sources as layers, settings on effects.
+    {"layer_gen " DATA "code.png --blit frei0r.multiply --effect frei0r.brightness:brightness=0.7", 0,
+     "640x480 24fps 0s x1 | layer_gen RGB 255 | code.png frei0r.multiply 255 +frei0r.brightness:brightness=0.7"},
+    {"frei0r.nois0r --blit over --alpha 60", 0, "640x480 24fps 0s x1 | frei0r.nois0r over 60"},
+    {"layer_gen --effect frei0r.invert0r:x=1", 2,
+     "frei0r.invert0r has no parameter x (--list-effects lists them)"},
+    {"layer_gen --effect frei0r.brightness:brightness=lots", 2,
+     "frei0r.brightness: brightness wants a number, not \"lots\""},
+    {"layer_gen --blit frei0r.invert0r", 2, "frei0r.invert0r is a frei0r filter, not a mixer"},
+    {"frei0r.darken", 2, "frei0r.darken is a frei0r mixer, not a source"},
     {"layer_gen --alpha 256", 2, "--alpha wants 0 to 255, not 256"},
+    {"layer_gen --speed 20", 2, "--speed wants 0.1 to 10, not 20"},
+    {"--once layer_gen", 2, "--once: no LAYER before it (layer options follow their layer)"},
+    {DATA "ant.png --fit", 2, DATA "ant.png: --fit applies to video layers only"},
     {"--size 640 layer_gen", 2, "--size wants WxH from 16x16 to 4096x4096, not 640"},
     {"layer_gen --capture out", 2, "--capture out needs --seconds"},
     {"--format png layer_gen", 2, "--format, --crf and --preset need --capture DIR"},

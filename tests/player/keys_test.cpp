@@ -196,4 +196,39 @@ TEST_F(PlayerKeys, ScreenshotLeavesTheStatusLineOut) {
   EXPECT_EQ(chdir(cwd), 0);
 }
 
+// frei0r on a layer: [ ] , . step the parameters (the line tells the
+// value), b/B go from its mixer to the nine modes and back.
+TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
+  set_debug(0);
+  std::string err, args[] = {"kolvex", "--size", "64x48", "layer_gen", "frei0r.nois0r", "--blit",
+                             "frei0r.darken", "--effect", "frei0r.brightness:brightness=0.5"};
+  char *argv[9];
+  for (int i = 0; i < 9; i++) argv[i] = &args[i][0];
+  PlayerOptions opt;
+  ASSERT_TRUE(parse_args(9, argv, opt, err)) << err;
+  Player player(opt);
+  ASSERT_TRUE(player.prepare(err) && player.open(err)) << err;
+  Layer *noise = player.stack()[1];
+  const struct Row {
+    SDLKey sym;
+    SDLMod mod;
+    const char *line;
+    bool blend;
+  } rows[] = {
+      {SDLK_PERIOD, KMOD_NONE, "layer 2 frei0r.nois0r: brightness 0.55", true},
+      {SDLK_COMMA, KMOD_NONE, "layer 2 frei0r.nois0r: brightness 0.5", true},
+      {SDLK_RIGHTBRACKET, KMOD_NONE, "layer 2 frei0r.nois0r: brightness 0.5", true},
+      {SDLK_b, KMOD_NONE, "layer 2 frei0r.nois0r: RGB", false},
+      {SDLK_b, KMOD_LSHIFT, "layer 2 frei0r.nois0r: frei0r.darken", true},
+      {SDLK_b, KMOD_LSHIFT, "layer 2 frei0r.nois0r: ALPHA 255", false},
+  };
+  for (const Row &r : rows) {
+    push(r.sym, r.mod);
+    ASSERT_TRUE(player.step());
+    Osd &osd = player.context()->osd;
+    EXPECT_EQ(osd.show_low ? osd.low_text : "", std::string(r.line));
+    EXPECT_EQ(noise->get_blend() != nullptr, r.blend) << r.line;
+  }
+}
+
 }  // namespace

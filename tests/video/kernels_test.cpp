@@ -58,6 +58,35 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
                              << std::dec << " " << s.w << "x" << s.h;
       }
     }
+  // OVER at several layer alphas, and the red-blue swap (in place too).
+  for (const Shape &s : kShapes) {
+    const std::vector<uint8_t> src = kt::noise((size_t)s.src_pitch * s.h * 4 + 8, seed++);
+    const std::vector<uint8_t> dst = kt::noise((size_t)s.dst_pitch * s.h * 4 + 8, seed++);
+    struct Row { const char *what; BlitRowFn BlitKernels::*fn; uint32_t arg; };
+    const Row rows[] = {{"over 0", &BlitKernels::over, 0},     {"over 1", &BlitKernels::over, 1},
+                        {"over 128", &BlitKernels::over, 128}, {"over 255", &BlitKernels::over, 255},
+                        {"swap", &BlitKernels::swap_rb, 0}};
+    for (const Row &r : rows) {
+      std::vector<uint8_t> want = dst;
+      blit_rows_with(sets[0]->*r.fn, src.data() + s.skew, s.src_pitch * 4, want.data() + s.skew,
+                     s.dst_pitch * 4, s.w, s.h, r.arg);
+      for (const BlitKernels *k : sets) {
+        std::vector<uint8_t> got = dst;
+        blit_rows_with(k->*r.fn, src.data() + s.skew, s.src_pitch * 4, got.data() + s.skew,
+                       s.dst_pitch * 4, s.w, s.h, r.arg);
+        EXPECT_EQ(got, want) << k->name << " " << r.what << " " << s.w << "x" << s.h;
+      }
+    }
+    std::vector<uint8_t> in_place = src, want = src;
+    blit_rows_with(sets[0]->swap_rb, src.data(), s.src_pitch * 4, want.data(), s.src_pitch * 4,
+                   s.w, s.h, 0);
+    for (const BlitKernels *k : sets) {
+      in_place = src;
+      blit_rows_with(k->swap_rb, in_place.data(), s.src_pitch * 4, in_place.data(),
+                     s.src_pitch * 4, s.w, s.h, 0);
+      EXPECT_EQ(in_place, want) << k->name << " swap in place";
+    }
+  }
   // The colour conversion: a 70 x 6 frame (tails in luma and chroma).
   const int w = 70, h = 6, pitch = 75 * 4, planes = w * h * 3 / 2;
   const std::vector<uint8_t> frame = kt::noise((size_t)pitch * h + 4, 77);
@@ -82,6 +111,31 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
     k->add_pair_rows(got.data() + 3, 83 * 8, sprite.data(), 5, 13);
     k->pairs_to_bytes(got.data() + 3, 83 * 5);
     EXPECT_EQ(got, pairs_want) << k->name << " pairs";
+  }
+}
+
+// OVER as a viewer sees it, one pixel (bytes blue, green, red, fourth):
+// an opaque pixel at full alpha replaces exactly, a clear one leaves the
+// screen exactly, half of either blends half way (rounded down, so within
+// one); the screen's fourth byte stays.
+TEST(Kernels, OverWeighsByPixelAndLayerAlpha) {
+  struct Row {
+    uint8_t s_alpha, layer;
+    int want[3];
+    int slack;
+  } rows[] = {{255, 255, {200, 100, 0}, 0},    {0, 255, {0, 100, 200}, 0},
+              {255, 0, {0, 100, 200}, 0},      {128, 255, {100, 100, 100}, 1},
+              {255, 128, {100, 100, 100}, 1},  {128, 128, {50, 100, 150}, 1}};
+  for (const Row &r : rows) {
+    const uint8_t src[4] = {200, 100, 0, r.s_alpha};
+    for (const BlitKernels *k : kernel_sets()) {
+      uint8_t dst[4] = {0, 100, 200, 7};
+      k->over(src, dst, 1, r.layer);
+      for (int i = 0; i < 3; i++)
+        EXPECT_LE(abs(dst[i] - r.want[i]), r.slack)
+            << k->name << " byte " << i << " pixel alpha " << +r.s_alpha << " layer " << +r.layer;
+      EXPECT_EQ(dst[3], 7) << k->name;
+    }
   }
 }
 

@@ -1,0 +1,27 @@
+/*  Kolvex - a layer's own blend
+ *
+ *  The nine blit modes are the screen's (blit.h). A blend that is not one
+ *  of them (OVER, a frei0r mixer) belongs to its layer: while a layer has
+ *  one, its frame step hands the frame to it instead of the screen's blit,
+ *  and the layer's blit code is left as it was.
+ */
+#ifndef KOLVEX_LAYER_BLEND_H
+#define KOLVEX_LAYER_BLEND_H
+
+class Layer;
+class ViewPort;
+
+class LayerBlend {
+ public:
+  virtual ~LayerBlend() {}
+  // What the player shows for it ("OVER", "frei0r.multiply").
+  virtual const char *name() const = 0;
+  // Draws layer.blit_buffer where layer.clip says (the part of the layer
+  // on the screen: clip.w x clip.h pixels at clip.dest, the layer's frame
+  // from clip.offset), with layer.alpha. Called by the frame step on the
+  // main thread with the layer's filters locked, only when clip.w and
+  // clip.h are above 0 and the layer is not hidden.
+  virtual void blend(Layer &layer, ViewPort &screen) = 0;
+};
+
+#endif

@@ -1,0 +1,39 @@
+/*  Kolvex - a frei0r source as a layer
+ *
+ *  A frei0r source (frei0r_host.h) makes the layer's pictures, at the
+ *  screen's size, on the layer's own thread. Its k-th frame is made at
+ *  time k / frame rate, so the same layer gives the same frames on every
+ *  run. Kind name "F0R". The keys of Frei0rKeys step its parameters.
+ */
+#ifndef KOLVEX_FREI0R_LAYER_H
+#define KOLVEX_FREI0R_LAYER_H
+
+#include <string>
+#include <vector>
+
+#include "frei0r_effects.h"
+#include "layer.h"
+
+class Frei0rLayer : public Layer {
+ public:
+  Frei0rLayer(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> settings);
+  ~Frei0rLayer() override;
+
+  bool open(const char *) override { return true; }
+  bool init(Context *env) override;
+  void close() override {}
+  bool keypress(SDL_keysym *key) override;
+  void *feed() override;
+
+  // What the last key changed, as Frei0rKeys tells it.
+  const std::string &last_said() const { return said_; }
+
+ private:
+  Frei0rInstance inst_;  // the feed thread's, or the keys' under the feed lock
+  Frei0rKeys keys_;
+  std::string said_;
+  double period_ = 1.0 / 24;
+  uint64_t made_ = 0;
+};
+
+#endif
