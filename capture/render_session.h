@@ -120,6 +120,13 @@ class RenderSession {
   int finish();
 
   int64_t frames() const { return frames_; }  // handed over so far
+  // A picture shown outside the frame loop (the player's held picture while
+  // paused) goes to the live stream too, so that a receiver does not stall;
+  // it counts for no length and goes into no capture.
+  void show_held(Context &ctx) {
+    if (stream_) stream_frame(ctx);
+  }
+  int64_t stream_offered() const { return stream_ ? stream_->offered() : 0; }
   int64_t stream_dropped() const { return stream_ ? stream_->dropped() : 0; }
 
  private:

@@ -353,6 +353,7 @@ bool Player::step() {
   ViewPort *s = ctx_->screen;
   if (keys_->paused) {
     show_paused();
+    session_->show_held(*ctx_);
     if (keys_->screenshot) take_screenshot(frozen_.data(), s->pitch);
     ctx_->calc_fps();
   } else {

@@ -48,6 +48,7 @@ class Player {
   int run();
 
   Context *context() { return ctx_.get(); }
+  capture::RenderSession *session() { return session_.get(); }
   KeyMap *keys() { return keys_.get(); }
   const std::vector<Layer *> &stack() const { return stack_; }
 
