@@ -13,7 +13,7 @@
 
 #include "frame_writer.h"
 #include "intro_harness.h"
-#include "player.h"
+#include "player_fixture.h"
 #include "test_support.h"
 
 namespace {
@@ -141,19 +141,16 @@ TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
   if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
   int port = 0;
   close(bound_socket(SOCK_DGRAM, port));
-  std::string err, args[] = {"kolvex", "--fps", "50", "--size", "64x48", "--stream",
-                             "udp://127.0.0.1:" + std::to_string(port), "layer_gen"};
-  char *argv[8];
-  for (int i = 0; i < 8; i++) argv[i] = &args[i][0];
   PlayerOptions opt;
-  ASSERT_TRUE(parse_args(8, argv, opt, err)) << err;
-  Player player(opt);
-  ASSERT_TRUE(player.prepare(err) && player.open(err)) << err;
-  for (int i = 0; i < 3; i++) ASSERT_TRUE(player.step());
-  player.keys()->paused = true;
-  for (int i = 0; i < 10; i++) ASSERT_TRUE(player.step());
-  EXPECT_EQ(player.session()->stream_offered(), 13);
-  EXPECT_EQ(player.session()->frames(), 3);
+  std::unique_ptr<Player> player = pt::open_player(
+      {"--fps", "50", "--size", "64x48", "--stream", "udp://127.0.0.1:" + std::to_string(port),
+       "layer_gen"}, opt);
+  ASSERT_NE(player, nullptr);
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
+  player->keys()->paused = true;
+  for (int i = 0; i < 10; i++) ASSERT_TRUE(player->step());
+  EXPECT_EQ(player->session()->stream_offered(), 13);
+  EXPECT_EQ(player->session()->frames(), 3);
 }
 
 // A TCP receiver that hangs up: one line, the show goes on, and the stream
