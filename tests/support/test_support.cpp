@@ -289,3 +289,17 @@ std::vector<uint8_t> screen_bytes(ViewPort &screen) {
 }
 
 }  // namespace kt
+
+namespace kt {
+
+std::string without_sanitizer_notes(const std::string &text) {
+  const std::string mark = std::string(53, '-') + "\nSuppressions used:";
+  const size_t at = text.find(mark);
+  if (at == std::string::npos) return text;
+  const size_t end = text.find(std::string(53, '-') + "\n", at + mark.size());
+  std::string rest = end == std::string::npos ? "" : text.substr(end + 54);
+  if (!rest.empty() && rest[0] == '\n') rest.erase(0, 1);
+  return text.substr(0, at) + rest;
+}
+
+}  // namespace kt

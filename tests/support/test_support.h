@@ -55,6 +55,9 @@ struct TempDir {
 };
 // What a shell command writes on its standard output.
 std::string output_of(const std::string &command);
+// `text` without what a sanitizer adds at the end of a program's output
+// (LeakSanitizer's list of the suppressions it used).
+std::string without_sanitizer_notes(const std::string &text);
 
 // The frames of a y4m stream, each frame's bytes.
 std::vector<std::string> y4m_frames(const std::string &path);
