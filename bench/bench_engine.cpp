@@ -17,19 +17,6 @@
 
 namespace {
 
-// One headless engine for the whole program (SDL's dummy driver unless the
-// caller chose another).
-Context &engine() {
-  static Context *ctx = [] {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    Context *c = new Context();
-    if (!c->init(kb::kW, kb::kH)) abort();
-    set_debug(0);
-    return c;
-  }();
-  return *ctx;
-}
-
 std::vector<unsigned char> noise(size_t n, uint32_t s) {
   std::vector<unsigned char> v(n);
   for (auto &b : v) {
@@ -58,7 +45,7 @@ class FrameLayer : public Layer {
 
 
 void BlitFrame(benchmark::State &state, int mode, int alpha, const char *label) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   FrameLayer layer;
   layer.init(&ctx);
   layer.set_blit(mode);
@@ -85,7 +72,7 @@ BENCHMARK(Blend)->Name("screen/blend_640x480")->Arg(128)->Arg(77)->Unit(benchmar
 // OVER (its own blend, not a code) at layer alpha range(0), the frame's
 // fourth bytes noise: every pixel weighs differently.
 void Over(benchmark::State &state) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   FrameLayer layer;
   layer.init(&ctx);
   layer.set_alpha((int)state.range(0));
@@ -101,7 +88,7 @@ BENCHMARK(Over)->Name("screen/over_640x480")->Arg(255)->Arg(128)->Unit(benchmark
 
 // Crop runs on every placement; a layer half off two edges takes every branch.
 void Crop(benchmark::State &state) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   FrameLayer layer;
   layer.init(&ctx);
   layer.geo.x = -100;
@@ -116,7 +103,7 @@ BENCHMARK(Crop)->Name("screen/crop");
 // GenLayer: the clear, 1048 points of trigonometry, 1048 x 256 paired additions.
 void GenLayerFeed(benchmark::State &state) {
   GenLayer gen;
-  if (!gen.init(&engine())) {
+  if (!gen.init(&kb::engine())) {
     state.SkipWithError("GenLayer init failed");
     return;
   }

@@ -9,23 +9,11 @@
 
 namespace {
 
-// One headless 640x480 engine shared by the benchmarks of this program.
-Context &engine() {
-  static Context *ctx = [] {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    set_debug(0);
-    Context *c = new Context();
-    if (!c->init(kb::kW, kb::kH)) abort();
-    return c;
-  }();
-  return *ctx;
-}
-
 // A scroller whose 60 lines of 70 characters cover the screen: every line
 // rendered, none near the top, so each frame copies all of them.
 void ScrollFeedFullScreen(benchmark::State &state) {
   ScrollLayer scroll;
-  scroll.init(&engine());
+  scroll.init(&kb::engine());
   std::string text;
   for (int i = 0; i < 70; i++) text += (char)('!' + i % 90);
   const int lines = (kb::kH - 10) / 8 + 1;  // the oldest still below the top
@@ -45,7 +33,7 @@ void ScrollFeedFullScreen(benchmark::State &state) {
 // The OSD's three lines at their 49-character limit, drawn as the frame
 // loop does.
 void OsdThreeFullLines(benchmark::State &state) {
-  Osd &osd = engine().osd;
+  Osd &osd = kb::engine().osd;
   std::string text;
   for (int i = 0; i < 49; i++) text += (char)('A' + i % 26);
   osd.print_top("%s", text.c_str());

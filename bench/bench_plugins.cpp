@@ -67,20 +67,9 @@ class NoiseLayer : public Layer {
   std::vector<uint8_t> pixels;
 };
 
-Context &engine() {
-  static Context *ctx = [] {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    Context *c = new Context();
-    if (!c->init(kb::kW, kb::kH)) abort();
-    set_debug(0);
-    return c;
-  }();
-  return *ctx;
-}
-
 // range(0): 0 the layer with no filter (its blit alone), 1 with the filter.
 void Frei0rThroughLayer(benchmark::State &state, const char *key) {
-  Context &ctx = engine();
+  Context &ctx = kb::engine();
   NoiseLayer layer;
   layer.init(&ctx);
   std::string err;

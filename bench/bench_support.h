@@ -10,10 +10,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "context.h"
+#include "jutils.h"
 
 namespace kb {
 
@@ -76,6 +80,19 @@ inline int run_main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
+}
+
+// One headless engine for the whole program (SDL's dummy driver unless the
+// caller chose another), quiet.
+inline Context &engine() {
+  static Context *ctx = [] {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    set_debug(0);
+    Context *c = new Context();
+    if (!c->init(kW, kH)) abort();
+    return c;
+  }();
+  return *ctx;
 }
 
 }  // namespace kb

@@ -22,5 +22,8 @@
 #include "frei0r_effects.h"
 #include "frei0r_layer.h"
 #include "over_blend.h"
+#if __has_include("video_layer.h")  // built with FFmpeg
+#include "video_layer.h"
+#endif
 
 #endif

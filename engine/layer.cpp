@@ -32,6 +32,7 @@ Layer::Layer()
       buffer(nullptr),
       feeds_asked(0),
       feeds_done(0),
+      frame_asked(0),
       filter_frame(nullptr),
       filter_frame_size(0) {
   set_alpha(255);
@@ -212,6 +213,7 @@ bool Layer::cafudda(bool advance) {
   lock_feed();
   blit_buffer = feed_buffer;
   if (!blit_buffer) {
+    if (advance) frame_asked = env->frames + 1;
     unlock_feed();
     if (advance) ask_next();
     return false;
@@ -243,6 +245,7 @@ bool Layer::cafudda(bool advance) {
   if (!blender) env->screen->blit(this);
   else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
   filters.unlock();
+  if (advance) frame_asked = env->frames + 1;
   unlock_feed();
   if (advance) ask_next();
   return true;

@@ -91,6 +91,11 @@ class Layer : public Entry, public JSyncThread {
   std::atomic<uint64_t> feeds_done;
   void wait_fed();
 
+  // The composed frame (Context::frames) the next feed() is for: set by
+  // cafudda before it signals, so a kind that shows a clock (a video) knows
+  // its time without reading the frame loop's counter while it moves.
+  std::atomic<uint64_t> frame_asked;
+
  private:
   pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
   std::unique_ptr<LayerBlend> blender;

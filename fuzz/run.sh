@@ -34,6 +34,18 @@ for target in $(cat "$build/targets.txt"); do
   case $target in
     fuzz_png) cp "$here/../tests/data/pngsuite/png/"*.png "$here/../data/"*.png "$work/corpus/" ;;
     fuzz_scroller) { printf '\002\n\001('; cat "$here/../data/dio.c"; } >"$work/corpus/dio.c" ;;
+    # Small clips of each kind, made now, behind the byte that names it.
+    fuzz_video) i=0
+      for opts in "y4m -pix_fmt yuv420p" "mp4 -c:v libx264 -pix_fmt yuv420p" \
+                  "mkv -c:v ffv1" "webm -c:v libvpx-vp9 -deadline realtime" \
+                  "avi -c:v mjpeg -pix_fmt yuvj420p" "gif" "mov -c:v libx264 -pix_fmt yuv444p" \
+                  "mpg -c:v mpeg2video"; do
+        set -- $opts; ext=$1; shift
+        ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=s=32x24:r=25:d=0.2 "$@" \
+          "$work/clip.$ext" &&
+          { printf "\\$(printf '%03o' $i)"; cat "$work/clip.$ext"; } >"$work/corpus/clip_$ext"
+        rm -f "$work/clip.$ext"; i=$((i + 1))
+      done ;;
   esac
   dict=""
   [ -f "$here/$target.dict" ] && dict="-dict=$here/$target.dict"

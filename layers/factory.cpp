@@ -11,6 +11,9 @@
 #include "jutils.h"
 #include "over_blend.h"
 #include "png_layer.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 const char *const layers_description =
     " .  - PNG images (also with transparency)\n"
@@ -36,6 +39,28 @@ bool is_video_file(const char *name) {
     if (has_suffix(name, s)) return true;
   return false;
 }
+
+#ifdef KOLVEX_HAVE_FFMPEG
+// What make_layer hands to FFmpeg: containers by their usual suffixes (the
+// content decides the rest) and V4L2 cameras.
+bool is_clip(const char *name) {
+  static const char *const suffixes[] = {
+      ".mp4", ".m4v", ".mov", ".qt",  ".mkv", ".webm", ".avi", ".asf",  ".wmv",  ".flv",
+      ".mpg", ".mpeg", ".m2v", ".vob", ".ts", ".m2ts", ".mts", ".ogv", ".ogg", ".3gp",
+      ".y4m", ".gif", ".mxf", ".dv",  ".nut", ".ivf", ".h264", ".264", ".hevc", ".mjpeg"};
+  for (const char *s : suffixes)
+    if (has_suffix(name, s)) return true;
+  return has_prefix(name, "/dev/video");
+}
+
+Layer *open_clip(const char *name, std::string &err) {
+  VideoLayer *layer = new VideoLayer();
+  if (layer->open(name)) return layer;
+  err = layer->open_error();
+  delete layer;
+  return nullptr;
+}
+#endif
 
 // Devices, URLs and pseudo-names are not files: only the rest must exist.
 bool can_open(const char *name) {
@@ -104,6 +129,9 @@ Layer *make_layer(const char *name, std::string &err) {
     err = std::string(name) + ": can't be opened";
     return nullptr;
   }
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (is_clip(name)) return open_clip(name, err);
+#endif
   Layer *layer = create_layer(name);
   if (!layer) err = std::string(name) + ": not a layer this engine makes";
   return layer;

@@ -23,7 +23,10 @@ Layer *create_layer(const char *name);
 // The entry point for programs that take layer names from their users: the
 // kinds create_layer makes, told apart before anything is logged, and the
 // kinds the engine gained since (each adds its test here): a frei0r source,
-// "frei0r.NAME[:SETTINGS]" (frei0r_host.h). Null with one line
+// "frei0r.NAME[:SETTINGS]" (frei0r_host.h); built with FFmpeg, video files by
+// their suffix (.mp4, .webm, .mkv, .mov, .avi, .y4m, .gif, ...) and
+// /dev/video* cameras, as a VideoLayer already opened (without FFmpeg those
+// names go to create_layer). Null with one line
 // in `err`, "NAME: reason", and nothing logged; a name no kind claims falls
 // back to create_layer, whose own lines then say why it is refused.
 Layer *make_layer(const char *name, std::string &err);

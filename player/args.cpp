@@ -14,7 +14,8 @@ namespace {
 
 // Options without a one-letter form.
 enum {
-  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS,
+  OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS, OPT_FIT, OPT_FILL, OPT_ONCE, OPT_SPEED,
+  OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET,
   OPT_OSC, OPT_OSC_BIND, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS,
@@ -25,6 +26,11 @@ const struct option kOptions[] = {
     {"alpha", required_argument, nullptr, OPT_ALPHA},
     {"effect", required_argument, nullptr, OPT_EFFECT},
     {"pos", required_argument, nullptr, OPT_POS},
+    {"fit", no_argument, nullptr, OPT_FIT},
+    {"fill", no_argument, nullptr, OPT_FILL},
+    {"once", no_argument, nullptr, OPT_ONCE},
+    {"speed", required_argument, nullptr, OPT_SPEED},
+    {"start", required_argument, nullptr, OPT_START},
     {"size", required_argument, nullptr, OPT_SIZE},
     {"fps", required_argument, nullptr, OPT_FPS},
     {"seconds", required_argument, nullptr, OPT_SECONDS},
@@ -66,6 +72,15 @@ bool parse_long(const char *text, long min, long max, long &out) {
   errno = 0;
   long v = strtol(text, &end, 10);
   if (!*text || *end || errno || v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool parse_real(const char *text, double min, double max, double &out) {
+  char *end = nullptr;
+  errno = 0;
+  const double v = strtod(text, &end);
+  if (!*text || *end || errno || !(v >= min && v <= max)) return false;
   out = v;
   return true;
 }
@@ -122,11 +137,11 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     err = name + " needs a value";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_POS && !layer) {
+  if (opt >= OPT_BLIT && opt <= OPT_START && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_POS) {
+  if (opt >= OPT_BLIT && opt <= OPT_START) {  // kept for a record
     layer->args.push_back(name);
     layer->args.push_back(val);
   }
@@ -160,6 +175,17 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       }
       layer->has_pos = true;
       break;
+    case OPT_SPEED:
+    case OPT_START: {
+      const bool speed = opt == OPT_SPEED;
+      double &to = speed ? layer->clip.speed : layer->clip.start;
+      if (!parse_real(val, speed ? 0.1 : 0, speed ? 10 : 86400, to)) {
+        err = name + (speed ? " wants 0.1 to 10, not " : " wants 0 to 86400 seconds, not ") + val;
+        return false;
+      }
+      if (layer->clip.given.empty()) layer->clip.given = name;
+      break;
+    }
     case OPT_SIZE:
       if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
@@ -184,6 +210,21 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_RECORD: o.record_file = val; break;
     case OPT_REPLAY: o.replay_file = val; break;
   }
+  return true;
+}
+
+// --fit, --fill, --once: switches of the layer before them.
+bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
+  const std::string name = option_name(opt);
+  if (o.layers.empty()) {
+    err = name + ": no LAYER before it (layer options follow their layer)";
+    return false;
+  }
+  LayerSpec::Clip &c = o.layers.back().clip;
+  o.layers.back().args.push_back(name);  // kept for a record
+  if (opt == OPT_ONCE) c.once = true;
+  else c.size = opt == OPT_FIT ? LayerSpec::Clip::FIT : LayerSpec::Clip::FILL;
+  if (c.given.empty()) c.given = name;
   return true;
 }
 
@@ -219,6 +260,11 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       case OPT_FULLSCREEN: out.fullscreen = true; break;
       case OPT_LIST_EFFECTS: out.list_effects = true; break;
       case OPT_LIST_CONTROLS: out.list_controls = true; break;
+      case OPT_FIT:
+      case OPT_FILL:
+      case OPT_ONCE:
+        if (!clip_switch(opt, out, err)) return false;
+        break;
       case ':':
         err = option_name(optopt) + " needs a value";
         return false;
@@ -278,6 +324,12 @@ void print_usage(FILE *out) {
           "      --effect NAME     an effect plug-in, ours or frei0r.NAME[:PARAM=VALUE,...];\n"
           "                        repeat to chain them in order\n"
           "      --pos X,Y         top-left corner on the screen (default: centred)\n"
+          "  for video layers:\n"
+          "      --fit             scaled to the screen, aspect kept (default: its size)\n"
+          "      --fill            scaled to cover the screen, the rest cut off\n"
+          "      --once            play once and hold the last frame (default: loop)\n"
+          "      --speed X         0.1 to 10 times its speed (default 1)\n"
+          "      --start SECONDS   begin that far into the clip\n"
           "Options:\n"
           "      --size WxH        screen size (default 640x480)\n"
           "      --fps N           frames per second (default 24)\n"
@@ -316,8 +368,8 @@ void print_usage(FILE *out) {
           "up/down by 16; f fade out, or back in to the mode it had; h hide or show;\n"
           "m magnification; s PNG screenshot; Space pause; Esc or q quit. Other keys\n"
           "go to the selected layer and its effects: [ and ] choose a frei0r\n"
-          "parameter, , and . step it down or up.\n"
-          "\n"
+          "parameter, , and . step it down or up. On a video layer: r restart; j, l\n"
+          "seek back, forth 5 s; d, u slower, faster; k pause it.\n"          "\n"
           "Layers:\n%s"
           " .  - frei0r sources ( frei0r.NAME[:PARAM=VALUE,...], see --list-effects)\n",
           capture::capture_options_help("kolvex", 24).c_str(), KOLVEX_INSTALLED_PLUGIN_DIR,

@@ -27,6 +27,14 @@ struct LayerSpec {
   bool has_pos = false;              // else the layer stays centred
   int x = 0, y = 0;
   std::vector<std::string> args;     // its options as given, for a record
+  // Video layers only (a --fit ... on another kind is refused).
+  struct Clip {
+    enum Size { CLIP, FIT, FILL } size = CLIP;
+    bool once = false;
+    double speed = 1;  // 0.1..10
+    double start = 0;  // seconds
+    std::string given; // the first of these options named, "" for none
+  } clip;
 };
 
 struct PlayerOptions {

@@ -10,6 +10,9 @@
 #include "factory.h"
 #include "frei0r_effects.h"
 #include "frei0r_layer.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -398,9 +401,16 @@ std::string Controls::pass_key(size_t i, const std::string &name) {
   Layer *l = stack_[i];
   SDL_keysym k{};
   k.sym = key_by_name(name);
-  bool used = l->keypress(&k);
+  const bool layer_used = l->keypress(&k);
+  bool used = layer_used;
+  // frei0r parameters tell their new values (frei0r_effects.h), a video
+  // layer what its key changed ("speed 1.25x").
   std::string said;
   if (Frei0rLayer *source = dynamic_cast<Frei0rLayer *>(l)) said = source->last_said();
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(l); video && layer_used)
+    said = video->key_status();
+#endif
   if (Frei0rMixer *mixer = dynamic_cast<Frei0rMixer *>(l->get_blend())) {
     const std::string s = mixer->key(k);
     if (!s.empty()) said = s;

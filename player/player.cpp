@@ -10,6 +10,9 @@
 #include "jutils.h"
 #include "png_writer.h"
 #include "screenshot.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
 
 namespace {
 
@@ -175,6 +178,7 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
+    if (!set_clip_options(l, layer_spec, err)) return false;
     const KolvexClock *clock = kolvex_get_clock();
     if (seeded) kolvex_set_clock(&seed_clock);
     session_->hold_log(true);
@@ -200,6 +204,29 @@ bool Player::make_layers(std::string &err) {
     if (!attach_effects(i, layer_spec, err)) return false;
   }
   return true;
+}
+
+// --fit, --once and the like, for a video layer; refused on other kinds.
+bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+  const LayerSpec::Clip &c = layer_spec.clip;
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (VideoLayer *video = dynamic_cast<VideoLayer *>(layer)) {
+    VideoOptions o;
+    o.size = c.size == LayerSpec::Clip::FIT    ? VideoOptions::FIT
+             : c.size == LayerSpec::Clip::FILL ? VideoOptions::FILL
+                                               : VideoOptions::CLIP;
+    o.once = c.once;
+    o.speed = c.speed;
+    o.start = c.start;
+    video->set_options(o);
+    return true;
+  }
+#else
+  (void)layer;
+#endif
+  if (c.given.empty()) return true;
+  err = layer_spec.source + ": " + c.given + " applies to video layers only";
+  return false;
 }
 
 bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err) {

@@ -66,6 +66,7 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
+  bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
   void take_screenshot(const uint8_t *pixels, int pitch);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian 12 packages Kolvex needs that are not there yet:
-# building (FFmpeg's libraries for the capture program's MP4 and WebM; frei0r
+# building (FFmpeg's libraries for video layers and the capture's MP4 and WebM;
+# frei0r
 # and its plug-ins, which the engine hosts; liblo for the player's OSC), the
 # tests (GoogleTest, headless X, audio capture, screenshots, ffprobe for the
 # video files), the benchmarks and the fuzz targets (clang 14 with
@@ -9,7 +10,7 @@ set -eu
 
 packages="build-essential cmake ninja-build pkg-config
   libsdl1.2-compat-dev libmikmod-dev libpng-dev zlib1g-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libavdevice-dev
   frei0r-plugins frei0r-plugins-dev liblo-dev liblo-tools
   libgtest-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick xmp sox python3 ffmpeg

@@ -1,0 +1,107 @@
+// Video layers through the player's capture: the frames against FFmpeg's own
+// decode of the same source frames, which frame is shown at a 25-to-24
+// rate, across the loop point, at --speed 2 and with --once, and the same
+// bytes from the same command twice.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class VideoCapture : public ::testing::Test {
+ protected:
+  std::string clip(const std::string &name, const std::string &source, const std::string &opts) {
+    const std::string path = (dir / name).string();
+    const std::string cmd = "ffmpeg -v error -nostdin -y -f lavfi -i '" + source + "' " + opts + " " + path;
+    EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+    return path;
+  }
+  // Captures `seconds` of the layers as PNG files into `out`.
+  int capture(const std::string &out, int seconds, const std::string &layers,
+              const std::string &format = "png") {
+    const std::string cmd = PLAYER_PROGRAM " --quiet --seconds " + std::to_string(seconds) +
+                            " --capture " + (dir / out).string() + " --format " + format + " " +
+                            layers;
+    const int status = system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // RGB bytes of every frame of a capture (or any input), through `filter`.
+  std::string frames(const std::string &input, const std::string &filter) {
+    return kt::output_of("ffmpeg -v error -nostdin " + input + " -vf " + filter +
+                         " -f rawvideo -pix_fmt rgb24 -");
+  }
+
+  kt::TempDir temp;
+  fs::path dir = temp.path;
+};
+
+double psnr(const std::string &a, size_t at_a, const std::string &b, size_t at_b, size_t n) {
+  double sum = 0;
+  for (size_t i = 0; i < n; i++) {
+    const double d = (uint8_t)a[at_a + i] - (uint8_t)b[at_b + i];
+    sum += d * d;
+  }
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * n / sum);
+}
+
+TEST_F(VideoCapture, FramesMatchFFmpegsOwnDecodeAtA25To24Rate) {
+  const std::string path = clip("src.mp4", "testsrc2=s=160x120:r=25:d=2", "-pix_fmt yuv420p -crf 12");
+  ASSERT_EQ(capture("cap", 1, path), 0);
+  // The clip sits in the middle of the screen.
+  const std::string got = frames("-i " + (dir / "cap" / "frame_%06d.png").string(), "crop=160:120:240:180");
+  const std::string want = frames("-i " + path, "null");
+  const size_t size = 160 * 120 * 3;
+  ASSERT_EQ(got.size(), 25 * size);
+  for (size_t k = 0; k < 25; k++) {
+    SCOPED_TRACE(k);
+    const size_t n = k * 25 / 24;  // the newest source frame not later than k / 24 s
+    EXPECT_GT(psnr(got, k * size, want, n * size, size), 40);
+    if (n > 0) {
+      EXPECT_LT(psnr(got, k * size, want, (n - 1) * size, size), 30);
+    }
+  }
+}
+
+TEST_F(VideoCapture, FrameChosenAtEachRateAcrossTheLoopPointAndOnce) {
+  // Frame N of this clip is grey 16 + 8N (limited range): its number shows.
+  const std::string path = clip("grey.mkv", "color=c=black:s=16x16:r=25:d=0.4,geq=lum=16+8*N:cb=128:cr=128",
+                                "-c:v ffv1");
+  struct Row {
+    std::string options;
+    int speed, start;  // start in clip frames
+    bool once;
+  } rows[] = {{"", 1, 0, false}, {"--speed 2", 2, 0, false}, {"--once", 1, 0, true},
+              {"--start 0.2", 1, 5, false}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.options);
+    const std::string out = "cap" + std::to_string(&row - rows);
+    ASSERT_EQ(capture(out, 1, path + " " + row.options), 0);
+    const std::string got = frames("-i " + (dir / out / "frame_%06d.png").string(), "crop=1:1:320:240");
+    ASSERT_EQ(got.size(), 25u * 3);
+    for (int k = 0; k < 25; k++) {
+      const int source = row.start + k * 25 * row.speed / 24;  // frames of the clip gone by
+      const int want = row.once ? std::min(source, 9) : source % 10;
+      const int grey = (uint8_t)got[k * 3];
+      EXPECT_EQ((int)std::lround(grey * 219.0 / 255 / 8), want) << "frame " << k << " grey " << grey;
+    }
+  }
+}
+
+TEST_F(VideoCapture, TheSameCommandGivesTheSameBytes) {
+  const std::string path = clip("twice.mp4", "testsrc2=s=320x240:r=30:d=1", "-pix_fmt yuv420p");
+  const std::string layers = path + " --speed 1.7 --fit layer_gen --blit add";
+  ASSERT_EQ(capture("a", 2, layers, "y4m"), 0);
+  ASSERT_EQ(capture("b", 2, layers, "y4m"), 0);
+  const auto a = kt::read_file((dir / "a" / "kolvex.y4m").string());
+  EXPECT_GT(a.size(), 640u * 480 * 3 / 2 * 48);
+  EXPECT_TRUE(a == kt::read_file((dir / "b" / "kolvex.y4m").string()));
+}
+
+}  // namespace
