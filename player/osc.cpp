@@ -37,6 +37,13 @@ uint32_t be32(const uint8_t *p) {
   return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
+template <typename T>
+T read(const char *at) {
+  T v;
+  memcpy(&v, at, sizeof v);
+  return v;
+}
+
 // lo_message is a pointer to void: its owner frees it.
 class Message {
  public:
@@ -113,14 +120,16 @@ int OscHandler::message(Controls &controls, const void *data, size_t size) {
   lo_arg **argv = lo_message_get_argv(m.get());
   ControlArgs args;
   for (int i = 0; types && types[i]; i++) {
-    const lo_arg &a = *argv[i];
+    // Null for the types without data (T, F); 64-bit values may lie on a
+    // 4-byte boundary: read by copy.
+    const char *a = (const char *)argv[i];
     switch (types[i]) {
-      case LO_INT32: args.push_back(ControlArg::number(a.i)); break;
-      case LO_INT64: args.push_back(ControlArg::number((double)a.h)); break;
-      case LO_FLOAT: args.push_back(ControlArg::number(a.f)); break;
-      case LO_DOUBLE: args.push_back(ControlArg::number(a.d)); break;
+      case LO_INT32: args.push_back(ControlArg::number(read<int32_t>(a))); break;
+      case LO_INT64: args.push_back(ControlArg::number((double)read<int64_t>(a))); break;
+      case LO_FLOAT: args.push_back(ControlArg::number(read<float>(a))); break;
+      case LO_DOUBLE: args.push_back(ControlArg::number(read<double>(a))); break;
       case LO_STRING:
-      case LO_SYMBOL: args.push_back(ControlArg::string(&a.s)); break;
+      case LO_SYMBOL: args.push_back(ControlArg::string(a)); break;
       case LO_TRUE: args.push_back(ControlArg::number(1)); break;
       case LO_FALSE: args.push_back(ControlArg::number(0)); break;
       default:

@@ -125,8 +125,10 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
   std::istringstream in(text);
   std::string line;
   int n = 0;
+  // One line, whatever bytes the file quoted.
   auto fail = [&](const std::string &why) {
-    err = name + ":" + std::to_string(n) + ": " + why;
+    err = name + ":" + std::to_string(n) + ": ";
+    for (unsigned char c : why.substr(0, 200)) err += c < 0x20 || c == 0x7f ? '?' : (char)c;
     return false;
   };
   std::vector<Token> t;
