@@ -1,8 +1,6 @@
 #include "ffmpeg_writer.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -13,12 +11,12 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdarg>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "ffmpeg_common.h"
 #include "pending_file.h"
 #include "yuv_planes.h"
 
@@ -26,97 +24,18 @@ namespace capture {
 
 namespace {
 
-// What each container is given.
-struct Encoding {
-  const char *format;         // muxer name and file extension
-  const char *video_encoder;
-  int crf_max, crf_default;   // crf from 0
-  const char *preset_option;  // the encoder option a preset sets
-  const char *preset_default;
-  const char *presets;        // its values, for messages
-  const char *video_options;  // more encoder options, "key=value:..."
-  const char *audio_encoder;
-  int audio_rate;             // 0: the input's
-  int64_t audio_bit_rate;
-  const char *audio_options;  // as video_options
-};
+using ff::Encoding;
+using ff::av_error;
+using ff::Codec;
+using ff::Frame;
+using ff::reason;
 
-const Encoding kEncodings[] = {
-    // x264's superfast keeps a capture of the whole intro above 8x real
-    // time on two cores (about 9x); veryfast takes 40% more processor time.
-    // The AAC encoder's default search would cost a fifth of x264's time,
-    // its fast one a quarter of that.
-    {"mp4", "libx264", 51, 18, "preset", "superfast",
-     "ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, placebo", "",
-     "aac", 0, 192000, "aac_coder=fast"},
-    // Tiles and row threads let libvpx use every core; cpu-used 8 is its
-    // fastest setting, deadline chooses the mode.
-    {"webm", "libvpx-vp9", 63, 32, "deadline", "realtime", "realtime, good, best",
-     "row-mt=1:tile-columns=1:cpu-used=8", "libopus", 48000, 128000, ""},
-};
-
-// ---------------------------------------------------------------------------
-// FFmpeg's log: kept off the terminal, its last error kept for messages
-// ---------------------------------------------------------------------------
-std::mutex log_mutex;
-std::string last_log_error;
-
-void keep_log_error(void *avcl, int level, const char *fmt, va_list args) {
-  if (level > AV_LOG_ERROR) return;
-  char line[512];
-  int prefix = 0;  // no "[encoder @ address]"
-  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
-  std::string text(line);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  std::lock_guard<std::mutex> lock(log_mutex);
-  last_log_error = text;
-}
-
-std::string take_log_error() {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  std::string text;
-  text.swap(last_log_error);
-  return text;
-}
-
-std::string av_error(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE];
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-// FFmpeg's error code, with what its log said last when that says more.
-std::string reason(int code) {
-  std::string logged = take_log_error();
-  return logged.empty() ? av_error(code) : av_error(code) + " (" + logged + ")";
-}
-
-// ---------------------------------------------------------------------------
-// Ownership of FFmpeg's objects
-// ---------------------------------------------------------------------------
-struct MuxerFree {
-  void operator()(AVFormatContext *m) const {
-    if (m->pb) avio_closep(&m->pb);
-    avformat_free_context(m);
-  }
-};
-struct CodecFree {
-  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
 struct ResamplerFree {
   void operator()(SwrContext *s) const { swr_free(&s); }
 };
 struct FifoFree {
   void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
 };
-typedef std::unique_ptr<AVFrame, FrameFree> Frame;
-typedef std::unique_ptr<AVCodecContext, CodecFree> Codec;
 
 // An audio frame of the encoder's format holding at least `samples`.
 bool reserve(AVFrame *f, const AVCodecContext *c, int samples) {
@@ -173,11 +92,11 @@ class FfmpegWriter : public FrameWriter {
   WriterOptions o_;
   const Encoding &enc_;
   PendingFile file_;  // before the muxer: the file is closed before it is removed
-  std::unique_ptr<AVFormatContext, MuxerFree> mux_;
+  ff::Muxer mux_;
   Codec video_, audio_;
   AVStream *video_st_ = nullptr, *audio_st_ = nullptr;
   Frame sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
-  std::unique_ptr<AVPacket, PacketFree> packet_{av_packet_alloc()};
+  ff::Packet packet_{av_packet_alloc()};
   std::unique_ptr<SwrContext, ResamplerFree> resampler_;
   std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
   int frame_size_ = 0;  // the audio encoder's
@@ -197,16 +116,9 @@ class FfmpegWriter : public FrameWriter {
 };
 
 bool FfmpegWriter::open(std::string &err) {
-  static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_callback(keep_log_error); });
-  take_log_error();
+  ff::quiet_log();
   if (!sound_ || !resampled_ || !packet_) {
     err = about(av_error(AVERROR(ENOMEM)));
-    return false;
-  }
-  if (o_.crf != -1 && (o_.crf < 0 || o_.crf > enc_.crf_max)) {
-    err = about(std::string(enc_.video_encoder) + " refuses crf " + std::to_string(o_.crf) +
-                " (it takes 0 to " + std::to_string(enc_.crf_max) + ")");
     return false;
   }
   // "file:" keeps a colon in the directory's name from naming a protocol.
@@ -261,53 +173,12 @@ Codec FfmpegWriter::new_encoder(const char *name, std::string &err) const {
 }
 
 bool FfmpegWriter::open_video(std::string &err) {
-  const std::string name = enc_.video_encoder;
-  video_ = new_encoder(enc_.video_encoder, err);
-  AVCodecContext *c = video_.get();
-  if (!c) return false;
-  c->width = o_.width;
-  c->height = o_.height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->time_base = AVRational{1, o_.fps};
-  c->framerate = AVRational{o_.fps, 1};
-  c->sample_aspect_ratio = AVRational{1, 1};
-  c->color_range = AVCOL_RANGE_MPEG;  // what bgrx_to_yuv420 makes
-  c->colorspace = AVCOL_SPC_SMPTE170M;
-  c->chroma_sample_location = AVCHROMA_LOC_CENTER;
-  c->bit_rate = 0;     // quality, not rate: with crf, constant quality
-  c->thread_count = 0;  // every core
-
-  const int crf = o_.crf >= 0 ? o_.crf : enc_.crf_default;
-  const std::string preset = o_.preset.empty() ? enc_.preset_default : o_.preset;
-  const std::string refused = name + " refuses preset " + preset + " (" + enc_.presets + ")";
-  if (av_opt_set_int(c->priv_data, "crf", crf, 0) < 0) {
-    err = about(name + " refuses crf " + std::to_string(crf));
-    return false;
-  }
-  if (av_opt_set(c->priv_data, enc_.preset_option, preset.c_str(), 0) < 0) {
-    err = about(refused);
-    return false;
-  }
-  AVDictionary *opts = nullptr;
-  av_dict_parse_string(&opts, enc_.video_options, "=", ":", 0);
-  take_log_error();
-  int r = avcodec_open2(c, c->codec, &opts);
-  av_dict_free(&opts);
-  if (r < 0) {
-    // libx264 checks its preset only here, and says so in its log.
-    std::string why = reason(r);
-    err = about(why.find("preset") != std::string::npos ? refused
-                                                        : "can't start " + name + ": " + why);
-    return false;
-  }
-  video_st_ = avformat_new_stream(mux_.get(), nullptr);
-  if (!video_st_ || avcodec_parameters_from_context(video_st_->codecpar, c) < 0) {
-    err = about(av_error(AVERROR(ENOMEM)));
-    return false;
-  }
-  video_st_->time_base = c->time_base;
-  video_st_->avg_frame_rate = video_st_->r_frame_rate = c->framerate;
-  return true;
+  const ff::VideoSettings v =
+      ff::video_settings(enc_, o_.width, o_.height, o_.fps, o_.crf, o_.preset);
+  std::string why;
+  if (ff::open_video(mux_.get(), v, video_, video_st_, why)) return true;
+  err = about(why);
+  return false;
 }
 
 bool FfmpegWriter::open_audio(std::string &err) {
@@ -364,13 +235,8 @@ Frame FfmpegWriter::take_picture() {
     spare_.pop_back();
     return f;
   }
-  Frame f(av_frame_alloc());
-  if (!f) return nullptr;
-  f->format = video_->pix_fmt;
-  f->width = o_.width;
-  f->height = o_.height;
-  if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
-  pictures_++;
+  Frame f = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
+  if (f) pictures_++;
   return f;
 }
 
@@ -465,16 +331,10 @@ bool FfmpegWriter::stop(const std::string &why) {
 
 // Sends one frame (null: the end) and writes what the encoder has ready.
 bool FfmpegWriter::encode(AVCodecContext *c, AVStream *st, const AVFrame *frame) {
-  int r = avcodec_send_frame(c, frame);
-  while (r >= 0) {
-    r = avcodec_receive_packet(c, packet_.get());
-    if (r < 0) break;
-    av_packet_rescale_ts(packet_.get(), c->time_base, st->time_base);
-    packet_->stream_index = st->index;
-    r = av_interleaved_write_frame(mux_.get(), packet_.get());
-    if (r < 0) return stop("can't write " + file_.path() + ": " + reason(r));
-  }
-  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+  bool muxing = false;
+  const int r = ff::encode_into(mux_.get(), c, st, packet_.get(), frame, muxing);
+  if (r >= 0) return true;
+  if (muxing) return stop("can't write " + file_.path() + ": " + reason(r));
   return stop(about(std::string(c->codec->name) + " failed: " + reason(r)));
 }
 
@@ -529,14 +389,14 @@ bool FfmpegWriter::finish_streams() {
 }  // namespace
 
 std::unique_ptr<FrameWriter> open_ffmpeg_writer(const WriterOptions &o, std::string &err) {
-  for (const Encoding &e : kEncodings) {
-    if (o.format != e.format) continue;
-    std::unique_ptr<FfmpegWriter> w(new FfmpegWriter(o, e));
-    if (!w->open(err)) return nullptr;
-    return w;
+  const Encoding *e = ff::find_encoding(o.format);
+  if (!e) {
+    err = "unknown format " + o.format;
+    return nullptr;
   }
-  err = "unknown format " + o.format;
-  return nullptr;
+  std::unique_ptr<FfmpegWriter> w(new FfmpegWriter(o, *e));
+  if (!w->open(err)) return nullptr;
+  return w;
 }
 
 }  // namespace capture

@@ -129,6 +129,7 @@ RenderSession::RenderSession(const SessionOptions &options) : opt_(options) {}
 
 RenderSession::~RenderSession() {
   if (ctx_) ctx_->on_frame = nullptr;
+  stream_.reset();  // its thread tells through this session: first
   writer_.reset();  // not closed: its temporary files go
   if (!begun_) return;
   if (!opt_.dir.empty()) remove_virtual_clock();
@@ -147,6 +148,21 @@ void RenderSession::begin() {
   if (!opt_.dir.empty()) install_virtual_clock(opt_.fps, opt_.origin);
   begun_ = true;
   started_ = std::chrono::steady_clock::now();
+}
+
+bool RenderSession::open_stream(std::string &err) {
+  if (opt_.stream_url.empty()) return true;
+  StreamOptions s;
+  s.url = opt_.stream_url;
+  s.format = opt_.stream_format;
+  s.width = opt_.width;
+  s.height = opt_.height;
+  s.fps = opt_.fps;
+  s.crf = opt_.settings.crf;
+  s.preset = opt_.settings.preset;
+  s.tell = [this](const std::string &line) { say(stderr, opt_.program + ": " + line); };
+  stream_ = open_live_stream(s, err);
+  return stream_ != nullptr;
 }
 
 bool RenderSession::attach(Context &ctx, std::string &err) {
@@ -187,6 +203,7 @@ bool RenderSession::interrupted() {
 
 bool RenderSession::on_frame(Context &ctx) {
   if (writer_ && !write_frame(ctx)) return false;
+  if (stream_) stream_frame(ctx);
   frames_++;
   show_progress();
   if (interrupted()) return false;
@@ -215,6 +232,14 @@ bool RenderSession::write_frame(Context &ctx) {
   return ok;
 }
 
+// The hand-off: one copy; the stream drops the frame itself when it is behind.
+void RenderSession::stream_frame(Context &ctx) {
+  ViewPort *s = ctx.screen;
+  if (!s || !s->lock()) return;
+  stream_->offer((const uint8_t *)s->get_surface(), s->pitch);
+  s->unlock();
+}
+
 int RenderSession::finish() {
   if (ctx_) ctx_->on_frame = nullptr;
   ctx_ = nullptr;
@@ -222,14 +247,25 @@ int RenderSession::finish() {
   if (writer_ && error_.empty() && !writer_->close()) error_ = writer_->error();
   const std::string done = writer_ && error_.empty() ? writer_->describe() : "";
   writer_.reset();
+  std::string streamed;
+  if (stream_) {
+    stream_->close();
+    const int64_t dropped = stream_->dropped();
+    streamed = std::to_string(stream_->offered() - dropped) + " sent to " + stream_->describe() +
+               ", " + std::to_string(dropped) + " dropped";
+    stream_.reset();
+  }
   if (!error_.empty()) {
     say(stderr, opt_.program + ": " + error_);
     return 1;
   }
   if (stopped_) {
-    say(stderr, opt_.program + ": interrupted after " + std::to_string(frames_) + " frames");
+    say(stderr, opt_.program + ": interrupted after " + std::to_string(frames_) + " frames" +
+                    (streamed.empty() ? "" : ", " + streamed));
     return 1;
   }
+  if (opt_.summary && !streamed.empty())
+    say(stdout, opt_.program + ": " + std::to_string(frames_) + " frames, " + streamed);
   if (opt_.summary && !done.empty()) {
     std::string line = opt_.program + ": " + std::to_string(frames_) + " frames";
     if (opt_.audio_rate > 0) line += ", " + std::to_string(audio_frames_) + " audio frames";

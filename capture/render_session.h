@@ -18,7 +18,10 @@
  *      progress line that a terminal shows.
  *
  *  A session without an output directory is a live run: the real clock,
- *  no files, but the same length, signals and log.
+ *  no files, but the same length, signals and log. A live run may send
+ *  its picture out as it plays (live_stream.h): each frame handed over in
+ *  the same hook, dropped rather than waited for when the sending falls
+ *  behind; the drops are counted and told in the closing line.
  *
  *  Main thread only. One session at a time (the clock, the signal mask and
  *  the log are the process's).
@@ -37,6 +40,7 @@
 #include "context.h"
 #include "frame_writer.h"
 #include "jutils.h"
+#include "live_stream.h"
 
 namespace capture {
 
@@ -70,7 +74,9 @@ struct SessionOptions {
   std::string program = "kolvex";  // the prefix of the session's own lines
   std::string dir;                 // output directory; empty: a live run
   std::string name = "capture";    // file name, without its extension
-  CaptureSettings settings;
+  CaptureSettings settings;  // crf and preset also a stream's
+  std::string stream_url;     // a live run's picture sent there too
+  std::string stream_format;  // its muxer; empty: from the URL
   int width = 640, height = 480, fps = 24;
   int audio_rate = 0;  // 0: no sound track; else stereo at this rate
   // Fills each frame's sound: `frames` stereo sample pairs.
@@ -93,6 +99,9 @@ class RenderSession {
   // Before the engine starts anything: holds the stop signals, takes the
   // log, puts the virtual clock in (for a capture).
   void begin();
+  // Before the window opens: the live stream connected, when one is asked
+  // for. False with one line naming the URL in `err`.
+  bool open_stream(std::string &err);
   // Once the screen is open: opens the writer (creating the directory)
   // and hooks the frame loop. False with one line in `err`: nothing is
   // left under the final names.
@@ -111,10 +120,12 @@ class RenderSession {
   int finish();
 
   int64_t frames() const { return frames_; }  // handed over so far
+  int64_t stream_dropped() const { return stream_ ? stream_->dropped() : 0; }
 
  private:
   bool on_frame(Context &ctx);
   bool write_frame(Context &ctx);
+  void stream_frame(Context &ctx);
   void show_progress();
   void clear_progress();  // term_mutex_ held
   void say(FILE *to, const std::string &line);
@@ -122,6 +133,7 @@ class RenderSession {
 
   SessionOptions opt_;
   std::unique_ptr<FrameWriter> writer_;
+  std::unique_ptr<LiveStream> stream_;
   Context *ctx_ = nullptr;
   bool begun_ = false, stopped_ = false;
   int64_t frames_ = 0, audio_frames_ = 0;

@@ -17,7 +17,7 @@ enum {
   OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS, OPT_FIT, OPT_FILL, OPT_ONCE, OPT_SPEED,
   OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
-  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET,
+  OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS,
 };
 
@@ -40,6 +40,8 @@ const struct option kOptions[] = {
     {"format", required_argument, nullptr, OPT_FORMAT},
     {"crf", required_argument, nullptr, OPT_CRF},
     {"preset", required_argument, nullptr, OPT_PRESET},
+    {"stream", required_argument, nullptr, OPT_STREAM},
+    {"stream-format", required_argument, nullptr, OPT_STREAM_FORMAT},
     {"seed", required_argument, nullptr, OPT_SEED},
     {"list-effects", no_argument, nullptr, OPT_LIST_EFFECTS},
     {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
@@ -209,8 +211,24 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_OSC_BIND: o.osc_bind = val; break;
     case OPT_RECORD: o.record_file = val; break;
     case OPT_REPLAY: o.replay_file = val; break;
+    case OPT_STREAM: o.stream_url = val; break;
+    case OPT_STREAM_FORMAT: o.stream_format = val; break;
   }
   return true;
+}
+
+// A live stream: not with a capture, --crf and --preset as for mp4.
+bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
+  if (!o.capture_dir.empty()) {
+    err = "--stream and --capture do not go together: a capture renders offline, a stream "
+          "sends the show as it plays";
+  } else if (format_given) {
+    err = "--format is the capture's; a stream's is --stream-format";
+  } else if (o.width % 2 || o.height % 2) {
+    err = "--stream needs an even width and height, not " + std::to_string(o.width) + "x" +
+          std::to_string(o.height);
+  }
+  return err.empty();
 }
 
 // --fit, --fill, --once: switches of the layer before them.
@@ -243,6 +261,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   out = PlayerOptions();
   std::vector<bool> blit_given;  // per layer: --alpha alone means ALPHA
   bool capture_given = false;  // --format, --crf or --preset
+  bool format_given = false;
   optind = 0;  // a fresh scan, also on a second call
   opterr = 0;
   int opt;
@@ -274,6 +293,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       default:
         if (!apply(opt, optarg, out, blit_given, err)) return false;
         capture_given |= opt == OPT_FORMAT || opt == OPT_CRF || opt == OPT_PRESET;
+        format_given |= opt == OPT_FORMAT;
     }
   }
   for (int i = optind; i < argc; i++) {  // after "--": layers only
@@ -292,6 +312,11 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   }
   if (out.layers.empty() && out.replay_file.empty()) {
     err = "no LAYER given (kolvex --help tells how)";
+    return false;
+  }
+  if (!out.stream_url.empty()) return check_stream(out, format_given, err);
+  if (!out.stream_format.empty()) {
+    err = "--stream-format " + out.stream_format + " needs --stream URL";
     return false;
   }
   if (capture_given && out.capture_dir.empty()) {
@@ -340,6 +365,14 @@ void print_usage(FILE *out) {
           "      --capture DIR     write every frame into DIR/kolvex.FMT, frame-exact\n"
           "                        and faster than real time (needs --seconds)\n"
           "%s"
+          "      --stream URL      also send the picture out live as it plays, H.264:\n"
+          "                        udp://HOST:PORT, srt://HOST:PORT (MPEG-TS),\n"
+          "                        rtmp://HOST/APP/KEY (FLV); or raw to a V4L2 output\n"
+          "                        device, /dev/videoN (a v4l2loopback camera);\n"
+          "                        --crf and --preset as for mp4. Frames the network\n"
+          "                        cannot take are dropped and counted, never waited for\n"
+          "      --stream-format FMT  the muxer, when the URL does not tell (mpegts,\n"
+          "                        flv, v4l2, ...)\n"
           "      --seed N          the particle generator's seed (2004 in a capture)\n"
           "      --list-effects    list the effect plug-ins found, ours and frei0r's\n"
           "                        (with their parameters), then end\n"

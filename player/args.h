@@ -47,6 +47,8 @@ struct PlayerOptions {
   bool fullscreen = false;
   std::string capture_dir;  // empty: no capture
   capture::CaptureSettings capture;  // --format, --crf, --preset
+  std::string stream_url;     // empty: nothing sent out
+  std::string stream_format;  // empty: what the URL tells
   bool has_seed = false;
   uint32_t seed = 0;
   std::string plugin_dir;   // empty: $KOLVEX_PLUGIN_DIR, else the installed one

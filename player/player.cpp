@@ -145,6 +145,8 @@ bool Player::prepare(std::string &err) {
   so.dir = opt_.capture_dir;
   so.name = "kolvex";
   so.settings = opt_.capture;
+  so.stream_url = opt_.stream_url;
+  so.stream_format = opt_.stream_format;
   so.width = opt_.width;
   so.height = opt_.height;
   so.fps = opt_.fps;
@@ -169,7 +171,8 @@ bool Player::prepare(std::string &err) {
   if (!use_plugin_dir(ctx_->plugger, opt_, err)) return false;
   ctx_->plugger.refresh();  // the engine's init finds them loaded
   ctx_->screen = new LayoutScreen(opt_.width, opt_.height);
-  return make_layers(err);
+  // The stream last: a bad layer needs no connection to be told.
+  return make_layers(err) && session_->open_stream(err);
 }
 
 bool Player::make_layers(std::string &err) {
@@ -345,6 +348,14 @@ void Player::take_screenshot(const uint8_t *pixels, int pitch) {
     tell("can't write " + name);
 }
 
+// Once a second at most, while frames are being dropped.
+void Player::tell_stream_drops() {
+  const int64_t dropped = session_->stream_dropped();
+  if (dropped == told_dropped_ || session_->frames() % opt_.fps) return;
+  told_dropped_ = dropped;
+  tell("stream: " + std::to_string(dropped) + " frames dropped");
+}
+
 bool Player::step() {
   ViewPort *s = ctx_->screen;
   const uint64_t changes = controls_->changes;
@@ -369,6 +380,7 @@ bool Player::step() {
     }
   }
   controls_->settle();
+  tell_stream_drops();
 
   // A line told now is drawn in the next 2 * fps frames; the other lines
   // are the show's (/osd/top).

@@ -2,13 +2,15 @@
  *
  *  Builds the stack a PlayerOptions describes on one engine and plays it:
  *    prepare()  every layer made by the factory, decoded and set up, every
- *               effect found and attached, all before a window opens, so
- *               that bad input ends the program with nothing on screen;
+ *               effect found and attached, the --stream URL connected, all
+ *               before a window opens, so that bad input ends the program
+ *               with nothing on screen;
  *    open()     the window (or, with --capture, the frame-exact capture);
  *    step()     the changes of the control sources (OSC, a replay), one
  *               frame, then the keys pressed meanwhile (keys.h); all of
  *               them go through the control tree (controls.h).
- *  The OSD's bottom line tells for two seconds what a key changed. A
+ *  The OSD's bottom line tells for two seconds what a key changed, and
+ *  how many frames the stream has dropped when it drops some. A
  *  render session (capture/render_session.h) is around it all: the capture's
  *  files, --seconds, the signals and what the log shows.
  *
@@ -71,6 +73,7 @@ class Player {
   void show_paused();
   void take_screenshot(const uint8_t *pixels, int pitch);
   void tell(const std::string &line);
+  void tell_stream_drops();
   uint32_t seed() const;
 
   PlayerOptions opt_;
@@ -84,6 +87,7 @@ class Player {
   std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect
   std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
   int status_frames_ = 0;        // left for the bottom line
+  int64_t told_dropped_ = 0;     // stream frames dropped, as last told
 };
 
 // Points `plugger` at the one directory the player scans: --plugin-dir,

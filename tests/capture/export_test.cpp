@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -92,15 +91,6 @@ std::string y4m_frame(const std::string &file, int n) {
   return in ? frame : std::string();
 }
 
-double psnr(const std::string &a, const std::string &b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.size(); i++) {
-    double d = (double)(uint8_t)a[i] - (double)(uint8_t)b[i];
-    sum += d * d;
-  }
-  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / (double)a.size()));
-}
-
 bool ffmpeg_tools() { return system("ffprobe -version >/dev/null 2>&1") == 0; }
 
 }  // namespace
@@ -163,7 +153,7 @@ TEST(CaptureExport, FiveSecondsPlayInStepAndMatchTheY4mFrames) {
 
     const std::string frame = decoded_frame(file, 60);
     ASSERT_EQ(frame.size(), kFrameBytes);
-    EXPECT_GE(psnr(frame, ref_frame), 35.0);
+    EXPECT_GE(kt::psnr(frame, ref_frame), 35.0);
   }
 }
 

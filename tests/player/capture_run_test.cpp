@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 using kt::Picture;
 using kt::read_png;
+using kt::y4m_frames;
 
 // The player's status; `args` after --quiet --seconds 2, unless `seconds`
 // is false.
@@ -31,19 +32,6 @@ int kolvex(const std::string &args, const std::string &env = "", bool seconds = 
                           (seconds ? " --quiet --seconds 2 " : " ") + args;
   const int status = system(cmd.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The frames of a y4m stream, each frame's bytes.
-std::vector<std::string> y4m_frames(const std::string &path) {
-  const std::vector<uint8_t> bytes = kt::read_file(path);
-  const std::string s(bytes.begin(), bytes.end());
-  std::vector<std::string> frames;
-  for (size_t at = s.find("FRAME\n"); at != std::string::npos;) {
-    const size_t next = s.find("FRAME\n", at + 6);
-    frames.push_back(s.substr(at + 6, next == std::string::npos ? std::string::npos : next - at - 6));
-    at = next;
-  }
-  return frames;
 }
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }

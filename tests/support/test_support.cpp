@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -90,6 +91,27 @@ std::string output_of(const std::string &command) {
   for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
   pclose(p);
   return text;
+}
+
+std::vector<std::string> y4m_frames(const std::string &path) {
+  const std::vector<uint8_t> bytes = read_file(path);
+  const std::string s(bytes.begin(), bytes.end());
+  std::vector<std::string> frames;
+  for (size_t at = s.find("FRAME\n"); at != std::string::npos;) {
+    const size_t next = s.find("FRAME\n", at + 6);
+    frames.push_back(s.substr(at + 6, next == std::string::npos ? std::string::npos : next - at - 6));
+    at = next;
+  }
+  return frames;
+}
+
+double psnr(const std::string &a, const std::string &b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); i++) {
+    const double d = (double)(uint8_t)a[i] - (double)(uint8_t)b[i];
+    sum += d * d;
+  }
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / (double)a.size()));
 }
 
 Engine::Engine(int w, int h) {

@@ -56,6 +56,12 @@ struct TempDir {
 // What a shell command writes on its standard output.
 std::string output_of(const std::string &command);
 
+// The frames of a y4m stream, each frame's bytes.
+std::vector<std::string> y4m_frames(const std::string &path);
+// Peak signal-to-noise ratio of two pictures of the same size, in dB (99
+// when they are equal).
+double psnr(const std::string &a, const std::string &b);
+
 // A headless engine with a w x h screen; its set-up log is swallowed.
 struct Engine {
   Context ctx;

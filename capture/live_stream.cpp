@@ -1,0 +1,320 @@
+#include "live_stream.h"
+
+#include <cstring>
+
+namespace capture {
+
+LiveStream::~LiveStream() {}
+
+namespace {
+
+// The protocols whose muxer the URL tells.
+const struct Route {
+  const char *prefix, *format;
+} kRoutes[] = {{"udp://", "mpegts"}, {"srt://", "mpegts"}, {"tcp://", "mpegts"},
+               {"rtmp://", "flv"},   {"rtmps://", "flv"},  {"/dev/video", "v4l2"}};
+
+}  // namespace
+
+std::string stream_format_for(const std::string &url) {
+  for (const Route &r : kRoutes)
+    if (url.compare(0, strlen(r.prefix), r.prefix) == 0) return r.format;
+  return "";
+}
+
+}  // namespace capture
+
+#ifndef KOLVEX_HAVE_FFMPEG
+
+namespace capture {
+std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string &err) {
+  err = o.url + ": built without FFmpeg's libraries: nothing can be streamed";
+  return nullptr;
+}
+}  // namespace capture
+
+#else
+
+#ifdef KOLVEX_HAVE_AVDEVICE
+extern "C" {
+#include <libavdevice/avdevice.h>
+}
+#endif
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ffmpeg_common.h"
+#include "yuv_planes.h"
+
+namespace capture {
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+constexpr int kBuffers = 3;  // frames queued or being sent
+constexpr std::chrono::seconds kRetry(2);         // between attempts to send again
+constexpr std::chrono::seconds kCloseGrace(2);    // for a stuck receiver at the end
+constexpr int64_t kNetworkTimeout = 5000000;      // us: a write that long means gone
+
+bool raw_frames(const std::string &format) { return format == "v4l2"; }
+
+// A frame as handed over: the layer-format bytes, w * 4 a line.
+struct Job {
+  std::vector<uint8_t> pixels;
+  int64_t pts;
+};
+
+class Stream : public LiveStream {
+ public:
+  Stream(const StreamOptions &o, const std::string &format) : o_(o), format_(format) {}
+  ~Stream() override { close(); }
+
+  bool open(std::string &err);
+  bool offer(const uint8_t *bgrx, int pitch) override;
+  int64_t offered() const override { return offered_; }
+  int64_t dropped() const override { return dropped_; }
+  void close() override;
+  std::string describe() const override {
+    return o_.url + " (" + format_ + ", " + (raw_frames(format_) ? "raw yuv420p" : "H.264") + ")";
+  }
+
+ private:
+  bool connect(std::string &why);  // the muxer, the encoder, the header
+  void run();
+  void send(Job &job);
+  void finish();  // the encoder drained, the trailer
+  void lose(const std::string &why);
+  static int interrupt(void *self) { return static_cast<Stream *>(self)->abort_.load(); }
+
+  const StreamOptions o_;
+  const std::string format_;
+  // The output: made by open(), then only by the stream's thread.
+  ff::Muxer mux_;
+  ff::Codec video_;
+  AVStream *st_ = nullptr;
+  ff::Frame picture_;
+  ff::Packet packet_{av_packet_alloc()};
+  Clock::time_point retry_at_;
+
+  // Shared by the frame loop and the thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable queued_, ended_;
+  std::deque<Job> jobs_;
+  std::vector<std::vector<uint8_t>> spare_;
+  bool ending_ = false, ended_flag_ = false;
+  std::atomic<bool> abort_{false};
+  std::atomic<int64_t> offered_{0}, dropped_{0};
+  std::thread thread_;
+};
+
+bool Stream::open(std::string &err) {
+  std::string why;
+  if (!packet_) why = ff::av_error(AVERROR(ENOMEM));
+  if (why.empty() && connect(why)) {
+    for (int i = 0; i < kBuffers; i++) spare_.emplace_back((size_t)o_.width * o_.height * 4);
+    thread_ = std::thread(&Stream::run, this);
+    return true;
+  }
+  err = o_.url + ": " + why;
+  return false;
+}
+
+bool Stream::connect(std::string &why) {
+  video_.reset();
+  mux_.reset();
+  AVFormatContext *m = nullptr;
+  if (avformat_alloc_output_context2(&m, nullptr, format_.c_str(), o_.url.c_str()) < 0 || !m) {
+    why = "this FFmpeg has no " + format_ + " muxer";
+    return false;
+  }
+  mux_.reset(m);
+  m->interrupt_callback = AVIOInterruptCB{interrupt, this};
+  ff::VideoSettings v;
+  if (raw_frames(format_)) {
+    v.encoder = "rawvideo";
+  } else {
+    v = ff::video_settings(*ff::find_encoding("mp4"), o_.width, o_.height, o_.fps, o_.crf,
+                           o_.preset);
+    v.options = "tune=zerolatency";
+  }
+  v.width = o_.width;
+  v.height = o_.height;
+  v.fps = o_.fps;
+  v.gop = o_.fps;  // a keyframe a second
+  if (!ff::open_video(m, v, video_, st_, why)) return false;
+  picture_ = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
+  if (!picture_) {
+    why = ff::av_error(AVERROR(ENOMEM));
+    return false;
+  }
+  AVDictionary *opts = nullptr;
+  int r = 0;
+  if (!(m->oformat->flags & AVFMT_NOFILE)) {
+    av_dict_set_int(&opts, "rw_timeout", kNetworkTimeout, 0);
+    av_dict_set_int(&opts, "pkt_size", 1316, 0);  // seven TS packets a datagram (udp)
+    r = avio_open2(&m->pb, o_.url.c_str(), AVIO_FLAG_WRITE, &m->interrupt_callback, &opts);
+    av_dict_free(&opts);
+  }
+  av_dict_set(&opts, "flush_packets", "1", 0);  // each frame out as it is made
+  if (r >= 0) r = avformat_write_header(m, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    why = "can't send there: " + ff::reason(r);
+    return false;
+  }
+  return true;
+}
+
+bool Stream::offer(const uint8_t *bgrx, int pitch) {
+  offered_++;
+  std::vector<uint8_t> pixels;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty() || ending_) {
+      dropped_++;
+      return false;
+    }
+    pixels.swap(spare_.back());
+    spare_.pop_back();
+  }
+  const size_t line = (size_t)o_.width * 4;
+  if ((size_t)pitch == line) {
+    memcpy(pixels.data(), bgrx, line * o_.height);
+  } else {
+    for (int y = 0; y < o_.height; y++) memcpy(&pixels[line * y], bgrx + (size_t)pitch * y, line);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(Job{std::move(pixels), offered_ - 1});
+  }
+  queued_.notify_one();
+  return true;
+}
+
+void Stream::run() {
+  // SIGPIPE from a closed connection is an error code here, not the end.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      queued_.wait(lock, [this] { return !jobs_.empty() || ending_; });
+      if (jobs_.empty()) break;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    send(job);
+    std::lock_guard<std::mutex> lock(mutex_);
+    spare_.push_back(std::move(job.pixels));
+  }
+  finish();
+  std::lock_guard<std::mutex> lock(mutex_);
+  ended_flag_ = true;
+  ended_.notify_all();
+}
+
+void Stream::send(Job &job) {
+  if (!mux_ && !abort_ && Clock::now() >= retry_at_) {
+    std::string why;
+    if (connect(why)) {
+      if (o_.tell) o_.tell(o_.url + ": sending again");
+    } else {
+      mux_.reset();
+      retry_at_ = Clock::now() + kRetry;
+    }
+  }
+  if (!mux_) {
+    dropped_++;
+    return;
+  }
+  AVFrame *f = picture_.get();
+  if (av_frame_make_writable(f) < 0) {
+    dropped_++;
+    return;
+  }
+  bgrx_to_yuv420(job.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
+  f->pts = job.pts;
+  bool muxing = false;
+  const int r = ff::encode_into(mux_.get(), video_.get(), st_, packet_.get(), f, muxing);
+  if (r < 0) {
+    dropped_++;
+    lose(muxing ? "the receiver is gone (" + ff::reason(r) + ")"
+                : std::string(video_->codec->name) + " failed: " + ff::reason(r));
+  }
+}
+
+void Stream::lose(const std::string &why) {
+  if (o_.tell && !abort_) o_.tell(o_.url + ": " + why + "; trying again every 2 s, the show goes on");
+  video_.reset();
+  mux_.reset();
+  retry_at_ = Clock::now() + kRetry;
+}
+
+void Stream::finish() {
+  if (!mux_) return;
+  bool muxing = false;
+  if (ff::encode_into(mux_.get(), video_.get(), st_, packet_.get(), nullptr, muxing) >= 0)
+    av_write_trailer(mux_.get());
+  video_.reset();
+  mux_.reset();
+}
+
+void Stream::close() {
+  if (!thread_.joinable()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  ending_ = true;
+  queued_.notify_one();
+  // A receiver that takes nothing more is given up on: FFmpeg's calls
+  // return at once from here on.
+  if (!ended_.wait_for(lock, kCloseGrace, [this] { return ended_flag_; })) abort_ = true;
+  lock.unlock();
+  thread_.join();
+}
+
+}  // namespace
+
+std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string &err) {
+  ff::quiet_log();
+#ifdef KOLVEX_HAVE_AVDEVICE
+  static std::once_flag devices;
+  std::call_once(devices, [] { avdevice_register_all(); });  // the v4l2 muxer
+#endif
+  std::string format = !o.format.empty() ? o.format : stream_format_for(o.url);
+  const size_t scheme = o.url.find("://");
+  if (scheme != std::string::npos && !avio_find_protocol_name(o.url.c_str())) {
+    err = o.url + ": this FFmpeg has no protocol " + o.url.substr(0, scheme);
+    return nullptr;
+  }
+  if (format.empty()) {
+    const AVOutputFormat *guessed = av_guess_format(nullptr, o.url.c_str(), nullptr);
+    if (!guessed) {
+      err = o.url + ": no format follows from it; --stream-format names one (mpegts, flv, v4l2)";
+      return nullptr;
+    }
+    format = guessed->name;
+  }
+  if (raw_frames(format) && (o.crf >= 0 || !o.preset.empty())) {
+    err = o.url + ": raw frames for a V4L2 device take no --crf or --preset";
+    return nullptr;
+  }
+  std::unique_ptr<Stream> s(new Stream(o, format));
+  if (!s->open(err)) return nullptr;
+  return s;
+}
+
+}  // namespace capture
+
+#endif

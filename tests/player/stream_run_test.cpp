@@ -1,0 +1,202 @@
+// The player's live stream as a receiver meets it: the show at its size and
+// rate, frame for frame the capture of the same stack, timestamps without
+// gaps, a keyframe a second; nobody listening changes nothing; a receiver
+// that goes and comes back costs one line each; bad URLs are refused.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <thread>
+
+#include "frame_writer.h"
+#include "intro_harness.h"
+#include "test_support.h"
+
+namespace {
+
+bool receiver_tools() {
+  return capture::frame_writer_supports("mp4") && system("ffprobe -version >/dev/null 2>&1") == 0;
+}
+
+// A socket of `type` bound to a free port on 127.0.0.1, and the port.
+int bound_socket(int type, int &port) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(fd, (sockaddr *)&a, sizeof a) != 0 || getsockname(fd, (sockaddr *)&a, &len) != 0)
+    return -1;
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+// The closing line's figures: frames played, sent, dropped.
+struct Told { long long frames = -1, sent = -1, dropped = -1; };
+Told closing_line(const std::string &log) {
+  Told t;
+  for (size_t at = log.find("kolvex: "); at != std::string::npos; at = log.find("kolvex: ", at + 1))
+    if (sscanf(log.c_str() + at, "kolvex: %lld frames, %lld sent to %*s %*s %*s %lld dropped",
+               &t.frames, &t.sent, &t.dropped) == 3)
+      break;
+  return t;
+}
+
+// How often `text` is in `log`.
+int occurrences(const std::string &log, const std::string &text) {
+  int n = 0;
+  for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) n++;
+  return n;
+}
+
+const std::string kStack = "--seed 7 --size 320x240 --fps 25 layer_gen " PLAYER_DATA_DIR
+                           "/ant.png --blit add";
+
+TEST(PlayerStream, AReceiverGetsTheShowFrameForFrame) {
+  if (!receiver_tools()) GTEST_SKIP() << "no FFmpeg";
+  kt::TempDir dir;
+  int port = 0;
+  close(bound_socket(SOCK_DGRAM, port));
+  ASSERT_EQ(mkdir((dir.path + "/rx").c_str(), 0755), 0);
+  const std::string url = "udp://127.0.0.1:" + std::to_string(port);
+  // Records what comes, and ends two seconds after the last datagram.
+  it::Process rx(kt::output_of("command -v ffmpeg | tr -d '\\n'"), dir.path + "/rx", {},
+                 {"-v", "error", "-i", url + "?timeout=2000000", "-c", "copy", "-f", "mpegts",
+                  "recv.ts"});
+  usleep(500000);
+  const std::string log = kt::output_of(PLAYER_PROGRAM " --seconds 3 --stream " + url + " " +
+                                        kStack + " 2>&1");
+  ASSERT_EQ(rx.wait(30), 0) << rx.log();
+  const Told told = closing_line(log);
+  ASSERT_EQ(told.frames, 76) << log;
+  EXPECT_EQ(told.sent + told.dropped, 76) << log;
+
+  const std::string ts = dir.path + "/rx/recv.ts";
+  const std::string stream = kt::output_of(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height,"
+      "r_frame_rate -of csv=p=0 " + ts);
+  EXPECT_EQ(stream.substr(0, stream.find('\n')), "h264,320,240,25/1");
+  // pts in 1/90000 s and whether the frame is a keyframe, in stream order.
+  std::istringstream frames(kt::output_of(
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts,flags -of csv=p=0 " + ts));
+  std::vector<long long> pts;
+  std::vector<int> keys;
+  for (std::string line; std::getline(frames, line);) {
+    if (line.empty()) continue;
+    pts.push_back(atoll(line.c_str()));
+    if (line.find(",K") != std::string::npos) keys.push_back((int)pts.size() - 1);
+  }
+  ASSERT_EQ((long long)pts.size(), told.sent);
+  long long spanned = 1;
+  for (size_t i = 1; i < pts.size(); i++) {
+    EXPECT_EQ((pts[i] - pts[i - 1]) % 3600, 0) << "frame " << i;
+    spanned += (pts[i] - pts[i - 1]) / 3600;
+  }
+  EXPECT_EQ(spanned, told.sent + told.dropped) << "a gap only where a frame was dropped";
+  ASSERT_FALSE(keys.empty());
+  EXPECT_EQ(keys[0], 0);
+  for (size_t i = 1; i < keys.size(); i++) EXPECT_LE(keys[i] - keys[i - 1], 25);
+
+  // Each frame received against the capture of the same stack, which the
+  // live run may be a frame ahead of or behind.
+  ASSERT_EQ(system((PLAYER_PROGRAM " --quiet --seconds 3 --format y4m --capture " + dir.path +
+                    "/cap " + kStack).c_str()), 0);
+  ASSERT_EQ(system(("ffmpeg -v error -i " + ts + " -f yuv4mpegpipe -pix_fmt yuv420p " +
+                    dir.path + "/recv.y4m").c_str()), 0);
+  const auto sent = kt::y4m_frames(dir.path + "/recv.y4m");
+  const auto captured = kt::y4m_frames(dir.path + "/cap/kolvex.y4m");
+  ASSERT_EQ((long long)sent.size(), told.sent);
+  for (size_t i = 0; i < sent.size(); i++) {
+    const size_t at = (size_t)((pts[i] - pts[0]) / 3600);
+    double best = 0;
+    for (size_t j = at > 2 ? at - 2 : 0; j <= at + 2 && j < captured.size(); j++)
+      best = std::max(best, kt::psnr(sent[i], captured[j]));
+    EXPECT_GE(best, 30.0) << "frame " << i;  // a neighbour frame scores under 20
+  }
+}
+
+// UDP with nobody listening: the show plays its frames at its rate.
+TEST(PlayerStream, NobodyListeningChangesNothing) {
+  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
+  int port = 0;
+  close(bound_socket(SOCK_DGRAM, port));
+  const auto start = std::chrono::steady_clock::now();
+  const std::string log = kt::output_of(PLAYER_PROGRAM " --seconds 2 --stream udp://127.0.0.1:" +
+                                        std::to_string(port) + " " + kStack + " 2>&1; echo $?");
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const Told told = closing_line(log);
+  EXPECT_EQ(told.frames, 51) << log;
+  EXPECT_EQ(told.sent + told.dropped, 51) << log;
+  EXPECT_EQ(log.substr(log.size() - 2), "0\n") << log;
+  EXPECT_LT(wall, 4.0) << "the show waited for the stream";
+}
+
+// A TCP receiver that hangs up: one line, the show goes on, and the stream
+// comes back when the receiver does.
+TEST(PlayerStream, AReceiverThatGoesAndComesBack) {
+  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
+  int port = 0;
+  const int server = bound_socket(SOCK_STREAM, port);
+  ASSERT_GE(server, 0);
+  ASSERT_EQ(listen(server, 2), 0);
+  const timeval patience = {20, 0};  // no hang when the player never comes back
+  setsockopt(server, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  std::thread receiver([server] {
+    for (int visit = 0; visit < 2; visit++) {
+      const int c = accept(server, nullptr, nullptr);
+      if (c < 0) return;
+      char buf[65536];
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(visit ? 60 : 1);
+      while (std::chrono::steady_clock::now() < until && read(c, buf, sizeof buf) > 0) {
+      }
+      close(c);
+    }
+  });
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
+  const std::string log =
+      kt::output_of(PLAYER_PROGRAM " --seconds 5 --stream " + url + " " + kStack + " 2>&1; echo $?");
+  receiver.join();
+  close(server);
+  EXPECT_EQ(occurrences(log, "kolvex: " + url + ": the receiver is gone ("), 1) << log;
+  EXPECT_EQ(occurrences(log, "kolvex: " + url + ": sending again\n"), 1) << log;
+  const Told told = closing_line(log);
+  EXPECT_EQ(told.frames, 126) << log;
+  EXPECT_GT(told.dropped, 0) << log;
+  EXPECT_EQ(log.substr(log.size() - 2), "0\n") << log;
+}
+
+// What cannot be sent is refused before any window, in one line naming
+// the URL: status 2.
+TEST(PlayerStream, BadUrlsAreOneLineAndStatusTwo) {
+  const struct Row {
+    const char *args, *line;
+  } rows[] = {
+      {"--stream foo://x", "foo://x: this FFmpeg has no protocol foo"},
+      {"--stream rtmp://127.0.0.1:9/live/x", "rtmp://127.0.0.1:9/live/x: can't send there: "},
+      {"--stream srt://127.0.0.1:9", "srt://127.0.0.1:9: can't send there: "},
+      {"--stream /dev/video63", "/dev/video63: can't send there: No such file or directory"},
+      {"--stream /dev/null --stream-format v4l2",
+       "/dev/null: can't send there: Inappropriate ioctl for device"},
+      {"--stream /dev/video63 --crf 20", "/dev/video63: raw frames for a V4L2 device take no"},
+      {"--stream udp://127.0.0.1:9 --preset turbo",
+       "udp://127.0.0.1:9: libx264 refuses preset turbo"},
+      {"--stream udp://127.0.0.1:9 --crf 52", "udp://127.0.0.1:9: libx264 refuses crf 52"},
+      {"--stream udp://127.0.0.1:9 --stream-format nosuch",
+       "udp://127.0.0.1:9: this FFmpeg has no nosuch muxer"},
+      {"--stream show.xyz", "show.xyz: no format follows from it; --stream-format names one"},
+  };
+  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.args);
+    const std::string err = kt::output_of(std::string(PLAYER_PROGRAM " --seconds 1 ") + r.args +
+                                          " layer_gen 2>&1 >/dev/null; echo $?");
+    EXPECT_EQ(err.rfind(std::string("kolvex: ") + r.line, 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << "one line: " << err;
+    EXPECT_EQ(err.substr(err.size() - 2), "2\n");
+  }
+}
+
+}  // namespace
