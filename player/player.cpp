@@ -67,8 +67,8 @@ Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
 Player::~Player() {
   if (ctx_) ctx_->close();  // the listed layers' threads end first
+  session_.reset();         // then its hook off the engine, the clock, the signals, the log
   ctx_.reset();
-  session_.reset();         // then the clock, the signals and the log back
 }
 
 bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err) {
