@@ -106,6 +106,8 @@ class RenderSession {
   // and hooks the frame loop. False with one line in `err`: nothing is
   // left under the final names.
   bool attach(Context &ctx, std::string &err);
+  // The hook off the engine, for an engine that goes before the session.
+  void detach();
   // Whether a stop signal has come (taken at most once a call).
   bool interrupted();
   // While held, the log's lines are kept back instead of shown, and the
@@ -120,6 +122,13 @@ class RenderSession {
   int finish();
 
   int64_t frames() const { return frames_; }  // handed over so far
+  // A picture shown outside the frame loop (the player's held picture while
+  // paused) goes to the live stream too, so that a receiver does not stall;
+  // it counts for no length and goes into no capture.
+  void show_held(Context &ctx) {
+    if (stream_) stream_frame(ctx);
+  }
+  int64_t stream_offered() const { return stream_ ? stream_->offered() : 0; }
   int64_t stream_dropped() const { return stream_ ? stream_->dropped() : 0; }
 
  private:

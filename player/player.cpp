@@ -67,8 +67,9 @@ Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
 Player::~Player() {
   if (ctx_) ctx_->close();  // the listed layers' threads end first
-  session_.reset();         // then its hook off the engine, the clock, the signals, the log
+  if (session_) session_->detach();  // a player never run is still hooked
   ctx_.reset();
+  session_.reset();         // then the clock, the signals and the log back
 }
 
 bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err) {
@@ -363,6 +364,7 @@ bool Player::step() {
   if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again
   if (controls_->paused) {
     show_paused();
+    session_->show_held(*ctx_);
     if (controls_->screenshot) take_screenshot(frozen_.data(), s->pitch);
     ctx_->calc_fps();
   } else {

@@ -61,6 +61,7 @@ class Player {
   int run();
 
   Context *context() { return ctx_.get(); }
+  capture::RenderSession *session() { return session_.get(); }
   KeyMap *keys() { return keys_.get(); }
   Controls *controls() { return controls_.get(); }  // once open
   void add_source(std::unique_ptr<ControlSource> source);

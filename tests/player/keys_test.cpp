@@ -6,7 +6,7 @@
 
 #include <tuple>
 
-#include "player.h"
+#include "player_fixture.h"
 #include "test_support.h"
 
 namespace {
@@ -24,13 +24,9 @@ class PlayerKeys : public ::testing::Test {
  protected:
   void SetUp() override {
     set_debug(0);
-    std::string err, args[] = {"kolvex", "--fps", "100", "--size", "320x240", "layer_gen",
-                               PLAYER_DATA_DIR "/ant.png", "--alpha", "32"};
-    char *argv[9];
-    for (int i = 0; i < 9; i++) argv[i] = &args[i][0];
-    ASSERT_TRUE(parse_args(9, argv, opt, err)) << err;
-    player.reset(new Player(opt));
-    ASSERT_TRUE(player->prepare(err) && player->open(err)) << err;
+    player = pt::open_player({"--fps", "100", "--size", "320x240", "layer_gen",
+                              PLAYER_DATA_DIR "/ant.png", "--alpha", "32"}, opt);
+    ASSERT_NE(player, nullptr);
     player->context()->lockstep = true;  // a layer's frame is made when step() returns
   }
   Layer *layer(int n) { return player->stack()[n - 1]; }
@@ -150,20 +146,16 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
 
 // --seconds counts the frames played: a pause is not played.
 TEST(PlayerSeconds, PausedFramesDoNotCount) {
-  std::string err, args[] = {"kolvex", "--fps", "10", "--seconds", "1", "--size", "64x48",
-                             "layer_gen"};
-  char *argv[8];
-  for (int i = 0; i < 8; i++) argv[i] = &args[i][0];
   PlayerOptions opt;
-  ASSERT_TRUE(parse_args(8, argv, opt, err)) << err;
-  Player player(opt);
-  ASSERT_TRUE(player.prepare(err) && player.open(err)) << err;
+  std::unique_ptr<Player> player =
+      pt::open_player({"--fps", "10", "--seconds", "1", "--size", "64x48", "layer_gen"}, opt);
+  ASSERT_NE(player, nullptr);
   int played = 0;
-  for (; played < 3; played++) ASSERT_TRUE(player.step());
-  player.controls()->paused = true;
-  for (int i = 0; i < 30; i++) ASSERT_TRUE(player.step()) << "paused frame " << i;
-  player.controls()->paused = false;
-  while (player.step()) played++;
+  for (; played < 3; played++) ASSERT_TRUE(player->step());
+  player->controls()->paused = true;
+  for (int i = 0; i < 30; i++) ASSERT_TRUE(player->step()) << "paused frame " << i;
+  player->controls()->paused = false;
+  while (player->step()) played++;
   EXPECT_EQ(played + 1, 11) << "1 s at 10 fps: frames 0 to 10";
 }
 
@@ -200,15 +192,12 @@ TEST_F(PlayerKeys, ScreenshotLeavesTheStatusLineOut) {
 // value), b/B go from its mixer to the nine modes and back.
 TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
   set_debug(0);
-  std::string err, args[] = {"kolvex", "--size", "64x48", "layer_gen", "frei0r.nois0r", "--blit",
-                             "frei0r.darken", "--effect", "frei0r.brightness:brightness=0.5"};
-  char *argv[9];
-  for (int i = 0; i < 9; i++) argv[i] = &args[i][0];
   PlayerOptions opt;
-  ASSERT_TRUE(parse_args(9, argv, opt, err)) << err;
-  Player player(opt);
-  ASSERT_TRUE(player.prepare(err) && player.open(err)) << err;
-  Layer *noise = player.stack()[1];
+  std::unique_ptr<Player> player =
+      pt::open_player({"--size", "64x48", "layer_gen", "frei0r.nois0r", "--blit",
+                       "frei0r.darken", "--effect", "frei0r.brightness:brightness=0.5"}, opt);
+  ASSERT_NE(player, nullptr);
+  Layer *noise = player->stack()[1];
   const struct Row {
     SDLKey sym;
     SDLMod mod;
@@ -224,8 +213,8 @@ TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
   };
   for (const Row &r : rows) {
     push(r.sym, r.mod);
-    ASSERT_TRUE(player.step());
-    Osd &osd = player.context()->osd;
+    ASSERT_TRUE(player->step());
+    Osd &osd = player->context()->osd;
     EXPECT_EQ(osd.show_low ? osd.low_text : "", std::string(r.line));
     EXPECT_EQ(noise->get_blend() != nullptr, r.blend) << r.line;
   }

@@ -13,6 +13,7 @@
 
 #include "frame_writer.h"
 #include "intro_harness.h"
+#include "player_fixture.h"
 #include "test_support.h"
 
 namespace {
@@ -132,6 +133,24 @@ TEST(PlayerStream, NobodyListeningChangesNothing) {
   EXPECT_EQ(told.sent + told.dropped, 51) << log;
   EXPECT_EQ(log.substr(log.size() - 2), "0\n") << log;
   EXPECT_LT(wall, 4.0) << "the show waited for the stream";
+}
+
+// A pause holds the picture, and the receiver keeps getting it at the rate:
+// it must not stall. The held frames count for no --seconds.
+TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
+  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
+  int port = 0;
+  close(bound_socket(SOCK_DGRAM, port));
+  PlayerOptions opt;
+  std::unique_ptr<Player> player = pt::open_player(
+      {"--fps", "50", "--size", "64x48", "--stream", "udp://127.0.0.1:" + std::to_string(port),
+       "layer_gen"}, opt);
+  ASSERT_NE(player, nullptr);
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
+  player->controls()->paused = true;
+  for (int i = 0; i < 10; i++) ASSERT_TRUE(player->step());
+  EXPECT_EQ(player->session()->stream_offered(), 13);
+  EXPECT_EQ(player->session()->frames(), 3);
 }
 
 // A TCP receiver that hangs up: one line, the show goes on, and the stream
