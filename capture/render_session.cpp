@@ -240,9 +240,13 @@ void RenderSession::stream_frame(Context &ctx) {
   s->unlock();
 }
 
-int RenderSession::finish() {
+void RenderSession::detach() {
   if (ctx_) ctx_->on_frame = nullptr;
   ctx_ = nullptr;
+}
+
+int RenderSession::finish() {
+  detach();
   interrupted();
   if (writer_ && error_.empty() && !writer_->close()) error_ = writer_->error();
   const std::string done = writer_ && error_.empty() ? writer_->describe() : "";

@@ -106,6 +106,8 @@ class RenderSession {
   // and hooks the frame loop. False with one line in `err`: nothing is
   // left under the final names.
   bool attach(Context &ctx, std::string &err);
+  // The hook off the engine, for an engine that goes before the session.
+  void detach();
   // Whether a stop signal has come (taken at most once a call).
   bool interrupted();
   // While held, the log's lines are kept back instead of shown, and the

@@ -18,6 +18,7 @@ enum {
   OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
+  OPT_OSC, OPT_OSC_BIND, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS,
 };
 
 const struct option kOptions[] = {
@@ -44,6 +45,11 @@ const struct option kOptions[] = {
     {"seed", required_argument, nullptr, OPT_SEED},
     {"list-effects", no_argument, nullptr, OPT_LIST_EFFECTS},
     {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
+    {"osc", required_argument, nullptr, OPT_OSC},
+    {"osc-bind", required_argument, nullptr, OPT_OSC_BIND},
+    {"record", required_argument, nullptr, OPT_RECORD},
+    {"replay", required_argument, nullptr, OPT_REPLAY},
+    {"list-controls", no_argument, nullptr, OPT_LIST_CONTROLS},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -121,7 +127,8 @@ struct NumberOption {
 const NumberOption kNumbers[] = {
     {OPT_ALPHA, 0, 255, "0 to 255"},      {OPT_FPS, 1, 200, "1 to 200"},
     {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
-    {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"}};
+    {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"},
+    {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"}};
 
 // Applies one option that takes a value; false with `err` set.
 bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_given,
@@ -135,6 +142,10 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
   if (opt >= OPT_BLIT && opt <= OPT_START && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
+  }
+  if (opt >= OPT_BLIT && opt <= OPT_START) {  // kept for a record
+    layer->args.push_back(name);
+    layer->args.push_back(val);
   }
   long n = 0;
   for (const NumberOption &num : kNumbers) {
@@ -182,6 +193,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
         return false;
       }
+      o.size_given = true;
       break;
     case OPT_FPS: o.fps = (int)n; break;
     case OPT_SECONDS: o.seconds = (int)n; break;
@@ -195,6 +207,10 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       o.seed = (uint32_t)n;
       break;
     case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
+    case OPT_OSC: o.osc_port = (int)n; break;
+    case OPT_OSC_BIND: o.osc_bind = val; break;
+    case OPT_RECORD: o.record_file = val; break;
+    case OPT_REPLAY: o.replay_file = val; break;
     case OPT_STREAM: o.stream_url = val; break;
     case OPT_STREAM_FORMAT: o.stream_format = val; break;
   }
@@ -223,6 +239,7 @@ bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
     return false;
   }
   LayerSpec::Clip &c = o.layers.back().clip;
+  o.layers.back().args.push_back(name);  // kept for a record
   if (opt == OPT_ONCE) c.once = true;
   else c.size = opt == OPT_FIT ? LayerSpec::Clip::FIT : LayerSpec::Clip::FILL;
   if (c.given.empty()) c.given = name;
@@ -261,6 +278,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       case 'V': out.version = true; break;
       case OPT_FULLSCREEN: out.fullscreen = true; break;
       case OPT_LIST_EFFECTS: out.list_effects = true; break;
+      case OPT_LIST_CONTROLS: out.list_controls = true; break;
       case OPT_FIT:
       case OPT_FILL:
       case OPT_ONCE:
@@ -287,8 +305,12 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
     LayerSpec &l = out.layers[i];
     if (!blit_given[i] && l.alpha != 255) l.blit = 9;
   }
-  if (out.help || out.version || out.list_effects) return true;
-  if (out.layers.empty()) {
+  if (out.help || out.version || out.list_effects || out.list_controls) return true;
+  if (!out.replay_file.empty() && !out.layers.empty()) {
+    err = "--replay " + out.replay_file + " brings its own layers: name none beside it";
+    return false;
+  }
+  if (out.layers.empty() && out.replay_file.empty()) {
     err = "no LAYER given (kolvex --help tells how)";
     return false;
   }
@@ -302,7 +324,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
     return false;
   }
   if (out.capture_dir.empty()) return true;
-  if (out.seconds == 0) {
+  if (out.seconds == 0 && out.replay_file.empty()) {
     err = "--capture " + out.capture_dir + " needs --seconds";
     return false;
   }
@@ -357,6 +379,13 @@ void print_usage(FILE *out) {
           "      --plugin-dir DIR  look for effect plug-ins in DIR (else in\n"
           "                        $KOLVEX_PLUGIN_DIR, else in %s;\n"
           "                        never in the working directory unless it is named)\n"
+          "      --osc PORT        take changes over OSC (UDP) on PORT, see --list-controls\n"
+          "      --osc-bind ADDR   the address it listens on (default 127.0.0.1: this\n"
+          "                        computer only; 0.0.0.0 opens it to the network)\n"
+          "      --record FILE     write the stack and every change, frame by frame\n"
+          "      --replay FILE     play a recorded show again (to its end, or --seconds);\n"
+          "                        with --capture frame-exact, at any --size\n"
+          "      --list-controls   list the paths of the control tree, then end\n"
           "  -q, --quiet           errors only: no progress line, no closing line\n"
           "  -v, --verbose         the engine's notices and warnings; twice: traces\n"
           "  -h, --help            this text\n"

@@ -26,6 +26,7 @@ struct LayerSpec {
   std::vector<std::string> effects;  // plug-in names, chained in this order
   bool has_pos = false;              // else the layer stays centred
   int x = 0, y = 0;
+  std::vector<std::string> args;     // its options as given, for a record
   // Video layers only (a --fit ... on another kind is refused).
   struct Clip {
     enum Size { CLIP, FIT, FILL } size = CLIP;
@@ -39,6 +40,7 @@ struct LayerSpec {
 struct PlayerOptions {
   std::vector<LayerSpec> layers;  // the first at the bottom, the last on top
   int width = 640, height = 480;
+  bool size_given = false;  // --size named
   int fps = 24;
   int seconds = 0;    // 0: until quit
   int magnify = 1;    // 1, 2 or 3 times
@@ -51,6 +53,13 @@ struct PlayerOptions {
   uint32_t seed = 0;
   std::string plugin_dir;   // empty: $KOLVEX_PLUGIN_DIR, else the installed one
   bool list_effects = false;
+  // Control and replay (controls.h, osc.h, replay.h).
+  int osc_port = 0;          // 0: no OSC server
+  std::string osc_bind = "127.0.0.1";
+  std::string record_file;   // the stack and every change, as played
+  std::string replay_file;   // a record played again
+  int64_t frames = 0;        // exact length without --seconds (a replay's end)
+  bool list_controls = false;
   bool quiet = false;       // errors only
   int verbose = 0;          // -v: notices and warnings; -vv: traces
   bool help = false;

@@ -1,8 +1,8 @@
 /*  kolvex - the player's keys
  *
- *  The key map: a selected layer of the stack and what each key does to
- *  it or to the engine. Every change comes back as one short line, which
- *  the player shows on the OSD's bottom line.
+ *  The key map: each key is a change of the control tree (controls.h), the
+ *  same change OSC or a replay would make. The line the tree tells comes
+ *  back for the OSD's bottom line.
  *
  *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
  *    b / B                 next / previous blit mode
@@ -24,53 +24,28 @@
 
 #include <SDL.h>
 
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "context.h"
+#include "controls.h"
 
 class KeyMap {
  public:
-  // `stack`: the layers bottom first, as numbered for the keys.
-  KeyMap(Context &ctx, std::vector<Layer *> stack);
+  explicit KeyMap(Controls &controls) : c_(controls) {}
 
   // Acts on one key; the line telling what changed, empty if nothing did.
   std::string press(const SDL_keysym &key);
-  // After every frame: a fade-out the engine has taken down to 1 (its
-  // lowest target) is finished at 0.
-  void settle();
 
-  Layer *selected() const { return stack_.empty() ? nullptr : stack_[sel_]; }
-  size_t selected_index() const { return sel_; }
-  bool paused = false;
-  bool quit = false;
-  bool screenshot = false;  // asked for, not taken yet
+  Layer *selected() const { return c_.size() ? c_.layer(c_.selected()) : nullptr; }
+  size_t selected_index() const { return c_.selected(); }
+  bool paused() const { return c_.paused; }
+  bool quit() const { return c_.quit; }
 
  private:
-  std::string select(size_t i);
-  std::string cycle_blit(int step);
-  std::string change_alpha(int step);
-  std::string fade();
-  std::string hide();
-  std::string magnify();
-  std::string pass_on(const SDL_keysym &key);
-  std::string label() const;  // "layer 2 code.png"
+  std::string set(const std::string &path, const ControlArgs &args = {});
+  std::string on_layer(const std::string &what, const ControlArgs &args = {});
+  std::string next_blit(int step) const;
 
-  Context &ctx_;
-  std::vector<Layer *> stack_;
-  size_t sel_ = 0;
-  // A fade out turns the layer to ALPHA; what it was, for the fade back.
-  struct Look {
-    int blit, alpha;
-  };
-  std::map<Layer *, Look> faded_;
-  std::map<Layer *, bool> fading_out_;  // true until the fade has reached 0
-  // A layer's own blend (OVER, a frei0r mixer) while b/B shows the nine
-  // modes: it comes back after the last of them.
-  std::map<Layer *, std::unique_ptr<LayerBlend>> parked_;
-  std::string mode(Layer *l) const;
+  Controls &c_;
 };
 
 #endif

@@ -11,7 +11,9 @@
 #include "args.h"
 #include "blit_dispatch.h"
 #include "jutils.h"
+#include "osc.h"
 #include "player.h"
+#include "replay.h"
 
 int main(int argc, char **argv) {
   PlayerOptions opt;
@@ -36,16 +38,39 @@ int main(int argc, char **argv) {
   }
   set_debug(opt.quiet ? 0 : opt.verbose);
   if (opt.list_effects) return list_effects(opt, stdout);
+  if (opt.list_controls) {
+    Controls::list(stdout);
+    return 0;
+  }
+  // A replay: the show's stack, with this command line's size and output.
+  Show show;
+  if (!opt.replay_file.empty()) {
+    PlayerOptions played;
+    if (!read_show(opt.replay_file, show, err) || !show_options(show, opt, played, err)) {
+      fprintf(stderr, "kolvex: %s\n", err.c_str());
+      return 2;
+    }
+    opt = played;
+  }
+  // A recorded show is seeded, so that it can be played again.
+  if (!opt.record_file.empty() && !opt.has_seed) opt.has_seed = true, opt.seed = 2004;
 
   // The player is gone (and the engine has said goodbye) before an error
   // is told: it is the last line.
   int status;
   {
     Player player(opt);
+    ShowRecorder recorder;
     if (!player.prepare(err))
       status = 2;
-    else
-      status = player.open(err) ? player.run() : 1;
+    else if (!player.open(err))
+      status = 1;
+    else if (!attach_controls(player, opt, show, recorder, err))
+      status = 2;
+    else {
+      status = player.run();
+      recorder.end((int64_t)player.context()->frames);
+    }
   }
   if (!err.empty()) fprintf(stderr, "kolvex: %s\n", err.c_str());
   return status;

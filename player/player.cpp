@@ -67,6 +67,7 @@ Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
 Player::~Player() {
   if (ctx_) ctx_->close();  // the listed layers' threads end first
+  if (session_) session_->detach();  // a player never run is still hooked
   ctx_.reset();
   session_.reset();         // then the clock, the signals and the log back
 }
@@ -150,7 +151,7 @@ bool Player::prepare(std::string &err) {
   so.width = opt_.width;
   so.height = opt_.height;
   so.fps = opt_.fps;
-  so.frames = opt_.seconds ? capture::run_frames(opt_.seconds, opt_.fps) : 0;
+  so.frames = opt_.seconds ? capture::run_frames(opt_.seconds, opt_.fps) : opt_.frames;
   so.origin = seed();
   so.progress = capturing && !opt_.quiet && isatty(STDOUT_FILENO);
   so.summary = !opt_.quiet;
@@ -296,7 +297,10 @@ bool Player::open(std::string &err) {
     ctx_->layers.prepend(l);
   }
   pending_.clear();
-  keys_.reset(new KeyMap(*ctx_, stack_));
+  std::vector<std::string> names;
+  for (const LayerSpec &spec : opt_.layers) names.push_back(spec.source);
+  controls_.reset(new Controls(*ctx_, stack_, names));
+  keys_.reset(new KeyMap(*controls_));
   return true;
 }
 
@@ -329,8 +333,12 @@ void Player::show_paused() {
   if (ctx_->present) s->show();
 }
 
+void Player::add_source(std::unique_ptr<ControlSource> source) {
+  sources_.push_back(std::move(source));
+}
+
 void Player::take_screenshot(const uint8_t *pixels, int pitch) {
-  keys_->screenshot = false;
+  controls_->screenshot = false;
   const std::string name = next_screenshot_name();
   std::string err;
   if (name.empty())
@@ -351,15 +359,18 @@ void Player::tell_stream_drops() {
 
 bool Player::step() {
   ViewPort *s = ctx_->screen;
-  if (keys_->paused) {
+  const uint64_t changes = controls_->changes;
+  for (auto &source : sources_) source->poll(*controls_, (int64_t)ctx_->frames);
+  if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again
+  if (controls_->paused) {
     show_paused();
     session_->show_held(*ctx_);
-    if (keys_->screenshot) take_screenshot(frozen_.data(), s->pitch);
+    if (controls_->screenshot) take_screenshot(frozen_.data(), s->pitch);
     ctx_->calc_fps();
   } else {
     frozen_.clear();
     // The frame a screenshot is asked of leaves the player's own line out.
-    const bool shot = keys_->screenshot;
+    const bool shot = controls_->screenshot;
     const int32_t low = ctx_->osd.show_low;
     if (shot) ctx_->osd.show_low = 0;
     ctx_->cafudda(-1);
@@ -370,21 +381,22 @@ bool Player::step() {
       s->unlock();
     }
   }
-  keys_->settle();
+  controls_->settle();
   tell_stream_drops();
 
-  // A line told now is drawn in the next 2 * fps frames.
-  if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.clean();
+  // A line told now is drawn in the next 2 * fps frames; the other lines
+  // are the show's (/osd/top).
+  if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.show_low = 0;
   SDL_Event ev;
   while (SDL_PollEvent(&ev)) {
-    if (ev.type == SDL_QUIT) keys_->quit = true;
+    if (ev.type == SDL_QUIT) controls_->quit = true;
     if (ev.type != SDL_KEYDOWN) continue;
-    const bool paused = keys_->paused;
+    const bool paused = controls_->paused;
     const std::string line = keys_->press(ev.key.keysym);
     tell(line);
-    if (paused && keys_->paused && !line.empty()) frozen_.clear();  // drawn again
+    if (paused && controls_->paused && !line.empty()) frozen_.clear();  // drawn again
   }
-  return !ctx_->ended && !keys_->quit && !session_->interrupted();
+  return !ctx_->ended && !controls_->quit && !session_->interrupted();
 }
 
 int Player::run() {

@@ -6,7 +6,9 @@
  *               before a window opens, so that bad input ends the program
  *               with nothing on screen;
  *    open()     the window (or, with --capture, the frame-exact capture);
- *    step()     one frame, then the keys pressed meanwhile (keys.h).
+ *    step()     the changes of the control sources (OSC, a replay), one
+ *               frame, then the keys pressed meanwhile (keys.h); all of
+ *               them go through the control tree (controls.h).
  *  The OSD's bottom line tells for two seconds what a key changed, and
  *  how many frames the stream has dropped when it drops some. A
  *  render session (capture/render_session.h) is around it all: the capture's
@@ -25,9 +27,20 @@
 
 #include "args.h"
 #include "context.h"
+#include "controls.h"
 #include "keys.h"
 #include "render_session.h"
 #include "virtual_clock.h"
+
+// Something that changes the stack between frames through the control
+// tree: the OSC server, a replay. polled before each frame is composed
+// with that frame's number (Context::frames), so what it changes shows in
+// that frame.
+class ControlSource {
+ public:
+  virtual ~ControlSource() = default;
+  virtual void poll(Controls &controls, int64_t frame) = 0;
+};
 
 class Player {
  public:
@@ -50,6 +63,8 @@ class Player {
   Context *context() { return ctx_.get(); }
   capture::RenderSession *session() { return session_.get(); }
   KeyMap *keys() { return keys_.get(); }
+  Controls *controls() { return controls_.get(); }  // once open
+  void add_source(std::unique_ptr<ControlSource> source);
   const std::vector<Layer *> &stack() const { return stack_; }
 
  private:
@@ -67,7 +82,9 @@ class Player {
   std::unique_ptr<Context> ctx_;
   std::vector<std::unique_ptr<Layer>> pending_;  // until the engine owns them
   std::vector<Layer *> stack_;                   // bottom first
+  std::unique_ptr<Controls> controls_;
   std::unique_ptr<KeyMap> keys_;
+  std::vector<std::unique_ptr<ControlSource>> sources_;
   std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect
   std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
   int status_frames_ = 0;        // left for the bottom line

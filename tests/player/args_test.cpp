@@ -61,6 +61,8 @@ const struct Row {
     {"layer_gen --help", 0, "help"},
     {"", 2, "no LAYER given (kolvex --help tells how)"},
     {"--foo layer_gen", 2, "unknown option --foo"},
+    {"--osc 70000 layer_gen", 2, "--osc wants a UDP port from 1 to 65535, not 70000"},
+    {"--replay show.txt layer_gen", 2, "--replay show.txt brings its own layers: name none beside it"},
     {"--se 3 layer_gen", 2, "ambiguous option --se"},
     {"--quiet=1 layer_gen", 2, "--quiet takes no value"},
     {"layer_gen --effect", 2, "--effect needs a value"},

@@ -138,7 +138,7 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
   player->step();
 
   for (SDLKey quit : {SDLK_q, SDLK_ESCAPE, SDLK_UNKNOWN}) {  // the last: the window closed
-    player->keys()->quit = false;
+    player->controls()->quit = false;
     push(quit, KMOD_NONE, quit ? SDL_KEYDOWN : SDL_QUIT);
     EXPECT_FALSE(player->step()) << quit;
   }
@@ -152,9 +152,9 @@ TEST(PlayerSeconds, PausedFramesDoNotCount) {
   ASSERT_NE(player, nullptr);
   int played = 0;
   for (; played < 3; played++) ASSERT_TRUE(player->step());
-  player->keys()->paused = true;
+  player->controls()->paused = true;
   for (int i = 0; i < 30; i++) ASSERT_TRUE(player->step()) << "paused frame " << i;
-  player->keys()->paused = false;
+  player->controls()->paused = false;
   while (player->step()) played++;
   EXPECT_EQ(played + 1, 11) << "1 s at 10 fps: frames 0 to 10";
 }

@@ -147,7 +147,7 @@ TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
        "layer_gen"}, opt);
   ASSERT_NE(player, nullptr);
   for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
-  player->keys()->paused = true;
+  player->controls()->paused = true;
   for (int i = 0; i < 10; i++) ASSERT_TRUE(player->step());
   EXPECT_EQ(player->session()->stream_offered(), 13);
   EXPECT_EQ(player->session()->frames(), 3);

@@ -1,0 +1,293 @@
+// The control tree from outside: OSC messages into a live player and its
+// frames, a recorded show rendered again (twice, and at twice the size),
+// and the bad input of both ways in.
+#include <gtest/gtest.h>
+
+#include <lo/lo.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "osc.h"
+#include "player.h"
+#include "replay.h"
+#include "test_support.h"
+
+namespace {
+
+std::unique_ptr<Player> open_player(std::vector<std::string> args, PlayerOptions &opt) {
+  std::string err;
+  args.insert(args.begin(), "kolvex");
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(&a[0]);
+  EXPECT_TRUE(parse_args((int)argv.size(), argv.data(), opt, err)) << err;
+  std::unique_ptr<Player> p(new Player(opt));
+  EXPECT_TRUE(p->prepare(err) && p->open(err)) << err;
+  p->context()->lockstep = true;
+  return p;
+}
+
+const uint8_t *pixel(Context &ctx, int x, int y) {
+  return (const uint8_t *)ctx.screen->get_surface() + y * ctx.screen->pitch + x * 4;
+}
+
+// A live player takes OSC from liblo's own sender: each change shows in
+// the frame composed right after it arrives.
+TEST(PlayerOsc, ChangesFromAClientShowInTheNextFrame) {
+  set_debug(0);
+  PlayerOptions opt;
+  auto player = open_player({"--fps", "100", "--size", "320x240", "--seed", "7", "layer_gen",
+                             PLAYER_DATA_DIR "/ant.png", "--pos", "0,0"},
+                            opt);
+  ShowRecorder none;
+  Show no_show;
+  std::string err;
+  int port = 0;
+  for (int p = 20000 + getpid() % 20000, tries = 0; !port && tries < 50; p++, tries++) {
+    opt.osc_port = p;
+    if (attach_controls(*player, opt, no_show, none, err)) port = p;
+  }
+  ASSERT_NE(port, 0) << err;
+  lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+  Layer *ant = player->stack()[1];
+  Context &ctx = *player->context();
+  ASSERT_TRUE(player->step());
+  const struct Row {
+    const char *path, *types;
+    double a, b;
+    int blit, alpha, x, y;
+  } rows[] = {
+      {"/layer/ant.png/pos", "ii", 40, 30, BLIT_RGB, 255, 40, 30},
+      {"/layer/2/alpha", "f", 0.5, 0, BLIT_ALPHA, 128, 40, 30},
+      {"/layer/2/alpha", "i", 3, 0, BLIT_ALPHA, 255, 40, 30},  // clamped to 1
+      {"/layer/2/blit", "s", 0, 0, BLIT_ADD, 255, 40, 30},
+      {"/layer/2/pos", "ff", 12.4, 8.6, BLIT_ADD, 255, 12, 9},
+      {"/layer/2/blit", "i", 1, 0, BLIT_RGB, 255, 12, 9},
+  };
+  for (const Row &r : rows) {
+    lo_message m = lo_message_new();
+    if (r.types[0] == 's') lo_message_add_string(m, "ADD");
+    for (const char *t = r.types; *t; t++) {
+      const double v = t == r.types ? r.a : r.b;
+      if (*t == 'i') lo_message_add_int32(m, (int32_t)v);
+      if (*t == 'f') lo_message_add_float(m, (float)v);
+    }
+    ASSERT_NE(lo_send_message(to, r.path, m), -1);
+    lo_message_free(m);
+    usleep(20000);  // the datagram is in the socket before the frame
+    ASSERT_TRUE(player->step());
+    EXPECT_EQ(std::make_tuple((int)ant->blit, (int)ant->alpha, (int)ant->geo.x, (int)ant->geo.y),
+              std::make_tuple(r.blit, r.alpha, r.x, r.y))
+        << r.path << " " << r.types;
+  }
+  // In RGB the ant's own pixels are on the screen where it was put.
+  const kt::Picture pic = kt::read_png(PLAYER_DATA_DIR "/ant.png");
+  ASSERT_GT(pic.w, 20);
+  ctx.screen->lock();
+  for (int d : {0, 7, 19}) {
+    const uint8_t *s = pixel(ctx, 12 + d, 9 + d), *p = pic.at(d, d);
+    EXPECT_EQ(std::make_tuple(s[2], s[1], s[0]), std::make_tuple(p[0], p[1], p[2])) << d;
+  }
+  ctx.screen->unlock();
+  // A fade out takes the layer down one step a frame, to nothing.
+  ASSERT_NE(lo_send(to, "/layer/2/fade/out", ""), -1);
+  usleep(20000);
+  ASSERT_TRUE(player->step());
+  EXPECT_EQ((int)ant->alpha, 254);
+  for (int i = 0; i < 260; i++) player->step();
+  EXPECT_EQ((int)ant->alpha, 0);
+  lo_address_free(to);
+}
+
+// Changes a live show through the tree as keys or OSC would, recording it.
+void record_show(const std::string &file) {
+  PlayerOptions opt;
+  auto player = open_player({"--fps", "24", "--seconds", "2", "--size", "320x240", "--seed", "9",
+                             "--record", file, "layer_gen", PLAYER_DATA_DIR "/ant.png",
+                             "--pos", "20,10"},
+                            opt);
+  ShowRecorder recorder;
+  std::string err, said;
+  ASSERT_TRUE(attach_controls(*player, opt, Show(), recorder, err)) << err;
+  const struct {
+    int frame;
+    const char *path;
+    ControlArgs args;
+  } changes[] = {
+      {3, "/layer/2/pos", {ControlArg::number(50), ControlArg::number(40)}},
+      {5, "/layer/1/blit", {ControlArg::string("add")}},
+      {9, "/osd/top", {ControlArg::string("a \"quoted\"\nline")}},
+      {12, "/layer/layer_gen/fade/out", {ControlArg::number(0.25)}},
+      {20, "/layer/2/alpha", {ControlArg::number(0.75)}},
+  };
+  size_t next = 0;
+  do {
+    while (next < 5 && changes[next].frame == (int)player->context()->frames) {
+      ASSERT_EQ(player->controls()->set(changes[next].path, changes[next].args, said, err),
+                ControlStatus::done)
+          << err;
+      next++;
+    }
+  } while (player->step());
+  recorder.end((int64_t)player->context()->frames);
+}
+
+std::vector<uint64_t> rendered(const std::string &show, const std::string &dir,
+                               const std::string &size) {
+  const std::string out = kt::output_of(std::string(PLAYER_PROGRAM) + " -q --replay " + show +
+                                        " --size " + size + " --capture " + dir +
+                                        " --format png 2>&1; echo status $?");
+  EXPECT_TRUE(kt::contains(out, "status 0")) << out;
+  std::vector<uint64_t> hashes;
+  for (int i = 1;; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%06d.png", i);
+    const std::vector<uint8_t> bytes = kt::read_file(dir + name);
+    if (bytes.empty()) break;
+    hashes.push_back(kt::fnv1a(bytes.data(), bytes.size()));
+  }
+  return hashes;
+}
+
+// Recorded live, rendered twice: the same frames; at twice the size the
+// picture stands at twice its position.
+TEST(PlayerReplay, RecordedShowRendersTheSameFramesAtAnySize) {
+  kt::TempDir dir;
+  const std::string show = dir.path + "/show.txt";
+  record_show(show);
+  Show parsed;
+  std::string err;
+  ASSERT_TRUE(read_show(show, parsed, err)) << err;
+  EXPECT_EQ(parsed.end, 49) << "2 s at 24 fps";
+  ASSERT_EQ(parsed.changes.size(), 5u);
+  EXPECT_EQ(parsed.changes[2].args[0].text, "a \"quoted\"\nline");
+
+  const std::vector<uint64_t> a = rendered(show, dir.path + "/a", "320x240");
+  const std::vector<uint64_t> b = rendered(show, dir.path + "/b", "320x240");
+  ASSERT_EQ(a.size(), 49u);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a[2], a[3]) << "the move at frame 3 shows in frame 3";
+  ASSERT_EQ(rendered(show, dir.path + "/big", "640x480").size(), 49u);
+
+  // Frame 4 (the ant at 50,40 in RGB) and at 2x (100,80): the same pixels.
+  const kt::Picture small = kt::read_png(dir.path + "/a/frame_000005.png");
+  const kt::Picture big = kt::read_png(dir.path + "/big/frame_000005.png");
+  ASSERT_EQ(big.w, 640);
+  for (int d : {0, 5, 30})
+    EXPECT_EQ(memcmp(small.at(50 + d, 40 + d), big.at(100 + d, 80 + d), 3), 0) << d;
+}
+
+// A show file that does not read: one line naming the line, status 2; a
+// change that cannot apply: told once, skipped, the rest played.
+TEST(PlayerReplay, BadShowsAreToldByLine) {
+  const struct {
+    const char *text, *error;
+  } rows[] = {
+      {"layer layer_gen\nwhat 3\n", "show:2: unknown line what"},
+      {"size 10x10\nlayer layer_gen\n", "show:1: --size wants WxH"},
+      {"layer layer_gen --alpha 300\n", "show:1: --alpha wants 0 to 255, not 300"},
+      {"layer layer_gen\n5 /pause 1\n3 /pause 0\n", "show:3: frame 3 comes before frame 5"},
+      {"layer layer_gen\n5 /osd/top \"open\n", "show:2: a quote is not closed"},
+      {"layer layer_gen\n5 /osd/top \"\\q\"\n", "show:2: an unknown escape"},
+      {"layer layer_gen\n5 layer\n", "show:2: a change is FRAME /PATH"},
+      {"4 /pause 1\n", "show:1: a change before any layer"},
+      {"layer layer_gen\n9 end\n10 /pause 1\n", "show:3: nothing comes after the end"},
+      {"layer layer_gen\n2 /pause 1\nlayer x.png\n", "show:3: the stack comes before"},
+      {"# nothing\n", "show:2: no layer"},
+      {"layer layer_gen\n99999999999999999999 /quit\n", "show:2: unknown line 9999"},
+  };
+  for (const auto &r : rows) {
+    Show s;
+    std::string err;
+    EXPECT_FALSE(parse_show(r.text, "show", s, err)) << r.text;
+    EXPECT_EQ(err.rfind(r.error, 0), 0u) << err;
+  }
+  kt::TempDir dir;
+  const std::string file = dir.path + "/bad.txt";
+  ASSERT_TRUE(kt::write_file(file, std::vector<uint8_t>({'f', 'p', 's'})));
+  EXPECT_EQ(kt::output_of(std::string(PLAYER_PROGRAM) + " --replay " + file + " 2>&1; echo $?"),
+            "kolvex: " + file + ":1: fps takes one value\n2\n");
+
+  Show s;
+  std::string err;
+  ASSERT_TRUE(parse_show("layer layer_gen\n1 /layer/5/alpha 1\n2 /layer/5/alpha 0\n"
+                         "2 /layer/1/shown 0\n",
+                         "show", s, err));
+  PlayerOptions opt;
+  auto player = open_player({"--size", "64x48", "layer_gen"}, opt);
+  ShowPlayer replay(s, 1, 1, false);
+  kt::StderrCapture cap;
+  for (int f = 0; f < 3; f++) replay.poll(*player->controls(), f);
+  const std::string told = cap.text();
+  EXPECT_EQ(replay.refused(), 2);
+  EXPECT_EQ(kt::count_lines(told, "kolvex: line 2: /layer/5/alpha skipped: no layer 5"), 1) << told;
+  EXPECT_FALSE(player->stack()[0]->active);
+}
+
+std::vector<uint8_t> osc(const char *path, const char *types, std::vector<uint8_t> args = {}) {
+  std::vector<uint8_t> out;
+  auto put = [&out](const char *s) {
+    const size_t n = strlen(s) + 1;
+    out.insert(out.end(), s, s + n);
+    out.resize((out.size() + 3) / 4 * 4);
+  };
+  put(path);
+  put(types);
+  out.insert(out.end(), args.begin(), args.end());
+  return out;
+}
+
+std::vector<uint8_t> be(float f) {
+  uint32_t u;
+  memcpy(&u, &f, 4);
+  return {(uint8_t)(u >> 24), (uint8_t)(u >> 16), (uint8_t)(u >> 8), (uint8_t)u};
+}
+
+// Packets that are not OSC, or not for us: dropped, never fatal, the
+// layer as it was; the good one among them applies.
+TEST(PlayerOsc, MalformedPacketsAreDropped) {
+  set_debug(0);
+  PlayerOptions opt;
+  auto player = open_player({"--size", "64x48", "layer_gen", "--alpha", "100"}, opt);
+  Layer *l = player->stack()[0];
+  std::vector<uint8_t> bundle = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const std::vector<uint8_t> inner = osc("/layer/1/alpha", ",f", be(0.2f));
+  const std::vector<uint8_t> nested_ok = [&] {
+    std::vector<uint8_t> b = bundle;
+    b.insert(b.end(), {0, 0, 0, (uint8_t)inner.size()});
+    b.insert(b.end(), inner.begin(), inner.end());
+    return b;
+  }();
+  std::vector<uint8_t> huge(70000, 'a');
+  huge[0] = '/';
+  huge.back() = 0;
+  const struct {
+    const char *what;
+    std::vector<uint8_t> bytes;
+    int done;
+  } rows[] = {
+      {"empty", {}, 0},
+      {"no terminator", {'/', 'p', 'a', 'u'}, 0},
+      {"no type tags", {'/', 'q', 0, 0}, 0},
+      {"NaN", osc("/layer/1/alpha", ",f", be(NAN)), 0},
+      {"infinity", osc("/layer/1/alpha", ",f", be(INFINITY)), 0},
+      {"a blob", osc("/layer/1/alpha", ",b", {0, 0, 0, 1, 9, 0, 0, 0}), 0},
+      {"odd type tag", osc("/layer/1/alpha", ",?", {}), 0},
+      {"argument cut short", osc("/layer/1/alpha", ",f", {0x3f}), 0},
+      {"text for a number", osc("/layer/1/alpha", ",s", {'x', 0, 0, 0}), 0},
+      {"no such layer", osc("/layer/2/alpha", ",f", be(0.5f)), 0},
+      {"bytes in the path", osc("/layer/\x01\xff/alpha", ",f", be(0.5f)), 0},
+      {"a huge path", huge, 0},
+      {"a bundle cut short", {bundle.begin(), bundle.end() - 1}, 0},
+      {"a bundle with a wrong size", [&] { auto b = bundle; b.insert(b.end(), {0, 0, 1, 0, '/', 0, 0, 0}); return b; }(), 0},
+      {"a bundle", nested_ok, 1},
+  };
+  OscHandler handler(true);
+  for (const auto &r : rows) {
+    EXPECT_EQ(handler.handle(*player->controls(), r.bytes.data(), r.bytes.size()), r.done) << r.what;
+    EXPECT_EQ((int)l->alpha, r.done ? 51 : 100) << r.what;
+  }
+}
+
+}  // namespace
