@@ -351,51 +351,59 @@ void VideoLayer::seek_locked(uint64_t frame, double seconds) {
 
 bool VideoLayer::keypress(SDL_keysym *key) {
   if (!key || !env || !decoder_thread_.joinable()) return false;
-  double now;
+  double now, speed;
+  bool paused;
   {
     std::lock_guard<std::mutex> lock(m_);
     now = clock_.time(env->frames);
+    speed = clock_.speed();
+    paused = clock_.paused();
   }
-  std::string status;
   switch (key->sym) {
-    case SDLK_r:
-      seek_to(wrap(options_.start));
-      status = "restart";
-      break;
-    case SDLK_j:
-    case SDLK_l: {
-      double to;
-      {
-        std::lock_guard<std::mutex> lock(m_);  // wrap reads the loop length
-        to = wrap(key->sym == SDLK_j ? now - seek_step : now + seek_step);
-      }
-      seek_to(to);
-      char text[32];
-      snprintf(text, sizeof text, "at %.1f s", to);
-      status = text;
-      break;
-    }
-    case SDLK_d:
-    case SDLK_u: {
-      std::lock_guard<std::mutex> lock(m_);
-      const double s = key->sym == SDLK_u ? clock_.speed() * speed_step
-                                                     : clock_.speed() / speed_step;
-      // Back to exactly 1 when a step comes near it.
-      clock_.set_speed(env->frames, std::fabs(s - 1) < 0.01 ? 1 : s);
-      status = speed_text(clock_.speed());
-      break;
-    }
-    case SDLK_k: {
-      std::lock_guard<std::mutex> lock(m_);
-      clock_.set_paused(env->frames, !clock_.paused());
-      status = clock_.paused() ? "paused" : "playing";
-      break;
-    }
+    case SDLK_r: restart(); return true;
+    case SDLK_j: seek(now - seek_step); return true;
+    case SDLK_l: seek(now + seek_step); return true;
+    case SDLK_d: set_speed(speed / speed_step); return true;
+    case SDLK_u: set_speed(speed * speed_step); return true;
+    case SDLK_k: set_paused(!paused); return true;
     default: return false;
   }
+}
+
+void VideoLayer::restart() {
+  if (!env || !decoder_thread_.joinable()) return;
+  seek_to(wrap(options_.start));
   std::lock_guard<std::mutex> lock(m_);
-  status_ = status;
-  return true;
+  status_ = "restart";
+}
+
+void VideoLayer::seek(double seconds) {
+  if (!env || !decoder_thread_.joinable()) return;
+  double to;
+  {
+    std::lock_guard<std::mutex> lock(m_);  // wrap reads the loop length
+    to = wrap(seconds);
+  }
+  seek_to(to);
+  char text[32];
+  snprintf(text, sizeof text, "at %.1f s", to);
+  std::lock_guard<std::mutex> lock(m_);
+  status_ = text;
+}
+
+void VideoLayer::set_speed(double speed) {
+  if (!env) return;
+  std::lock_guard<std::mutex> lock(m_);
+  // Back to exactly 1 when a step comes near it.
+  clock_.set_speed(env->frames, std::fabs(speed - 1) < 0.01 ? 1 : VideoClock::clamp(speed));
+  status_ = speed_text(clock_.speed());
+}
+
+void VideoLayer::set_paused(bool paused) {
+  if (!env) return;
+  std::lock_guard<std::mutex> lock(m_);
+  clock_.set_paused(env->frames, paused);
+  status_ = clock_.paused() ? "paused" : "playing";
 }
 
 std::string VideoLayer::key_status() const {

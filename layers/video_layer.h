@@ -71,6 +71,13 @@ class VideoLayer : public Layer {
   bool keypress(SDL_keysym *key) override;
   void *feed() override;
 
+  // The layer's own clock, from the main thread between frames (its keys
+  // and the player's controls). Each tells what it did as key_status().
+  void restart();                // back to the start time
+  void seek(double seconds);     // to that time of the clip, wrapped into it
+  void set_speed(double speed);  // clamped to VideoClock's range
+  void set_paused(bool paused);  // this layer alone
+
   // What the last key changed, for a status line: "speed 1.25x".
   std::string key_status() const;
   double time_now() const;  // the layer's time at the current frame

@@ -30,6 +30,10 @@ const Row kTree[] = {
     {"/layer/L/shown", "bool", "shown or hidden"},
     {"/layer/L/select", "-", "the layer the keys act on"},
     {"/layer/L/key", "string", "a key for the layer and its effects, by SDL's name (up, x, [)"},
+    {"/layer/L/video/speed", "number 0.1..10", "a video layer's speed"},
+    {"/layer/L/video/seek", "number", "a video layer to that second of its clip"},
+    {"/layer/L/video/pause", "bool", "a video layer stands still, alone"},
+    {"/layer/L/video/restart", "-", "a video layer back to its start"},
     {"/layer/L/effect/E/active", "bool", "the effect runs"},
     {"/layer/L/effect/E/param/P", "value", "a frei0r effect's parameter: number 0..1, bool, r g b, x y, text"},
     {"/layer/L/blend/param/P", "value", "the same for the layer's frei0r mixer"},
@@ -286,6 +290,8 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
   } else if (what == "select") {
     sel_ = i;
     said = label(i) + ": " + mode(i) + (l->active ? "" : ", hidden");
+  } else if (what.compare(0, 6, "video/") == 0) {
+    return video_set(what.substr(6), i, args, said, applied, why);
   } else if (what == "key") {
     if (args.size() != 1 || !args[0].is_text || key_by_name(args[0].text) == SDLK_UNKNOWN)
       return wants("a key's name", why);
@@ -397,6 +403,45 @@ void Controls::settle() {
 
 // The layer first (the generator's arrows), then its filters (vertigo's x,
 // frei0r's [ ] , .).
+// /layer/L/video/speed|seek|pause|restart: a video layer's own clock.
+ControlStatus Controls::video_set(const std::string &what, size_t i, const ControlArgs &args,
+                                  std::string &said, ControlArgs &applied, std::string &why) {
+#ifdef KOLVEX_HAVE_FFMPEG
+  VideoLayer *video = dynamic_cast<VideoLayer *>(stack_[i]);
+  if (!video) {
+    why = label(i) + " is not a video layer";
+    return ControlStatus::unknown;
+  }
+  double v = 0;
+  bool on = false;
+  if (what == "speed") {
+    if (!number(args, 0, VideoClock::min_speed, VideoClock::max_speed, v))
+      return wants("a speed from 0.1 to 10", why);
+    video->set_speed(v);
+    applied = {ControlArg::number(v)};
+  } else if (what == "seek") {
+    if (!number(args, 0, 0, 1e9, v)) return wants("a time in seconds", why);
+    video->seek(v);
+    applied = {ControlArg::number(v)};
+  } else if (what == "pause") {
+    if (!boolean(args, 0, on)) return wants("true or false", why);
+    video->set_paused(on);
+    applied = {ControlArg::number(on)};
+  } else if (what == "restart") {
+    video->restart();
+  } else {
+    why = "no control video/" + what;
+    return ControlStatus::unknown;
+  }
+  said = label(i) + ": " + video->key_status();
+  return ControlStatus::done;
+#else
+  (void)what, (void)args, (void)said, (void)applied;
+  why = label(i) + " is not a video layer (built without FFmpeg)";
+  return ControlStatus::unknown;
+#endif
+}
+
 std::string Controls::pass_key(size_t i, const std::string &name) {
   Layer *l = stack_[i];
   SDL_keysym k{};

@@ -13,6 +13,9 @@
  *    /layer/L/fade/out [TARGET]   down to TARGET (0..1, default 0)
  *    /layer/L/fade/in [TARGET]    up to TARGET (default: what it had)
  *    /layer/L/shown BOOL, /layer/L/select, /layer/L/key NAME
+ *    /layer/L/video/speed NUMBER  a video layer's speed, 0.1..10
+ *    /layer/L/video/seek SECONDS, /layer/L/video/pause BOOL,
+ *    /layer/L/video/restart       its clock: where it plays, and whether
  *    /layer/L/effect/E/active BOOL
  *    /layer/L/effect/E/param/P VALUE   a frei0r effect's parameter
  *    /layer/L/blend/param/P VALUE      the layer's frei0r mixer's
@@ -108,6 +111,8 @@ class Controls {
   ControlStatus set_alpha(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
   void fade_out(size_t i, int target);
   void fade_in(size_t i, int target);  // -1: what it had
+  ControlStatus video_set(const std::string &what, size_t i, const ControlArgs &args,
+                          std::string &said, ControlArgs &applied, std::string &why);
   std::string pass_key(size_t i, const std::string &name);
   int find_layer(const std::string &token) const;  // -1 when none
 

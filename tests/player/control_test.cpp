@@ -12,25 +12,72 @@
 #include "osc.h"
 #include "player.h"
 #include "replay.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "video_layer.h"
+#endif
+#include "player_fixture.h"
 #include "test_support.h"
 
 namespace {
 
+// A player from a command line, its layers in lockstep with the frames.
 std::unique_ptr<Player> open_player(std::vector<std::string> args, PlayerOptions &opt) {
-  std::string err;
-  args.insert(args.begin(), "kolvex");
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(&a[0]);
-  EXPECT_TRUE(parse_args((int)argv.size(), argv.data(), opt, err)) << err;
-  std::unique_ptr<Player> p(new Player(opt));
-  EXPECT_TRUE(p->prepare(err) && p->open(err)) << err;
-  p->context()->lockstep = true;
+  std::unique_ptr<Player> p = pt::open_player(std::move(args), opt);
+  if (p) p->context()->lockstep = true;
   return p;
 }
 
 const uint8_t *pixel(Context &ctx, int x, int y) {
   return (const uint8_t *)ctx.screen->get_surface() + y * ctx.screen->pitch + x * 4;
 }
+
+#ifdef KOLVEX_HAVE_FFMPEG
+// A video layer's clock through the tree: speed (clamped), pause, seek,
+// restart; any other layer is told it is no video.
+TEST(PlayerControls, AVideoLayersClockThroughTheTree) {
+  if (system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  kt::TempDir dir;
+  const std::string clip = dir.path + "/clip.mp4";
+  ASSERT_EQ(system(("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=64x48:rate=24 -t 4 " +
+                    clip).c_str()), 0);
+  PlayerOptions opt;
+  auto player = open_player({"--size", "64x48", clip, "layer_gen"}, opt);
+  ASSERT_NE(player, nullptr);
+  VideoLayer *video = dynamic_cast<VideoLayer *>(player->stack()[0]);
+  ASSERT_NE(video, nullptr);
+  const struct Row {
+    const char *path;
+    ControlArgs args;
+    ControlStatus status;
+    const char *said;
+    double time_after;  // the clip's time after one more frame; -1: not checked
+  } rows[] = {
+      {"/layer/1/video/seek", {ControlArg::number(2.5)}, ControlStatus::done,
+       "layer 1 clip.mp4: at 2.5 s", 2.5 + 1 / 24.0},
+      {"/layer/1/video/speed", {ControlArg::number(20)}, ControlStatus::done,
+       "layer 1 clip.mp4: speed 10.00x", -1},
+      {"/layer/1/video/pause", {ControlArg::string("true")}, ControlStatus::done,
+       "layer 1 clip.mp4: paused", -1},
+      {"/layer/1/video/restart", {}, ControlStatus::done, "layer 1 clip.mp4: restart", 0},
+      {"/layer/1/video/speed", {ControlArg::number(NAN)}, ControlStatus::bad_value, "", -1},
+      {"/layer/2/video/speed", {ControlArg::number(2)}, ControlStatus::unknown, "", -1},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.path);
+    std::string said, why;
+    EXPECT_EQ(player->controls()->set(r.path, r.args, said, why), r.status) << why;
+    EXPECT_EQ(said, r.said);
+    ASSERT_TRUE(player->step());
+    if (r.time_after >= 0) {
+      EXPECT_NEAR(video->time_now(), r.time_after, 1 / 24.0);
+    }
+  }
+  // Paused at 10x: the clip's time stands while the show goes on.
+  const double held = video->time_now();
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
+  EXPECT_EQ(video->time_now(), held);
+}
+#endif
 
 // A live player takes OSC from liblo's own sender: each change shows in
 // the frame composed right after it arrives.
