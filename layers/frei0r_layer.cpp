@@ -27,6 +27,12 @@ bool Frei0rLayer::keypress(SDL_keysym *key) {
   return !said_.empty();
 }
 
+void Frei0rLayer::set(const Frei0rSetting &s) {
+  lock_feed();
+  inst_.set(s);
+  unlock_feed();
+}
+
 void *Frei0rLayer::feed() {
   const uint8_t *frame = inst_.generate((double)made_ * period_, geo.w, geo.h);
   made_++;

@@ -27,6 +27,10 @@ class Frei0rLayer : public Layer {
 
   // What the last key changed, as Frei0rKeys tells it.
   const std::string &last_said() const { return said_; }
+  // A parameter set from the main thread: under the feed lock, since the
+  // layer's thread runs the instance.
+  void set(const Frei0rSetting &s);
+  const Frei0rPlugin &plugin() const { return inst_.plugin(); }
 
  private:
   Frei0rInstance inst_;  // the feed thread's, or the keys' under the feed lock

@@ -37,6 +37,7 @@ const Row kTree[] = {
     {"/layer/L/effect/E/active", "bool", "the effect runs"},
     {"/layer/L/effect/E/param/P", "value", "a frei0r effect's parameter: number 0..1, bool, r g b, x y, text"},
     {"/layer/L/blend/param/P", "value", "the same for the layer's frei0r mixer"},
+    {"/layer/L/param/P", "value", "the same for a frei0r source layer"},
     {"/osd/top", "string", "the OSD's top line, up to 51 characters; empty hides it"},
     {"/osd/middle", "string", "its middle line"},
     {"/osd/low", "string", "its bottom line (the player's own messages use it too)"},
@@ -117,9 +118,8 @@ SDLKey key_by_name(const std::string &name) {
 
 // A frei0r value from OSC's arguments: numbers joined with '/' (one number,
 // a colour's three, a position's two), or the text as settings write it.
-bool frei0r_value(const Frei0rInstance &inst, const std::string &param, const ControlArgs &args,
+bool frei0r_value(const Frei0rPlugin &p, const std::string &param, const ControlArgs &args,
                   Frei0rSetting &out, std::string &why) {
-  const Frei0rPlugin &p = inst.plugin();
   const int index = p.param_index(param);
   if (index < 0) {
     why = "no parameter " + param;
@@ -290,6 +290,19 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
   } else if (what == "select") {
     sel_ = i;
     said = label(i) + ": " + mode(i) + (l->active ? "" : ", hidden");
+  } else if (what.compare(0, 6, "param/") == 0) {
+    Frei0rLayer *source = dynamic_cast<Frei0rLayer *>(l);
+    if (!source) {
+      why = label(i) + " is not a frei0r source";
+      return ControlStatus::unknown;
+    }
+    Frei0rSetting set;
+    if (!frei0r_value(source->plugin(), what.substr(6), args, set, why))
+      return ControlStatus::bad_value;
+    source->set(set);
+    applied = {ControlArg::string(format_frei0r_value(set.value))};
+    said = label(i) + ": " + source->plugin().params[set.index].key + " " +
+           format_frei0r_value(set.value);
   } else if (what.compare(0, 6, "video/") == 0) {
     return video_set(what.substr(6), i, args, said, applied, why);
   } else if (what == "key") {
@@ -484,7 +497,7 @@ ControlStatus Controls::effect_set(const std::vector<std::string> &parts, Target
       return ControlStatus::unknown;
     }
     Frei0rSetting s;
-    if (!frei0r_value(mixer->instance(), parts[4], args, s, why)) return ControlStatus::bad_value;
+    if (!frei0r_value(mixer->instance().plugin(), parts[4], args, s, why)) return ControlStatus::bad_value;
     mixer->instance().set(s);
     applied = {ControlArg::string(format_frei0r_value(s.value))};
     said = label(t.layer) + ": " + mixer->instance().plugin().params[s.index].key + " " +
@@ -527,7 +540,7 @@ ControlStatus Controls::effect_set(const std::vector<std::string> &parts, Target
     return ControlStatus::unknown;
   }
   Frei0rSetting s;
-  if (!frei0r_value(fx->instance(), parts[5], args, s, why)) return ControlStatus::bad_value;
+  if (!frei0r_value(fx->instance().plugin(), parts[5], args, s, why)) return ControlStatus::bad_value;
   fx->instance().set(s);
   applied = {ControlArg::string(format_frei0r_value(s.value))};
   said = label(t.layer) + ": " + fx->instance().plugin().params[s.index].key + " " +

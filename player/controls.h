@@ -19,6 +19,7 @@
  *    /layer/L/effect/E/active BOOL
  *    /layer/L/effect/E/param/P VALUE   a frei0r effect's parameter
  *    /layer/L/blend/param/P VALUE      the layer's frei0r mixer's
+ *    /layer/L/param/P VALUE            a frei0r source layer's
  *    /osd/top|middle|low TEXT     a line of the OSD; "" hides it
  *    /pause BOOL, /magnify 1..3, /screenshot, /quit
  *

@@ -79,6 +79,23 @@ TEST(PlayerControls, AVideoLayersClockThroughTheTree) {
 }
 #endif
 
+// A frei0r source's parameter through the tree: the colour of onecol0r.
+TEST(PlayerControls, AFrei0rSourcesParameterThroughTheTree) {
+  PlayerOptions opt;
+  auto player = open_player({"--size", "32x24", "frei0r.onecol0r"}, opt);
+  ASSERT_NE(player, nullptr);
+  std::string said, why;
+  const ControlArgs red = {ControlArg::number(1), ControlArg::number(0), ControlArg::number(0)};
+  ASSERT_EQ(player->controls()->set("/layer/1/param/color", red, said, why), ControlStatus::done)
+      << why;
+  EXPECT_EQ(said.find("color"), said.find(": ") + 2) << said;
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
+  const uint8_t *p = pixel(*player->context(), 5, 5);
+  EXPECT_EQ(p[0] + 256 * p[1] + 65536 * p[2], 255 * 65536) << "bytes blue, green, red";
+  EXPECT_EQ(player->controls()->set("/layer/1/param/nosuch", red, said, why),
+            ControlStatus::bad_value);
+}
+
 // A live player takes OSC from liblo's own sender: each change shows in
 // the frame composed right after it arrives.
 TEST(PlayerOsc, ChangesFromAClientShowInTheNextFrame) {
