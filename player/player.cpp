@@ -298,7 +298,7 @@ bool Player::open(std::string &err) {
   }
   pending_.clear();
   std::vector<std::string> names;
-  for (const LayerSpec &spec : opt_.layers) names.push_back(spec.source);
+  for (const LayerSpec &layer : opt_.layers) names.push_back(layer.source);
   controls_.reset(new Controls(*ctx_, stack_, names));
   keys_.reset(new KeyMap(*controls_));
   return true;

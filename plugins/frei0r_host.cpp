@@ -144,11 +144,11 @@ std::vector<std::string> split_settings(const std::string &text) {
 // ---------------------------------------------------------------------------
 // Names, types, values
 // ---------------------------------------------------------------------------
-bool split_frei0r_name(const char *spec, std::string &key, std::string &settings) {
+bool split_frei0r_name(const char *asked, std::string &key, std::string &settings) {
   const size_t n = strlen(KOLVEX_FREI0R_PREFIX);
-  if (!spec || strncasecmp(spec, KOLVEX_FREI0R_PREFIX, n) != 0) return false;
-  const char *colon = strchr(spec + n, ':');
-  key = lower(colon ? std::string(spec + n, colon) : std::string(spec + n));
+  if (!asked || strncasecmp(asked, KOLVEX_FREI0R_PREFIX, n) != 0) return false;
+  const char *colon = strchr(asked + n, ':');
+  key = lower(colon ? std::string(asked + n, colon) : std::string(asked + n));
   settings = colon ? colon + 1 : "";
   return true;
 }
@@ -433,12 +433,12 @@ const Frei0rPlugin *Frei0rLibrary::find(const std::string &key, std::string &why
   return nullptr;
 }
 
-const Frei0rPlugin *Frei0rLibrary::resolve(const char *spec, Frei0rKind kind,
+const Frei0rPlugin *Frei0rLibrary::resolve(const char *asked, Frei0rKind kind,
                                            std::vector<Frei0rSetting> &settings,
                                            std::string &why) const {
   std::string key, text;
-  if (!split_frei0r_name(spec, key, text)) {
-    why = std::string(spec ? spec : "") + ": not a frei0r name (" KOLVEX_FREI0R_PREFIX "NAME)";
+  if (!split_frei0r_name(asked, key, text)) {
+    why = std::string(asked ? asked : "") + ": not a frei0r name (" KOLVEX_FREI0R_PREFIX "NAME)";
     return nullptr;
   }
   const Frei0rPlugin *p = find(key, why);

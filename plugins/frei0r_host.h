@@ -106,8 +106,8 @@ class Frei0rPlugin {
 };
 
 // "frei0r.NAME[:SETTINGS]": true with NAME (lower case) and SETTINGS apart;
-// false when `spec` does not start with the prefix.
-bool split_frei0r_name(const char *spec, std::string &key, std::string &settings);
+// false when `asked` does not start with the prefix.
+bool split_frei0r_name(const char *asked, std::string &key, std::string &settings);
 
 // "PARAM=VALUE,..." against the plug-in's parameters; false with one line
 // in `why` naming the part that is wrong.
@@ -130,7 +130,7 @@ class Frei0rLibrary {
   const Frei0rPlugin *find(const std::string &key, std::string &why) const;
   // "frei0r.NAME:SETTINGS" checked through: the plug-in of that kind with
   // its settings parsed, or null with one line in `why`.
-  const Frei0rPlugin *resolve(const char *spec, Frei0rKind kind,
+  const Frei0rPlugin *resolve(const char *asked, Frei0rKind kind,
                               std::vector<Frei0rSetting> &settings, std::string &why) const;
   // Every plug-in that can be hosted, by name; the others logged.
   std::vector<const Frei0rPlugin *> all() const;

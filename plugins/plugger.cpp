@@ -270,23 +270,23 @@ Filter *Plugger::pick(const char *want) {
   return nullptr;
 }
 
-Filter *Plugger::pick(const char *spec, std::string &err) {
+Filter *Plugger::pick(const char *asked, std::string &err) {
   err.clear();
   std::vector<Frei0rSetting> settings;
   std::string key, text;
-  if (split_frei0r_name(spec, key, text)) {
-    const Frei0rPlugin *p = frei0r.resolve(spec, Frei0rKind::filter, settings, err);
+  if (split_frei0r_name(asked, key, text)) {
+    const Frei0rPlugin *p = frei0r.resolve(asked, Frei0rKind::filter, settings, err);
     if (!p) return nullptr;
     made_.emplace_back(new Frei0rFilter(*p, std::move(settings)));
     return made_.back().get();
   }
-  if (spec && strchr(spec, ':')) {
-    err = std::string(spec) + ": only frei0r effects take settings";
+  if (asked && strchr(asked, ':')) {
+    err = std::string(asked) + ": only frei0r effects take settings";
     return nullptr;
   }
-  Filter *f = pick(spec);
-  if (!f) err = std::string("no effect named ") + (spec ? spec : "") + "; --list-effects lists them";
-  else if (f->in_use) err = std::string(spec) + ": already on another layer";
+  Filter *f = pick(asked);
+  if (!f) err = std::string("no effect named ") + (asked ? asked : "") + "; --list-effects lists them";
+  else if (f->in_use) err = std::string(asked) + ": already on another layer";
   return f && !f->in_use ? f : nullptr;
 }
 

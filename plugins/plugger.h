@@ -108,7 +108,7 @@ class Plugger {
   // frei0r filter for this one use (frei0r_host.h), kept by the registry
   // while it lives; any other name is pick()ed and must not be in use.
   // Null with one line in `err`.
-  Filter *pick(const char *spec, std::string &err);
+  Filter *pick(const char *asked, std::string &err);
   Frei0rLibrary frei0r;  // where frei0r plug-ins are looked for
   Filter *operator[](int i);     // null when empty or in use
   int close() { return _delete(); }

@@ -264,7 +264,7 @@ TEST(Frei0rBadInput, OneLineNamingIt) {
   std::vector<std::string> dirs = Frei0rLibrary().dirs();
   dirs.insert(dirs.begin(), s.dir);
   Frei0rLibrary lib(dirs);
-  struct Row { const char *spec; Frei0rKind kind; const char *said; } rows[] = {
+  struct Row { const char *asked; Frei0rKind kind; const char *said; } rows[] = {
       {"frei0r.nosuch", Frei0rKind::filter, "frei0r.nosuch: no such frei0r plug-in"},
       {"frei0r.invert0r:size=1", Frei0rKind::filter, "frei0r.invert0r has no parameter size"},
       {"frei0r.brightness:brightness=lots", Frei0rKind::filter, "brightness wants a number, not \"lots\""},
@@ -281,8 +281,8 @@ TEST(Frei0rBadInput, OneLineNamingIt) {
   for (const Row &r : rows) {
     std::vector<Frei0rSetting> settings;
     std::string why;
-    EXPECT_EQ(lib.resolve(r.spec, r.kind, settings, why), nullptr) << r.spec;
-    EXPECT_TRUE(kt::contains(why, r.said)) << r.spec << ": " << why;
+    EXPECT_EQ(lib.resolve(r.asked, r.kind, settings, why), nullptr) << r.asked;
+    EXPECT_TRUE(kt::contains(why, r.said)) << r.asked << ": " << why;
     EXPECT_EQ(why.find('\n'), std::string::npos);
   }
   std::string err;
