@@ -1,8 +1,7 @@
 #!/bin/sh
 # Installs the Debian 12 packages Kolvex needs that are not there yet:
 # building (FFmpeg's libraries for video layers and the capture's MP4 and WebM;
-# frei0r
-# and its plug-ins, which the engine hosts; liblo for the player's OSC), the
+# frei0r and its plug-ins, which the engine hosts; liblo for the player's OSC), the
 # tests (GoogleTest, headless X, audio capture, screenshots, ffprobe for the
 # video files), the benchmarks and the fuzz targets (clang 14 with
 # libFuzzer). Uses sudo when not run as root.
