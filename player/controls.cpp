@@ -153,6 +153,21 @@ bool frei0r_value(const Frei0rPlugin &p, const std::string &param, const Control
   return true;
 }
 
+// One frei0r parameter from `args`: checked against the plug-in, applied
+// by `apply`, with the value as applied and what the status line tells
+// after the layer's label.
+bool set_frei0r_param(const Frei0rPlugin &p, const std::string &param, const ControlArgs &args,
+                      const std::function<void(const Frei0rSetting &)> &apply,
+                      ControlArgs &applied, std::string &told, std::string &why) {
+  Frei0rSetting s;
+  if (!frei0r_value(p, param, args, s, why)) return false;
+  apply(s);
+  const std::string value = format_frei0r_value(s.value);
+  applied = {ControlArg::string(value)};
+  told = p.params[s.index].key + " " + value;
+  return true;
+}
+
 }  // namespace
 
 struct Controls::Target {
@@ -296,13 +311,11 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
       why = label(i) + " is not a frei0r source";
       return ControlStatus::unknown;
     }
-    Frei0rSetting set;
-    if (!frei0r_value(source->plugin(), what.substr(6), args, set, why))
+    std::string told;
+    if (!set_frei0r_param(source->plugin(), what.substr(6), args,
+                          [source](const Frei0rSetting &s) { source->set(s); }, applied, told, why))
       return ControlStatus::bad_value;
-    source->set(set);
-    applied = {ControlArg::string(format_frei0r_value(set.value))};
-    said = label(i) + ": " + source->plugin().params[set.index].key + " " +
-           format_frei0r_value(set.value);
+    said = label(i) + ": " + told;
   } else if (what.compare(0, 6, "video/") == 0) {
     return video_set(what.substr(6), i, args, said, applied, why);
   } else if (what == "key") {
@@ -496,12 +509,12 @@ ControlStatus Controls::effect_set(const std::vector<std::string> &parts, Target
       why = "no frei0r blend control " + parts[2];
       return ControlStatus::unknown;
     }
-    Frei0rSetting s;
-    if (!frei0r_value(mixer->instance().plugin(), parts[4], args, s, why)) return ControlStatus::bad_value;
-    mixer->instance().set(s);
-    applied = {ControlArg::string(format_frei0r_value(s.value))};
-    said = label(t.layer) + ": " + mixer->instance().plugin().params[s.index].key + " " +
-           format_frei0r_value(s.value);
+    std::string told;
+    if (!set_frei0r_param(mixer->instance().plugin(), parts[4], args,
+                          [mixer](const Frei0rSetting &s) { mixer->instance().set(s); }, applied,
+                          told, why))
+      return ControlStatus::bad_value;
+    said = label(t.layer) + ": " + told;
     return ControlStatus::done;
   }
   if (parts.size() < 5) {
@@ -539,12 +552,12 @@ ControlStatus Controls::effect_set(const std::vector<std::string> &parts, Target
     why = "no control " + parts[4] + " on effect " + parts[3];
     return ControlStatus::unknown;
   }
-  Frei0rSetting s;
-  if (!frei0r_value(fx->instance().plugin(), parts[5], args, s, why)) return ControlStatus::bad_value;
-  fx->instance().set(s);
-  applied = {ControlArg::string(format_frei0r_value(s.value))};
-  said = label(t.layer) + ": " + fx->instance().plugin().params[s.index].key + " " +
-         format_frei0r_value(s.value);
+  std::string told;
+  if (!set_frei0r_param(fx->instance().plugin(), parts[5], args,
+                        [fx](const Frei0rSetting &s) { fx->instance().set(s); }, applied, told,
+                        why))
+    return ControlStatus::bad_value;
+  said = label(t.layer) + ": " + told;
   return ControlStatus::done;
 }
 
