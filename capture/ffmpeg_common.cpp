@@ -118,14 +118,27 @@ Frame new_picture(AVPixelFormat format, int w, int h) {
   return f;
 }
 
-bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVStream *&stream,
-                std::string &why) {
+bool check_quality(const VideoSettings &s, std::string &why) {
+  if (s.crf_max <= 0) return true;
   const std::string name = s.encoder;
-  if (s.crf_max > 0 && s.crf != -1 && (s.crf < 0 || s.crf > s.crf_max)) {
+  if (s.crf != -1 && (s.crf < 0 || s.crf > s.crf_max)) {
     why = name + " refuses crf " + std::to_string(s.crf) + " (it takes 0 to " +
           std::to_string(s.crf_max) + ")";
     return false;
   }
+  // Checked here: libx264 would print its own complaint on the terminal.
+  const std::string preset = s.preset.empty() ? s.preset_default : s.preset;
+  if (!listed(preset, s.presets)) {
+    why = name + " refuses preset " + preset + " (" + s.presets + ")";
+    return false;
+  }
+  return true;
+}
+
+bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVStream *&stream,
+                std::string &why) {
+  const std::string name = s.encoder;
+  if (!check_quality(s, why)) return false;
   const AVCodec *found = avcodec_find_encoder_by_name(s.encoder);
   if (!found) {
     why = "this FFmpeg has no " + name + " encoder";
@@ -154,11 +167,6 @@ bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVSt
   const std::string preset = s.preset.empty() ? s.preset_default : s.preset;
   const std::string refused = name + " refuses preset " + preset + " (" + s.presets + ")";
   if (s.crf_max > 0) {
-    // Checked here: libx264 would print its own complaint on the terminal.
-    if (!listed(preset, s.presets)) {
-      why = refused;
-      return false;
-    }
     const int crf = s.crf >= 0 ? s.crf : s.crf_default;
     if (av_opt_set_int(c->priv_data, "crf", crf, 0) < 0) {
       why = name + " refuses crf " + std::to_string(crf);

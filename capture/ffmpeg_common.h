@@ -92,6 +92,11 @@ const Encoding *find_encoding(const std::string &format);
 VideoSettings video_settings(const Encoding &e, int width, int height, int fps, int crf,
                              const std::string &preset);
 
+// Whether the encoder takes crf and preset as asked (-1 / "": its
+// defaults); false with one line naming the encoder and what it takes.
+// Checked before anything is created, and again where it is opened.
+bool check_quality(const VideoSettings &settings, std::string &why);
+
 // The encoder opened for `mux` and its stream added (time base 1/fps).
 // False with the reason in `why` (without the output's name).
 bool open_video(AVFormatContext *mux, const VideoSettings &settings, Codec &codec,

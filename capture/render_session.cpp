@@ -14,6 +14,9 @@
 
 #include "jutils.h"
 #include "virtual_clock.h"
+#ifdef KOLVEX_HAVE_FFMPEG
+#include "ffmpeg_common.h"
+#endif
 
 namespace capture {
 
@@ -33,6 +36,18 @@ bool parse_int(const std::string &text, long min, long max, int &out) {
   if (text.empty() || *end || errno || v < min || v > max) return false;
   out = (int)v;
   return true;
+}
+
+// crf and preset against what the format's encoder takes: told before any
+// file or connection exists, with the encoder's own ranges.
+bool quality_ok(const std::string &format, const CaptureSettings &s, std::string &err) {
+#ifdef KOLVEX_HAVE_FFMPEG
+  const ff::Encoding *e = ff::find_encoding(format);
+  return !e || ff::check_quality(ff::video_settings(*e, 0, 0, 0, s.crf, s.preset), err);
+#else
+  (void)format, (void)s, (void)err;
+  return true;
+#endif
 }
 
 }  // namespace
@@ -67,7 +82,11 @@ bool check_capture_settings(CaptureSettings &s, std::string &err) {
     err = "--crf and --preset are for mp4 and webm, not " + s.format;
     return false;
   }
-  return true;
+  return quality_ok(s.format, s, err);
+}
+
+bool check_stream_settings(const CaptureSettings &s, std::string &err) {
+  return quality_ok("mp4", s, err);  // the stream's H.264 is the mp4 row's
 }
 
 std::string capture_options_help(const std::string &name, int column) {

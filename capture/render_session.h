@@ -61,8 +61,11 @@ std::string default_format();
 bool parse_capture_option(const std::string &option, const std::string &value,
                           CaptureSettings &settings, std::string &err);
 // The settings as a whole: the format built in, encoder settings only for
-// an encoded format. The default format filled in. False with `err`.
+// an encoded format and within what its encoder takes. The default format
+// filled in. False with `err`: nothing is created yet (status 2).
 bool check_capture_settings(CaptureSettings &settings, std::string &err);
+// --crf and --preset for a live stream, whose picture is H.264 as mp4's.
+bool check_stream_settings(const CaptureSettings &settings, std::string &err);
 // The three options' help for a --help text, their explanations starting
 // at `column`; `name` is the file name the formats write (orvanta, kolvex).
 std::string capture_options_help(const std::string &name, int column);

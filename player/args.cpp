@@ -9,6 +9,7 @@
 
 #include "factory.h"
 #include "frei0r_host.h"
+#include "player.h"
 
 namespace {
 
@@ -227,6 +228,8 @@ bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
   } else if (o.width % 2 || o.height % 2) {
     err = "--stream needs an even width and height, not " + std::to_string(o.width) + "x" +
           std::to_string(o.height);
+  } else {
+    capture::check_stream_settings(o.capture, err);
   }
   return err.empty();
 }
@@ -405,6 +408,6 @@ void print_usage(FILE *out) {
           "seek back, forth 5 s; d, u slower, faster; k pause it.\n"          "\n"
           "Layers:\n%s"
           " .  - frei0r sources ( frei0r.NAME[:PARAM=VALUE,...], see --list-effects)\n",
-          capture::capture_options_help("kolvex", 24).c_str(), KOLVEX_INSTALLED_PLUGIN_DIR,
+          capture::capture_options_help("kolvex", 24).c_str(), installed_plugin_dir().c_str(),
           layers_description);
 }

@@ -205,11 +205,12 @@ TEST(CaptureExport, RefusalsNameTheFileAndLeaveNothing) {
   } rows[] = {
       {not_dir, {}, 1, not_dir + "/orvanta.mp4: Not a directory"},
       {full, {"--seconds", "5"}, 1, full + "/orvanta.mp4: No space left on device"},
-      {wd.path + "/crf", {"--crf", "52"}, 1, "orvanta.mp4: libx264 refuses crf 52"},
-      {wd.path + "/vp9", {"--format", "webm", "--crf", "64"}, 1, "libvpx-vp9 refuses crf 64"},
-      {wd.path + "/preset", {"--preset", "fastest"}, 1, "libx264 refuses preset fastest"},
-      {wd.path + "/deadline", {"--format", "webm", "--preset", "slow"}, 1,
-       "orvanta.webm: libvpx-vp9 refuses preset slow"},
+      // Refused settings are usage errors, told before the folder is made.
+      {wd.path + "/crf", {"--crf", "52"}, 2, "libx264 refuses crf 52 (it takes 0 to 51)"},
+      {wd.path + "/vp9", {"--format", "webm", "--crf", "64"}, 2, "libvpx-vp9 refuses crf 64"},
+      {wd.path + "/preset", {"--preset", "fastest"}, 2, "libx264 refuses preset fastest"},
+      {wd.path + "/deadline", {"--format", "webm", "--preset", "slow"}, 2,
+       "libvpx-vp9 refuses preset slow"},
       {wd.path + "/usage", {"--crf", "high"}, 2, "--crf wants a number"},
       {wd.path + "/y4m", {"--format", "y4m", "--crf", "20"}, 2, "--crf and --preset are for"},
   };
@@ -220,5 +221,8 @@ TEST(CaptureExport, RefusalsNameTheFileAndLeaveNothing) {
     EXPECT_NE(r.log.find(row.message), std::string::npos) << r.log;
     for (const char *name : {"/orvanta.mp4", "/orvanta.webm", "/orvanta.mp4.part"})
       EXPECT_FALSE(exists(row.out + name)) << name;
+    if (row.status == 2) {
+      EXPECT_FALSE(exists(row.out)) << "made for a refused command";
+    }
   }
 }

@@ -88,6 +88,9 @@ const struct Row {
     {"--format png layer_gen", 2, "--format, --crf and --preset need --capture DIR"},
     {"--capture out --seconds 1 --format y4m --crf 20 layer_gen", 2,
      "--crf and --preset are for mp4 and webm, not y4m"},
+#ifdef KOLVEX_HAVE_FFMPEG
+    {"--capture out --seconds 1 --crf 99 layer_gen", 2, "libx264 refuses crf 99 (it takes 0 to 51)"},
+#endif
     {"--capture out --seconds 1 --size 321x200 layer_gen", 2,
      "--capture needs an even width and height, not 321x200"},
     {"--stream udp://127.0.0.1:9 --capture out --seconds 1 layer_gen", 2,
