@@ -1,9 +1,11 @@
 #include "png_writer.h"
 
+#include <dirent.h>
 #include <png.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "pending_file.h"
@@ -72,6 +74,36 @@ class PngSequenceWriter : public FrameWriter {
   int count_ = 0;
 };
 
+// A picture of a capture: "frame_" then six digits, ".png" (".png.part"
+// for one never finished).
+bool is_frame_file(const char *name) {
+  if (strncmp(name, "frame_", 6) != 0) return false;
+  const char *p = name + 6;
+  int digits = 0;
+  while (*p >= '0' && *p <= '9') p++, digits++;
+  return digits == 6 && (strcmp(p, ".png") == 0 || strcmp(p, ".png.part") == 0);
+}
+
+// The folder gets only the new capture's frames: those of an older, longer
+// capture would otherwise play on after them. False with `err` when one
+// cannot be removed.
+bool remove_old_frames(const std::string &dir, std::string &err) {
+  DIR *d = opendir(dir.c_str());
+  if (!d) return true;  // the probe has shown it can be written
+  bool ok = true;
+  while (const dirent *e = readdir(d)) {
+    if (!is_frame_file(e->d_name)) continue;
+    const std::string path = dir + "/" + e->d_name;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+      err = path + ": an older capture's frame cannot be removed (" + strerror(errno) + ")";
+      ok = false;
+      break;
+    }
+  }
+  closedir(d);
+  return ok;
+}
+
 }  // namespace
 
 bool save_png(const std::string &path, const uint8_t *bgrx, int w, int h, int pitch,
@@ -102,6 +134,7 @@ std::unique_ptr<FrameWriter> open_png_writer(const WriterOptions &o, std::string
   }
   f.reset();
   unlink(probe.c_str());
+  if (!remove_old_frames(o.dir, err)) return nullptr;
   return std::unique_ptr<FrameWriter>(new PngSequenceWriter(o));
 }
 

@@ -2,6 +2,8 @@
  *
  *  DIR/frame_000001.png, DIR/frame_000002.png ...: 8-bit RGB, fast
  *  compression, one lossless picture a frame for stills and editors.
+ *  Opening the writer removes the frame_NNNNNN.png files already in DIR
+ *  (an older capture's), so that the folder holds this capture alone.
  */
 #ifndef KOLVEX_CAPTURE_PNG_WRITER_H
 #define KOLVEX_CAPTURE_PNG_WRITER_H

@@ -172,6 +172,26 @@ TEST(PlayerCapture, FailuresNameTheFrameAndLeaveNothing) {
   }
 }
 
+// Rendering again into the folder of an older, longer PNG capture: the
+// folder holds the new frames only, and what is not a frame stays.
+TEST(PlayerCapture, PngFolderHoldsOnlyTheNewCapture) {
+  kt::TempDir dir;
+  for (int i = 1; i <= 9; i++) kt::write_file(dir.path + "/frame_00000" + std::to_string(i) + ".png", {});
+  for (const char *keep : {"/frame_notes.png", "/frame_0000001.png", "/notes.txt"})
+    kt::write_file(dir.path + keep, {1});
+  ASSERT_EQ(kolvex("--quiet --seconds 1 --fps 2 --size 64x48 --capture " + dir.path +
+                       " --format png layer_gen", "", false), 0);  // 3 frames
+  for (int i = 1; i <= 9; i++) {
+    const std::string frame = dir.path + "/frame_00000" + std::to_string(i) + ".png";
+    EXPECT_EQ(exists(frame), i <= 3) << frame;
+    if (i <= 3) {
+      EXPECT_EQ(read_png(frame).w, 64) << frame;
+    }
+  }
+  for (const char *keep : {"/frame_notes.png", "/frame_0000001.png", "/notes.txt"})
+    EXPECT_TRUE(exists(dir.path + keep)) << keep;
+}
+
 // What is printed: the closing line by default, nothing with --quiet, the
 // engine's notices and warnings with --verbose (plug-ins that fail to load
 // among those scanned).
