@@ -65,6 +65,16 @@ bool shows_nothing() {
 
 Player::Player(const PlayerOptions &opt) : opt_(opt) {}
 
+std::string installed_plugin_dir() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return KOLVEX_PLUGIN_DIR_FROM_BIN;  // no /proc: as if run from bin/
+  exe[n] = '\0';
+  std::string dir(exe);
+  dir.erase(dir.rfind('/') + 1);
+  return dir + KOLVEX_PLUGIN_DIR_FROM_BIN;
+}
+
 Player::~Player() {
   if (ctx_) ctx_->close();  // the listed layers' threads end first
   if (session_) session_->detach();  // a player never run is still hooked
@@ -76,7 +86,7 @@ bool use_plugin_dir(Plugger &plugger, const PlayerOptions &opt, std::string &err
   const char *env = getenv("KOLVEX_PLUGIN_DIR");
   const std::string dir = !opt.plugin_dir.empty() ? opt.plugin_dir
                           : env && *env          ? env
-                                                 : KOLVEX_INSTALLED_PLUGIN_DIR;
+                                                 : installed_plugin_dir();
   if (plugger.set_search_dir(dir.c_str())) return true;
   if (opt.plugin_dir.empty() && !(env && *env)) {  // not installed: no plug-ins
     plugger.set_search_dir(nullptr);

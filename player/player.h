@@ -91,6 +91,10 @@ class Player {
   int64_t told_dropped_ = 0;     // stream frames dropped, as last told
 };
 
+// The installed plug-in directory, found from the program's own file
+// (bin/kolvex -> share/orvanta under the same prefix, wherever it is).
+std::string installed_plugin_dir();
+
 // Points `plugger` at the one directory the player scans: --plugin-dir,
 // else $KOLVEX_PLUGIN_DIR, else the installed plug-in directory (none when
 // that does not exist). Never the working directory unless it is named.

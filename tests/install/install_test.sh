@@ -13,6 +13,10 @@ for f in include/kolvex/kolvex.h include/kolvex/plugin.h include/kolvex/geometry
 done
 ls "$prefix"/lib*/libkolvex.a >/dev/null
 
+# The installed player finds its own effect under whatever prefix it went to.
+KOLVEX_PLUGIN_DIR= "$prefix/bin/kolvex" --list-effects 2>"$work/list.err" | grep -q '^filter  *vertigo ' ||
+  { echo "installed kolvex does not find its vertigo effect"; cat "$work/list.err"; exit 1; }
+
 # 1. CMake package
 "$cmake" -S "$app" -B "$work/app-cmake" -DCMAKE_PREFIX_PATH="$prefix" >"$work/app-cmake.log"
 "$cmake" --build "$work/app-cmake" >>"$work/app-cmake.log"
