@@ -170,6 +170,13 @@ bool set_frei0r_param(const Frei0rPlugin &p, const std::string &param, const Con
 
 }  // namespace
 
+std::string layer_name(const std::string &source) {
+  std::string key, settings;
+  if (split_frei0r_name(source.c_str(), key, settings)) return "frei0r." + key;  // not its settings
+  const size_t slash = source.rfind('/');
+  return slash == std::string::npos ? source : source.substr(slash + 1);
+}
+
 struct Controls::Target {
   size_t layer = 0;
   int effect = 0;  // from 1, when the path names one
@@ -177,11 +184,7 @@ struct Controls::Target {
 
 Controls::Controls(Context &ctx, std::vector<Layer *> stack, const std::vector<std::string> &names)
     : ctx_(ctx), stack_(std::move(stack)) {
-  for (size_t i = 0; i < stack_.size(); i++) {
-    const std::string n = i < names.size() ? names[i] : "";
-    const size_t slash = n.rfind('/');
-    names_.push_back(slash == std::string::npos ? n : n.substr(slash + 1));
-  }
+  for (size_t i = 0; i < stack_.size(); i++) names_.push_back(layer_name(i < names.size() ? names[i] : ""));
   if (!stack_.empty()) sel_ = stack_.size() - 1;  // the top layer
 }
 

@@ -23,8 +23,9 @@
  *    /osd/top|middle|low TEXT     a line of the OSD; "" hides it
  *    /pause BOOL, /magnify 1..3, /screenshot, /quit
  *
- *  L is a layer's number from 1 at the bottom or its name (the file name
- *  without directories, "layer_gen"); E an effect's number on the layer
+ *  L is a layer's number from 1 at the bottom or its name (layer_name: the
+ *  file name without directories, "layer_gen", or a frei0r source's name
+ *  without its settings); E an effect's number on the layer
  *  from 1 or its name; P a frei0r parameter's name or number from 0.
  *  Nothing is loaded or run because of a value: a blend can only come back
  *  if the layer had it, keys go to what is already there.
@@ -58,6 +59,10 @@ enum class ControlStatus {
   unknown,    // no such path (or no such layer or effect)
   bad_value,  // wrong number or type of arguments, NaN, a name not known
 };
+
+// The name a layer started from `source` answers to: "ant.png" for
+// "data/ant.png", "frei0r.onecol0r" for "frei0r.onecol0r:color=#ff0000".
+std::string layer_name(const std::string &source);
 
 class Controls {
  public:

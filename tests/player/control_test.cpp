@@ -79,14 +79,16 @@ TEST(PlayerControls, AVideoLayersClockThroughTheTree) {
 }
 #endif
 
-// A frei0r source's parameter through the tree: the colour of onecol0r.
+// A frei0r source's parameter through the tree: the colour of onecol0r,
+// started with settings and named without them.
 TEST(PlayerControls, AFrei0rSourcesParameterThroughTheTree) {
   PlayerOptions opt;
-  auto player = open_player({"--size", "32x24", "frei0r.onecol0r"}, opt);
+  auto player = open_player({"--size", "32x24", "frei0r.onecol0r:color=#00ff00"}, opt);
   ASSERT_NE(player, nullptr);
   std::string said, why;
   const ControlArgs red = {ControlArg::number(1), ControlArg::number(0), ControlArg::number(0)};
-  ASSERT_EQ(player->controls()->set("/layer/1/param/color", red, said, why), ControlStatus::done)
+  ASSERT_EQ(player->controls()->set("/layer/frei0r.onecol0r/param/color", red, said, why),
+            ControlStatus::done)
       << why;
   EXPECT_EQ(said.find("color"), said.find(": ") + 2) << said;
   for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
