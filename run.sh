@@ -6,9 +6,11 @@ cd "$(dirname "$0")"
 tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
+# Without a display or a sound device the show plays all the same, on
+# SDL's stand-ins or a virtual X server, with a note (tools/play.sh).
 if [ "${1:-}" = demo ]; then
   shift
-  exec build/demo/kolvex_demo "$@"
+  exec tools/play.sh build/demo/kolvex_demo "$@"
 fi
 # build/stage holds the intro's data and the vertigo effect: "dio.c" is read
 # from the working directory, and plug-ins are looked for in "./" unless an
@@ -17,4 +19,4 @@ if [ -d /usr/local/share/orvanta ] && ! ls /usr/local/share/orvanta/*-darwin.so 
   echo "note: /usr/local/share/orvanta exists without plug-ins: the intro runs without its effect"
 fi
 cd build/stage
-exec ../intro/orvanta
+exec ../../tools/play.sh ../intro/orvanta
