@@ -40,7 +40,7 @@ const Row kTree[] = {
     {"/layer/L/param/P", "value", "the same for a frei0r source layer"},
     {"/osd/top", "string", "the OSD's top line, up to 51 characters; empty hides it"},
     {"/osd/middle", "string", "its middle line"},
-    {"/osd/low", "string", "its bottom line (the player's own messages use it too)"},
+    {"/osd/low", "string", "its bottom line"},
     {"/pause", "bool", "the layers stand still"},
     {"/magnify", "int 1..3", "window magnification"},
     {"/screenshot", "-", "a PNG of the next frame, kolvex-NNNN.png in the working directory"},

@@ -2,7 +2,7 @@
  *
  *  The key map: each key is a change of the control tree (controls.h), the
  *  same change OSC or a replay would make. The line the tree tells comes
- *  back for the OSD's bottom line.
+ *  back for the window's status line.
  *
  *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
  *    b / B                 next / previous blit mode
