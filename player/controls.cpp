@@ -234,6 +234,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
                             std::string &why) {
   said.clear();
   why.clear();
+  unchanged_ = false;
   const std::vector<std::string> parts = split_path(path);
   ControlArgs applied;
   std::string canonical = path;
@@ -260,7 +261,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   } else {
     st = global_set(parts, args, said, applied, why);
   }
-  if (st != ControlStatus::done) return st;
+  if (st != ControlStatus::done || unchanged_) return st;
   changes++;
   if (on_change) on_change(canonical, applied);
   return st;
@@ -323,6 +324,7 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
       return wants("a key's name", why);
     applied = args;
     said = pass_key(i, args[0].text);
+    unchanged_ = said.empty();  // nothing took it
   } else {
     why = "no control " + what;
     return ControlStatus::unknown;

@@ -15,7 +15,9 @@
  *    Space                 pause or resume
  *    Esc, q                quit
  *  Any other key goes to the selected layer's keypress(), then to the
- *  kbd_input() of each of its filters.
+ *  kbd_input() of each of its filters; one none of them takes changes
+ *  nothing and is not recorded. Modifiers alone (Shift, Ctrl, Alt, the
+ *  lock keys) do nothing.
  *
  *  Main thread only, between frames.
  */

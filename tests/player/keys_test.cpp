@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "player_fixture.h"
+#include "replay.h"
 #include "test_support.h"
 
 namespace {
@@ -155,6 +156,50 @@ TEST(PlayerSeconds, HeldFramesCount) {
   }
   EXPECT_EQ(3 + held, 11) << "1 s at 10 fps: frames 0 to 10";
   EXPECT_EQ(player->frame(), 11);
+}
+
+// Keys that change nothing (modifiers alone, keys no layer or effect
+// takes) are not recorded and tell nothing; one the layer takes is.
+TEST_F(PlayerKeys, KeysThatChangeNothingAreNotRecorded) {
+  kt::TempDir dir;
+  opt.record_file = dir.path + "/show.txt";
+  ShowRecorder recorder;
+  std::string err;
+  ASSERT_TRUE(attach_controls(*player, opt, Show(), recorder, err)) << err;
+  push(SDLK_1);  // the generator, which takes the arrows left and right
+  ASSERT_TRUE(player->step());
+  const struct Row {
+    SDLKey sym;
+    SDLMod mod;
+    bool taken;
+  } rows[] = {
+      {SDLK_LSHIFT, KMOD_LSHIFT, false}, {SDLK_RSHIFT, KMOD_RSHIFT, false},
+      {SDLK_LCTRL, KMOD_LCTRL, false},   {SDLK_RALT, KMOD_RALT, false},
+      {SDLK_LSUPER, KMOD_NONE, false},   {SDLK_CAPSLOCK, KMOD_CAPS, false},
+      {SDLK_F5, KMOD_NONE, false},       {SDLK_x, KMOD_NONE, false},
+      {SDLK_UP, KMOD_NONE, false},       {SDLK_RIGHT, KMOD_NONE, true},
+  };
+  int taken = 0;
+  for (const Row &r : rows) {
+    SCOPED_TRACE(SDL_GetKeyName(r.sym));
+    const uint64_t changes = player->controls()->changes;
+    const std::string before = player->status();
+    push(r.sym, r.mod);
+    ASSERT_TRUE(player->step());
+    EXPECT_EQ(player->controls()->changes - changes, r.taken ? 1u : 0u);
+    if (!r.taken) {
+      EXPECT_EQ(player->status(), before) << "a key that changes nothing tells nothing";
+    }
+    taken += r.taken;
+  }
+  recorder.end(player->frame());
+  const std::vector<uint8_t> bytes = kt::read_file(opt.record_file);
+  const std::string text(bytes.begin(), bytes.end());
+  int keys = 0;
+  for (size_t at = text.find("/key "); at != std::string::npos; at = text.find("/key ", at + 1))
+    keys++;
+  EXPECT_EQ(keys, taken) << text;
+  EXPECT_TRUE(kt::contains(text, "/layer/1/key \"right\"\n")) << text;
 }
 
 // What goes out is the programme: keys that only tell something (a layer
