@@ -10,7 +10,8 @@
  *      the same command line writes the same frames;
  *    - the per-frame hand-off: the frame loop's hook (Context::on_frame)
  *      writes each composed frame and exactly that frame's sound;
- *    - the length: a number of frames, `--seconds N` being N * fps + 1;
+ *    - the length: a number of frames, `--seconds N` being N * fps + 1,
+ *      held (paused) frames counted as they went out;
  *    - SIGINT and SIGTERM: held from begin() on in every thread started
  *      after it, taken at the end of a frame: the frame is finished, the
  *      files are closed so that they play, "interrupted after N frames";
@@ -124,12 +125,14 @@ class RenderSession {
   // The exit status: 0 complete, 1 interrupted or failed.
   int finish();
 
-  int64_t frames() const { return frames_; }  // handed over so far
+  // Frames handed over so far, held ones included: the programme's frame
+  // count, which is also the number (from 0) of the next frame.
+  int64_t frames() const { return frames_; }
   // A picture shown outside the frame loop (the player's held picture while
-  // paused) goes to the live stream too, so that a receiver does not stall;
-  // it counts for no length and goes into no capture.
+  // paused) is a frame of the programme like any other: written, streamed
+  // and counted for the length. Once the run is over, ctx.ended is set.
   void show_held(Context &ctx) {
-    if (stream_) stream_frame(ctx);
+    if (!ctx.ended && !on_frame(ctx)) ctx.ended = true;
   }
   int64_t stream_offered() const { return stream_ ? stream_->offered() : 0; }
   int64_t stream_dropped() const { return stream_ ? stream_->dropped() : 0; }

@@ -91,6 +91,7 @@ void Context::cafudda(int seconds) {
 
     osd.cafudda();
     if (seconds != 0 && on_frame && !on_frame(*this)) ended = true;
+    if (on_show) on_show(*this);
     if (present) screen->show();
     frames++;
 

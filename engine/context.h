@@ -95,6 +95,12 @@ class Context {
   std::function<bool(Context &)> on_frame;
   bool ended;
 
+  // The window's own hook: called on the frame loop's thread for every
+  // frame after on_frame has taken it and before it is shown, to draw what
+  // only the window shows (a player's status line). With clear_all on,
+  // the next frame is composed afresh and nothing it drew goes out.
+  std::function<void(Context &)> on_show;
+
  private:
   Context(const Context &) = delete;
   Context &operator=(const Context &) = delete;

@@ -40,7 +40,7 @@ const Row kTree[] = {
     {"/layer/L/param/P", "value", "the same for a frei0r source layer"},
     {"/osd/top", "string", "the OSD's top line, up to 51 characters; empty hides it"},
     {"/osd/middle", "string", "its middle line"},
-    {"/osd/low", "string", "its bottom line (the player's own messages use it too)"},
+    {"/osd/low", "string", "its bottom line"},
     {"/pause", "bool", "the layers stand still"},
     {"/magnify", "int 1..3", "window magnification"},
     {"/screenshot", "-", "a PNG of the next frame, kolvex-NNNN.png in the working directory"},
@@ -237,6 +237,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
                             std::string &why) {
   said.clear();
   why.clear();
+  unchanged_ = false;
   const std::vector<std::string> parts = split_path(path);
   ControlArgs applied;
   std::string canonical = path;
@@ -263,7 +264,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   } else {
     st = global_set(parts, args, said, applied, why);
   }
-  if (st != ControlStatus::done) return st;
+  if (st != ControlStatus::done || unchanged_) return st;
   changes++;
   if (on_change) on_change(canonical, applied);
   return st;
@@ -326,6 +327,7 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
       return wants("a key's name", why);
     applied = args;
     said = pass_key(i, args[0].text);
+    unchanged_ = said.empty();  // nothing took it
   } else {
     why = "no control " + what;
     return ControlStatus::unknown;

@@ -76,7 +76,8 @@ class Controls {
   ControlStatus set(const std::string &path, const ControlArgs &args, std::string &said,
                     std::string &why);
   // Called after every change done, with the path by number and the value
-  // as applied (clamped), which set() takes back (the recorder's hook).
+  // as applied (clamped), which set() takes back (the recorder's hook). A
+  // key that nothing takes is done but changes nothing: not called.
   std::function<void(const std::string &path, const ControlArgs &applied)> on_change;
 
   // Whether the path's numbers are screen pixels (a replay scales them).
@@ -101,7 +102,7 @@ class Controls {
   bool paused = false;
   bool quit = false;
   bool screenshot = false;  // asked for, not taken yet
-  uint64_t changes = 0;     // changes done so far
+  uint64_t changes = 0;     // changes done so far (on_change's calls)
 
   struct Target;  // what a path names (controls.cpp)
 
@@ -135,6 +136,7 @@ class Controls {
   // A layer's own blend (OVER, a frei0r mixer) while it shows one of the
   // nine modes: it can come back by its name.
   std::map<Layer *, std::unique_ptr<LayerBlend>> parked_;
+  bool unchanged_ = false;  // set() done, but nothing took the key
 };
 
 #endif

@@ -39,6 +39,8 @@ std::string KeyMap::next_blit(int step) const {
 }
 
 std::string KeyMap::press(const SDL_keysym &key) {
+  // Shift, Ctrl, Alt and the lock keys alone are part of another key.
+  if (key.sym >= SDLK_NUMLOCK && key.sym <= SDLK_COMPOSE) return "";
   const bool shift = (key.mod & KMOD_SHIFT) != 0;
   switch (key.sym) {
     case SDLK_ESCAPE:

@@ -2,7 +2,7 @@
  *
  *  The key map: each key is a change of the control tree (controls.h), the
  *  same change OSC or a replay would make. The line the tree tells comes
- *  back for the OSD's bottom line.
+ *  back for the window's status line.
  *
  *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
  *    b / B                 next / previous blit mode
@@ -15,7 +15,9 @@
  *    Space                 pause or resume
  *    Esc, q                quit
  *  Any other key goes to the selected layer's keypress(), then to the
- *  kbd_input() of each of its filters.
+ *  kbd_input() of each of its filters; one none of them takes changes
+ *  nothing and is not recorded. Modifiers alone (Shift, Ctrl, Alt, the
+ *  lock keys) do nothing.
  *
  *  Main thread only, between frames.
  */

@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
       status = 2;
     else {
       status = player.run();
-      recorder.end((int64_t)player.context()->frames);
+      recorder.end(player.frame());
     }
   }
   if (!err.empty()) fprintf(stderr, "kolvex: %s\n", err.c_str());

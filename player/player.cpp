@@ -311,6 +311,7 @@ bool Player::open(std::string &err) {
   for (const LayerSpec &layer : opt_.layers) names.push_back(layer.source);
   controls_.reset(new Controls(*ctx_, stack_, names));
   keys_.reset(new KeyMap(*controls_));
+  ctx_->on_show = [this](Context &) { to_window(); };
   return true;
 }
 
@@ -319,12 +320,33 @@ bool Player::open(std::string &err) {
 // ---------------------------------------------------------------------------
 void Player::tell(const std::string &line) {
   if (line.empty()) return;
-  ctx_->osd.print_low("%s", line.c_str());
+  status_ = line;
   status_frames_ = 2 * opt_.fps;
+}
+
+// The frame has gone out (capture, stream): a screenshot takes it as it
+// went, then the window gets the performer's line.
+void Player::to_window() {
+  if (controls_->screenshot) take_screenshot();
+  draw_status();
+}
+
+// At the window's bottom on a black band, in the OSD's font at its size:
+// clear of the show's own lines, readable over any picture.
+void Player::draw_status() {
+  ViewPort *s = ctx_->screen;
+  const int band = 10;
+  if (status_.empty() || s->h < band || !s->lock()) return;
+  uint8_t *surface = (uint8_t *)s->get_surface();
+  for (int y = s->h - band; y < s->h; y++)
+    memset(surface + (size_t)y * s->pitch, 0, (size_t)s->w * 4);
+  ctx_->osd.print(status_.c_str(), (uint32_t *)s->coords(4, s->h - band), 1, 1);
+  s->unlock();
 }
 
 // While paused the picture stands still: the layers' frames as they were,
 // drawn again only when a key changes the stack, and the OSD over a copy.
+// Each held frame goes out like a played one.
 void Player::show_paused() {
   ViewPort *s = ctx_->screen;
   const size_t bytes = (size_t)s->pitch * s->h;
@@ -340,6 +362,8 @@ void Player::show_paused() {
   }
   s->unlock();
   ctx_->osd.cafudda();
+  session_->show_held(*ctx_);
+  to_window();
   if (ctx_->present) s->show();
 }
 
@@ -347,16 +371,20 @@ void Player::add_source(std::unique_ptr<ControlSource> source) {
   sources_.push_back(std::move(source));
 }
 
-void Player::take_screenshot(const uint8_t *pixels, int pitch) {
+void Player::take_screenshot() {
   controls_->screenshot = false;
+  ViewPort *s = ctx_->screen;
   const std::string name = next_screenshot_name();
   std::string err;
+  bool saved = false;
+  if (!name.empty() && s->lock()) {
+    saved = capture::save_png(name, (const uint8_t *)s->get_surface(), s->w, s->h, s->pitch, err);
+    s->unlock();
+  }
   if (name.empty())
     tell("no screenshot: kolvex-0001.png to kolvex-9999.png are taken");
-  else if (capture::save_png(name, pixels, ctx_->screen->w, ctx_->screen->h, pitch, err))
-    tell("screenshot " + name);
   else
-    tell("can't write " + name);
+    tell(saved ? "screenshot " + name : "can't write " + name);
 }
 
 // Once a second at most, while frames are being dropped.
@@ -368,35 +396,21 @@ void Player::tell_stream_drops() {
 }
 
 bool Player::step() {
-  ViewPort *s = ctx_->screen;
   const uint64_t changes = controls_->changes;
-  for (auto &source : sources_) source->poll(*controls_, (int64_t)ctx_->frames);
+  for (auto &source : sources_) source->poll(*controls_, frame());
   if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again
   if (controls_->paused) {
     show_paused();
-    session_->show_held(*ctx_);
-    if (controls_->screenshot) take_screenshot(frozen_.data(), s->pitch);
     ctx_->calc_fps();
   } else {
     frozen_.clear();
-    // The frame a screenshot is asked of leaves the player's own line out.
-    const bool shot = controls_->screenshot;
-    const int32_t low = ctx_->osd.show_low;
-    if (shot) ctx_->osd.show_low = 0;
     ctx_->cafudda(-1);
-    if (shot) {
-      ctx_->osd.show_low = low;
-      s->lock();
-      take_screenshot((const uint8_t *)s->get_surface(), s->pitch);
-      s->unlock();
-    }
   }
   controls_->settle();
   tell_stream_drops();
 
-  // A line told now is drawn in the next 2 * fps frames; the other lines
-  // are the show's (/osd/top).
-  if (status_frames_ > 0 && --status_frames_ == 0) ctx_->osd.show_low = 0;
+  // A line told now is drawn in the next 2 * fps frames.
+  if (status_frames_ > 0 && --status_frames_ == 0) status_.clear();
   SDL_Event ev;
   while (SDL_PollEvent(&ev)) {
     if (ev.type == SDL_QUIT) controls_->quit = true;

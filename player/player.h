@@ -9,10 +9,13 @@
  *    step()     the changes of the control sources (OSC, a replay), one
  *               frame, then the keys pressed meanwhile (keys.h); all of
  *               them go through the control tree (controls.h).
- *  The OSD's bottom line tells for two seconds what a key changed, and
- *  how many frames the stream has dropped when it drops some. A
- *  render session (capture/render_session.h) is around it all: the capture's
- *  files, --seconds, the signals and what the log shows.
+ *  What goes out (the capture, the stream, a screenshot) is the programme:
+ *  the layers and the OSD's lines the show sets. The window shows more: a
+ *  status line at its bottom, drawn after the frame went out, tells for
+ *  two seconds what a key changed, and how many frames the stream has
+ *  dropped when it drops some. A render session (capture/render_session.h)
+ *  is around it all: the capture's files, --seconds, the signals and what
+ *  the log shows.
  *
  *  Main thread only.
  */
@@ -34,8 +37,9 @@
 
 // Something that changes the stack between frames through the control
 // tree: the OSC server, a replay. polled before each frame is composed
-// with that frame's number (Context::frames), so what it changes shows in
-// that frame.
+// with that frame's number in the programme (the frames that went out,
+// held ones while paused included: RenderSession::frames), so what it
+// changes shows in that frame.
 class ControlSource {
  public:
   virtual ~ControlSource() = default;
@@ -66,13 +70,19 @@ class Player {
   Controls *controls() { return controls_.get(); }  // once open
   void add_source(std::unique_ptr<ControlSource> source);
   const std::vector<Layer *> &stack() const { return stack_; }
+  // The window's status line as it shows now; empty when none.
+  const std::string &status() const { return status_; }
+  // Programme frames so far (the next one's number): what a record counts.
+  int64_t frame() const { return session_->frames(); }
 
  private:
   bool make_layers(std::string &err);
   bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
-  void take_screenshot(const uint8_t *pixels, int pitch);
+  void to_window();  // after the frame went out, before it is shown
+  void take_screenshot();
+  void draw_status();
   void tell(const std::string &line);
   void tell_stream_drops();
   uint32_t seed() const;
@@ -87,7 +97,8 @@ class Player {
   std::vector<std::unique_ptr<ControlSource>> sources_;
   std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect
   std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
-  int status_frames_ = 0;        // left for the bottom line
+  std::string status_;           // the window's line
+  int status_frames_ = 0;        // left for it
   int64_t told_dropped_ = 0;     // stream frames dropped, as last told
 };
 

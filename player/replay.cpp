@@ -313,10 +313,12 @@ bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
   }
   if (opt.record_file.empty()) return true;
   if (!recorder.open(opt.record_file, opt, opt.has_seed ? opt.seed : 2004, err)) return false;
-  Context *ctx = player.context();
-  player.controls()->on_change = [&recorder, ctx](const std::string &path, const ControlArgs &applied) {
+  // Programme frames: a pause lasts in the record as long as it was held.
+  Player *p = &player;
+  player.controls()->on_change = [&recorder, p](const std::string &path,
+                                                 const ControlArgs &applied) {
     if (path == "/screenshot" || path == "/quit") return;  // not the show's
-    recorder.change((int64_t)ctx->frames, path, applied);
+    recorder.change(p->frame(), path, applied);
   };
   return true;
 }

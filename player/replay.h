@@ -13,6 +13,8 @@
  *    96 /osd/top "hello, world"    control tree (controls.h) that first
  *    240 end                       shows in frame FRAME (from 0); the end
  *
+ *  Frames are those of the programme as it went out, held ones while
+ *  paused included: a pause lasts as long in a render as it was held.
  *  Values are numbers, or text in double quotes (\" \\ \n \xNN inside);
  *  a bare word that is not a number is text too. Frames never go back.
  *  Paths are numbers, never files: nothing is loaded because of a change.

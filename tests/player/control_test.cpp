@@ -1,6 +1,6 @@
 // The control tree from outside: OSC messages into a live player and its
-// frames, a recorded show rendered again (twice, and at twice the size),
-// and the bad input of both ways in.
+// frames, a recorded show rendered again (twice, and at twice the size, and
+// with a pause as long as it was held), and the bad input of both ways in.
 #include <gtest/gtest.h>
 
 #include <lo/lo.h>
@@ -189,14 +189,14 @@ void record_show(const std::string &file) {
   };
   size_t next = 0;
   do {
-    while (next < 5 && changes[next].frame == (int)player->context()->frames) {
+    while (next < 5 && changes[next].frame == player->frame()) {
       ASSERT_EQ(player->controls()->set(changes[next].path, changes[next].args, said, err),
                 ControlStatus::done)
           << err;
       next++;
     }
   } while (player->step());
-  recorder.end((int64_t)player->context()->frames);
+  recorder.end(player->frame());
 }
 
 std::vector<uint64_t> rendered(const std::string &show, const std::string &dir,
@@ -242,6 +242,54 @@ TEST(PlayerReplay, RecordedShowRendersTheSameFramesAtAnySize) {
   ASSERT_EQ(big.w, 640);
   for (int d : {0, 5, 30})
     EXPECT_EQ(memcmp(small.at(50 + d, 40 + d), big.at(100 + d, 80 + d), 3), 0) << d;
+}
+
+// A pause held N frames lasts N frames in the record and in its render:
+// the held picture N times more, then the show goes on from where it
+// stood, as the same show without the pause.
+TEST(PlayerReplay, APauseLastsInTheRenderAsLongAsItWasHeld) {
+  kt::TempDir dir;
+  const std::string show = dir.path + "/show.txt";
+  const int held = 6;
+  {
+    PlayerOptions opt;
+    auto player = open_player({"--fps", "50", "--size", "160x120", "--seed", "9", "--record",
+                               show, "layer_gen", PLAYER_DATA_DIR "/ant.png", "--pos", "20,10"},
+                              opt);
+    ASSERT_NE(player, nullptr);
+    ShowRecorder recorder;
+    std::string err, said;
+    ASSERT_TRUE(attach_controls(*player, opt, Show(), recorder, err)) << err;
+    for (int i = 0; i < 4; i++) ASSERT_TRUE(player->step());
+    player->controls()->set("/pause", {ControlArg::number(1)}, said, err);
+    for (int i = 0; i < held; i++) ASSERT_TRUE(player->step());
+    player->controls()->set("/pause", {ControlArg::number(0)}, said, err);
+    for (int i = 0; i < 4; i++) ASSERT_TRUE(player->step());
+    recorder.end(player->frame());
+  }
+  Show parsed;
+  std::string err;
+  ASSERT_TRUE(read_show(show, parsed, err)) << err;
+  ASSERT_EQ(parsed.changes.size(), 2u);
+  EXPECT_EQ(parsed.changes[0].frame, 4);
+  EXPECT_EQ(parsed.changes[1].frame, 4 + held);
+  EXPECT_EQ(parsed.end, 8 + held);
+
+  // The same stack, never paused.
+  const std::vector<uint8_t> text = kt::read_file(show);
+  std::string unpaused(text.begin(), text.end());
+  unpaused.erase(unpaused.find("\n4 /pause") + 1);
+  std::ofstream(dir.path + "/unpaused.txt") << unpaused << "8 end\n";
+  const std::vector<uint64_t> paused = rendered(show, dir.path + "/p", "160x120");
+  const std::vector<uint64_t> plain =
+      rendered(dir.path + "/unpaused.txt", dir.path + "/u", "160x120");
+  ASSERT_EQ(plain.size(), 8u);
+  ASSERT_EQ(paused.size(), plain.size() + held);
+  EXPECT_NE(plain[3], plain[4]) << "the generator moves";
+  for (int i = 4; i < 4 + held; i++) EXPECT_EQ(paused[i], plain[4]) << "held frame " << i;
+  std::vector<uint64_t> unheld = paused;
+  unheld.erase(unheld.begin() + 4, unheld.begin() + 4 + held);
+  EXPECT_EQ(unheld, plain);
 }
 
 // A show file that does not read: one line naming the line, status 2; a

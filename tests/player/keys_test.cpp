@@ -1,5 +1,6 @@
 // The player's keys, pressed through SDL's event queue while it plays, and
-// what they do to the layers and the OSD's bottom line.
+// what they do to the layers, the window's status line and the programme
+// that goes out.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <tuple>
 
 #include "player_fixture.h"
+#include "replay.h"
 #include "test_support.h"
 
 namespace {
@@ -30,10 +32,7 @@ class PlayerKeys : public ::testing::Test {
     player->context()->lockstep = true;  // a layer's frame is made when step() returns
   }
   Layer *layer(int n) { return player->stack()[n - 1]; }
-  std::string bottom_line() {
-    Osd &osd = player->context()->osd;
-    return osd.show_low ? osd.low_text : "";
-  }
+  std::string bottom_line() { return player->status(); }
   PlayerOptions opt;
   std::unique_ptr<Player> player;
 };
@@ -144,47 +143,125 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
   }
 }
 
-// --seconds counts the frames played: a pause is not played.
-TEST(PlayerSeconds, PausedFramesDoNotCount) {
+// --seconds is programme time: a held picture goes out, and counts.
+TEST(PlayerSeconds, HeldFramesCount) {
   PlayerOptions opt;
   std::unique_ptr<Player> player =
       pt::open_player({"--fps", "10", "--seconds", "1", "--size", "64x48", "layer_gen"}, opt);
   ASSERT_NE(player, nullptr);
-  int played = 0;
-  for (; played < 3; played++) ASSERT_TRUE(player->step());
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
   player->controls()->paused = true;
-  for (int i = 0; i < 30; i++) ASSERT_TRUE(player->step()) << "paused frame " << i;
-  player->controls()->paused = false;
-  while (player->step()) played++;
-  EXPECT_EQ(played + 1, 11) << "1 s at 10 fps: frames 0 to 10";
+  int held = 1;
+  for (; held < 100 && player->step(); held++) {
+  }
+  EXPECT_EQ(3 + held, 11) << "1 s at 10 fps: frames 0 to 10";
+  EXPECT_EQ(player->frame(), 11);
 }
 
-// A screenshot is the picture without the player's own status line.
-TEST_F(PlayerKeys, ScreenshotLeavesTheStatusLineOut) {
+// Keys that change nothing (modifiers alone, keys no layer or effect
+// takes) are not recorded and tell nothing; one the layer takes is.
+TEST_F(PlayerKeys, KeysThatChangeNothingAreNotRecorded) {
+  kt::TempDir dir;
+  opt.record_file = dir.path + "/show.txt";
+  ShowRecorder recorder;
+  std::string err;
+  ASSERT_TRUE(attach_controls(*player, opt, Show(), recorder, err)) << err;
+  push(SDLK_1);  // the generator, which takes the arrows left and right
+  ASSERT_TRUE(player->step());
+  const struct Row {
+    SDLKey sym;
+    SDLMod mod;
+    bool taken;
+  } rows[] = {
+      {SDLK_LSHIFT, KMOD_LSHIFT, false}, {SDLK_RSHIFT, KMOD_RSHIFT, false},
+      {SDLK_LCTRL, KMOD_LCTRL, false},   {SDLK_RALT, KMOD_RALT, false},
+      {SDLK_LSUPER, KMOD_NONE, false},   {SDLK_CAPSLOCK, KMOD_CAPS, false},
+      {SDLK_F5, KMOD_NONE, false},       {SDLK_x, KMOD_NONE, false},
+      {SDLK_UP, KMOD_NONE, false},       {SDLK_RIGHT, KMOD_NONE, true},
+  };
+  int taken = 0;
+  for (const Row &r : rows) {
+    SCOPED_TRACE(SDL_GetKeyName(r.sym));
+    const uint64_t changes = player->controls()->changes;
+    const std::string before = player->status();
+    push(r.sym, r.mod);
+    ASSERT_TRUE(player->step());
+    EXPECT_EQ(player->controls()->changes - changes, r.taken ? 1u : 0u);
+    if (!r.taken) {
+      EXPECT_EQ(player->status(), before) << "a key that changes nothing tells nothing";
+    }
+    taken += r.taken;
+  }
+  recorder.end(player->frame());
+  const std::vector<uint8_t> bytes = kt::read_file(opt.record_file);
+  const std::string text(bytes.begin(), bytes.end());
+  int keys = 0;
+  for (size_t at = text.find("/key "); at != std::string::npos; at = text.find("/key ", at + 1))
+    keys++;
+  EXPECT_EQ(keys, taken) << text;
+  EXPECT_TRUE(kt::contains(text, "/layer/1/key \"right\"\n")) << text;
+}
+
+// What goes out is the programme: keys that only tell something (a layer
+// selected, a screenshot, Shift) leave every captured frame as it was
+// without them, the show's own bottom line included. The window shows the
+// status line under the picture, and a screenshot is the frame that went.
+TEST(PlayerProgramme, KeysThatOnlyTellLeaveTheProgrammeAlone) {
+  set_debug(0);
   kt::TempDir dir;
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir.path.c_str()), 0);
-  push(SDLK_1);
-  push(SDLK_h);  // the generator hidden: what is left stands still
-  player->step();
-  player->step();
-  ASSERT_EQ(bottom_line(), "layer 1 GEO: hidden");
-  push(SDLK_s);
-  player->step();
-  player->step();
-  EXPECT_EQ(bottom_line(), "screenshot kolvex-0001.png");
-  for (int i = 0; i <= 2 * opt.fps; i++) player->step();  // the line gone
-  ASSERT_EQ(bottom_line(), "");
+  const struct Press {
+    int before_frame;
+    SDLKey sym;
+  } presses[] = {{5, SDLK_1}, {5, SDLK_LSHIFT}, {8, SDLK_s}, {12, SDLK_TAB}};
+  const int shot_frame = 9;  // the frame after the one 's' was pressed in
+  for (const char *run : {"quiet", "keys"}) {
+    SCOPED_TRACE(run);
+    PlayerOptions opt;
+    std::unique_ptr<Player> player = pt::open_player(
+        {"--fps", "25", "--seconds", "1", "--size", "160x120", "--capture", run, "--format",
+         "png", "--quiet", "layer_gen", PLAYER_DATA_DIR "/ant.png", "--alpha", "96"},
+        opt);
+    ASSERT_NE(player, nullptr);
+    std::string said, err;
+    ASSERT_EQ(player->controls()->set("/osd/low", {ControlArg::string("the show's line")}, said,
+                                      err),
+              ControlStatus::done);
+    const bool keys = std::string(run) == "keys";
+    while (true) {
+      for (const Press &p : presses)
+        if (keys && p.before_frame == player->frame()) push(p.sym);
+      if (!player->step()) break;
+      if (!keys || player->frame() != 7) continue;
+      // "layer 1 GEO: RGB" in the window: in its bottom rows, nowhere else.
+      const kt::Picture out = kt::read_png(std::string(run) + "/frame_000007.png");
+      Context &ctx = *player->context();
+      int over = 0, elsewhere = 0;
+      for (int y = 0; y < out.h; y++)
+        for (int x = 0; x < out.w; x++)
+          for (int c = 0; c < 3; c++)
+            if (out.at(x, y)[c] != kt::screen_pixel(ctx, x, y)[2 - c])
+              (y < out.h - 10 ? elsewhere : over)++;
+      EXPECT_GT(over, 0) << player->status();
+      EXPECT_EQ(elsewhere, 0);
+    }
+    EXPECT_EQ(player->session()->finish(), 0);
+  }
+  for (int i = 1; i <= 26; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%06d.png", i);
+    const std::vector<uint8_t> quiet = kt::read_file(std::string("quiet") + name);
+    ASSERT_FALSE(quiet.empty()) << name;
+    EXPECT_EQ(kt::read_file(std::string("keys") + name), quiet) << name;
+  }
   const kt::Picture shot = kt::read_png("kolvex-0001.png");
-  ViewPort *s = player->context()->screen;
-  ASSERT_EQ(shot.w, s->w);
-  int off = 0;
-  for (int y = 0; y < s->h; y++)
-    for (int x = 0; x < s->w; x++)
-      for (int c = 0; c < 3; c++)
-        off += shot.at(x, y)[c] != kt::screen_pixel(*player->context(), x, y)[2 - c];
-  EXPECT_EQ(off, 0);
+  char went[32];
+  snprintf(went, sizeof went, "quiet/frame_%06d.png", shot_frame + 1);
+  const kt::Picture frame = kt::read_png(went);
+  EXPECT_EQ(std::make_tuple(shot.w, shot.h, shot.rgb),
+            std::make_tuple(frame.w, frame.h, frame.rgb));
   EXPECT_EQ(chdir(cwd), 0);
 }
 
@@ -214,8 +291,7 @@ TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
   for (const Row &r : rows) {
     push(r.sym, r.mod);
     ASSERT_TRUE(player->step());
-    Osd &osd = player->context()->osd;
-    EXPECT_EQ(osd.show_low ? osd.low_text : "", std::string(r.line));
+    EXPECT_EQ(player->status(), std::string(r.line));
     EXPECT_EQ(noise->get_blend() != nullptr, r.blend) << r.line;
   }
 }
