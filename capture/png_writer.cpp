@@ -74,14 +74,14 @@ class PngSequenceWriter : public FrameWriter {
   int count_ = 0;
 };
 
-// A picture of a capture: "frame_" then six digits, ".png" (".png.part"
-// for one never finished).
+// A picture of a capture: "frame_" then six digits, ".png". A ".part" left
+// by a capture that died is not shown by anything, and is written over.
 bool is_frame_file(const char *name) {
   if (strncmp(name, "frame_", 6) != 0) return false;
   const char *p = name + 6;
   int digits = 0;
   while (*p >= '0' && *p <= '9') p++, digits++;
-  return digits == 6 && (strcmp(p, ".png") == 0 || strcmp(p, ".png.part") == 0);
+  return digits == 6 && strcmp(p, ".png") == 0;
 }
 
 // The folder gets only the new capture's frames: those of an older, longer
