@@ -6,8 +6,9 @@
  *  re-anchors, so time never jumps but where asked to. A position is set
  *  for the frame it is asked at; a speed or a pause shapes the step into
  *  that frame, so that frame is already the first to differ (a pause asked
- *  at frame N shows frame N - 1's time again). The time runs on past the clip's end: a looping layer's frames
- *  carry times that grow from loop to loop.
+ *  at frame N shows frame N - 1's time again). The time runs on past the
+ *  clip's end: a looping layer's frames carry times that grow from loop to
+ *  loop.
  *
  *  Plain arithmetic, no locks: the owner guards it.
  */
