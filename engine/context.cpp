@@ -82,6 +82,7 @@ void Context::cafudda(int seconds) {
   if (seconds != 0) start_time = dtime();
   do {
     rocknroll(true);
+    refeed_layers(lockstep);
     if (clear_all) screen->clear();
 
     layers.lock();
@@ -160,11 +161,20 @@ void Context::calc_fps() {
 
 void Context::redraw() {
   if (!screen) return;
+  refeed_layers(lockstep);
   if (clear_all) screen->clear();
   layers.lock();
   for (Entry *e = layers.end(); e; e = e->prev)
     if (!skip_layers) static_cast<Layer *>(e)->cafudda(false);
   layers.unlock();
+}
+
+void Context::refeed_layers(bool wait) {
+  bool asked = false;
+  layers.lock();
+  for (Entry *e = layers.begin(); e; e = e->next) asked |= static_cast<Layer *>(e)->feed_again();
+  layers.unlock();
+  if (asked && wait) wait_layers();
 }
 
 void Context::wait_layers() {

@@ -32,7 +32,8 @@ class Context {
   void close();  // stop and delete every listed layer, the screen, plug-ins
   // Draws the layers' latest frames again, without the OSD, without a fade
   // step and without asking any layer for its next frame: a held (paused)
-  // picture changed between frames. Filters run again on it.
+  // picture changed between frames. Filters run again on it; a layer that
+  // asked to be re-fed (Layer::refeed) makes its frame again first.
   void redraw();
 
   void magnify(int m);
@@ -40,6 +41,9 @@ class Context {
   void calc_fps();
   void rocknroll(bool state);
   void wait_layers();  // lockstep: every drawn layer's next frame is made
+  // Has each layer that asked for it (Layer::refeed) make the frame due
+  // again before it is composited; with `wait`, until it is made.
+  void refeed_layers(bool wait);
   // rocknroll waits this long (2 s) for a new layer's first frame; a layer
   // that has none by then is logged and drawn once it delivers.
   bool wait_first_frame(Layer *l);
@@ -73,8 +77,8 @@ class Context {
   unsigned long frames;
   // The time of the frame being drawn, in seconds: frames at the set rate
   // (not the measured one), so that the same frame has the same time on
-  // every run.
-  double frame_time() const { return (double)frames * fps_usec / 1e6; }
+  // every run, frame k at exactly k / rate.
+  double frame_time() const { return (double)frames / fps_rate; }
 
   // Lockstep: after every frame the loop waits until each layer it drew
   // has made its next frame. Slower, but every frame is the same on every

@@ -33,6 +33,7 @@ Layer::Layer()
       feeds_asked(0),
       feeds_done(0),
       frame_asked(0),
+      refeed_wanted(false),
       filter_frame(nullptr),
       filter_frame_size(0) {
   set_alpha(255);
@@ -259,6 +260,13 @@ void Layer::step_fade() {
     if (fade_out_target < alpha) alpha--;
     else fade_out_target = 0;
   }
+}
+
+bool Layer::feed_again() {
+  if (!running || !refeed_wanted.exchange(false)) return false;
+  frame_asked = env->frames;
+  ask_next();
+  return true;
 }
 
 void Layer::ask_next() {

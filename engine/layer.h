@@ -96,8 +96,21 @@ class Layer : public Entry, public JSyncThread {
   // its time without reading the frame loop's counter while it moves.
   std::atomic<uint64_t> frame_asked;
 
+  // The thread makes each frame one frame ahead. A kind whose frames are a
+  // function of the frame number (a video, a frei0r source) calls refeed()
+  // from a main-thread setter that makes the frame made ahead wrong: the
+  // frame loop then has that frame made again, for the same frame number,
+  // before it composites it, so the change shows in the frame it is made
+  // for. Kinds that step on every feed (an animation) must not call it.
+  void refeed() { refeed_wanted = true; }
+  // The frame loop, before compositing: asks the thread for the frame due
+  // (Context::frames) once more when refeed() was called since; true when
+  // asked. A layer whose thread has not started yet keeps the request.
+  bool feed_again();
+
  private:
   pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
+  std::atomic<bool> refeed_wanted;
   std::unique_ptr<LayerBlend> blender;
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;

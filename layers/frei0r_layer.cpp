@@ -13,28 +13,34 @@ Frei0rLayer::~Frei0rLayer() {
   if (running || alive) stop();
 }
 
+// Frame 0 is there before the thread runs: the first composed frame has
+// it, rather than nothing.
 bool Frei0rLayer::init(Context *env) {
   _init(env, 0, 0, 32);
-  period_ = env->fps_usec / 1e6;
-  made_ = 0;
-  return true;
+  first_frame_ = env->frames;
+  feed_buffer = (void *)make(first_frame_);
+  return feed_buffer != nullptr;
+}
+
+const uint8_t *Frei0rLayer::make(uint64_t frame) {
+  const uint64_t k = frame > first_frame_ ? frame - first_frame_ : 0;
+  return inst_.generate((double)k / env->fps_rate, geo.w, geo.h);
 }
 
 bool Frei0rLayer::keypress(SDL_keysym *key) {
   lock_feed();
   said_ = keys_.press(inst_, *key);
   unlock_feed();
-  return !said_.empty();
+  if (said_.empty()) return false;
+  refeed();
+  return true;
 }
 
 void Frei0rLayer::set(const Frei0rSetting &s) {
   lock_feed();
   inst_.set(s);
   unlock_feed();
+  refeed();
 }
 
-void *Frei0rLayer::feed() {
-  const uint8_t *frame = inst_.generate((double)made_ * period_, geo.w, geo.h);
-  made_++;
-  return (void *)frame;
-}
+void *Frei0rLayer::feed() { return (void *)make(frame_asked); }

@@ -1,9 +1,13 @@
 /*  Kolvex - a frei0r source as a layer
  *
  *  A frei0r source (frei0r_host.h) makes the layer's pictures, at the
- *  screen's size, on the layer's own thread. Its k-th frame is made at
- *  time k / frame rate, so the same layer gives the same frames on every
- *  run. Kind name "F0R". The keys of Frei0rKeys step its parameters.
+ *  screen's size, on the layer's own thread. Its frame k, counted from
+ *  the frame it was set up at, is made at time k / the frame rate as set
+ *  (Context::fps_rate) when the frame is made, so the same layer gives the
+ *  same frames on every run. Its frame 0 is made by init(), shown from the
+ *  first frame on. A parameter changed between frames re-feeds the frame
+ *  made ahead (Layer::refeed), so it shows in the frame it is set for.
+ *  Kind name "F0R". The keys of Frei0rKeys step its parameters.
  */
 #ifndef KOLVEX_FREI0R_LAYER_H
 #define KOLVEX_FREI0R_LAYER_H
@@ -27,8 +31,9 @@ class Frei0rLayer : public Layer {
 
   // What the last key changed, as Frei0rKeys tells it.
   const std::string &last_said() const { return said_; }
-  // A parameter set from the main thread: under the feed lock, since the
-  // layer's thread runs the instance.
+  // A parameter set from the main thread, for the frame about to be
+  // composed: under the feed lock, since the layer's thread runs the
+  // instance.
   void set(const Frei0rSetting &s);
   const Frei0rPlugin &plugin() const { return inst_.plugin(); }
 
@@ -36,8 +41,8 @@ class Frei0rLayer : public Layer {
   Frei0rInstance inst_;  // the feed thread's, or the keys' under the feed lock
   Frei0rKeys keys_;
   std::string said_;
-  double period_ = 1.0 / 24;
-  uint64_t made_ = 0;
+  uint64_t first_frame_ = 0;  // Context::frames at init: frame 0
+  const uint8_t *make(uint64_t frame);
 };
 
 #endif

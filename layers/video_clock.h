@@ -3,9 +3,12 @@
  *  Maps composed frames to the layer's time in seconds of the clip:
  *  time(frame) = anchor time + (frame - anchor frame) / rate x speed, or the
  *  anchor time while paused. Every change of speed, pause or position
- *  re-anchors at the frame where it happens, so time never jumps but where
- *  asked to. The time runs on past the clip's end: a looping layer's frames
- *  carry times that grow from loop to loop.
+ *  re-anchors, so time never jumps but where asked to. A position is set
+ *  for the frame it is asked at; a speed or a pause shapes the step into
+ *  that frame, so that frame is already the first to differ (a pause asked
+ *  at frame N shows frame N - 1's time again). The time runs on past the
+ *  clip's end: a looping layer's frames carry times that grow from loop to
+ *  loop.
  *
  *  Plain arithmetic, no locks: the owner guards it.
  */
@@ -34,6 +37,7 @@ class VideoClock {
     anchor_time_ = at;
   }
   void set_speed(uint64_t frame, double speed) {
+    frame = step_start(frame);
     jump(frame, time(frame));
     speed_ = clamp(speed);
   }
@@ -43,6 +47,7 @@ class VideoClock {
   }
   double rate() const { return rate_; }
   void set_paused(uint64_t frame, bool paused) {
+    frame = step_start(frame);
     jump(frame, time(frame));
     paused_ = paused;
   }
@@ -51,6 +56,10 @@ class VideoClock {
   static double clamp(double s) { return s < min_speed ? min_speed : s > max_speed ? max_speed : s; }
 
  private:
+  // The frame before, unless the clock was set at `frame` itself (a seek
+  // or the start): that frame keeps the time it was given.
+  uint64_t step_start(uint64_t frame) const { return frame > anchor_frame_ ? frame - 1 : frame; }
+
   uint64_t anchor_frame_ = 0;
   double anchor_time_ = 0;
   double rate_ = 24;

@@ -163,6 +163,7 @@ bool VideoLayer::first_picture(std::string &err) {
   free_.clear();
   for (int i = (int)slots_.size() - 1; i > 0; i--) free_.push_back(i);
   gen_ = 0;
+  gen_first_pts_ = pts;
   target_ = start;
   ended_ = false;
   seek_pending_ = false;
@@ -290,18 +291,30 @@ void *VideoLayer::feed() {
     seek_locked(frame, wrap(t));
     t = clock_.time(frame);
   }
+  // Made again for a slower clock or a pause (refeed): the frame shown is
+  // later than the one due, which the decoder has passed: fetch it again.
+  if (!seek_pending_ && shown_ >= 0 && slots_[shown_].gen == gen_ &&
+      slots_[shown_].pts > t + kSlack && slots_[shown_].pts > gen_first_pts_ + kSlack) {
+    seek_locked(frame, wrap(t));
+    t = clock_.time(frame);
+  }
   if (t > target_) target_ = t;
   room_.notify_all();
   for (;;) {
-    while (!ready_.empty() && slots_[ready_.front()].pts <= t + kSlack) {
+    // An older seek's frame gives way to the first of the new one even when
+    // that is a little later than due (a clip whose frames start after 0).
+    while (!ready_.empty() && (slots_[ready_.front()].pts <= t + kSlack ||
+                               shown_ < 0 || slots_[shown_].gen != gen_)) {
+      const bool first = shown_ < 0 || slots_[shown_].gen != gen_;
       if (shown_ >= 0) free_.push_back(shown_);
       shown_ = ready_.front();
       ready_.pop_front();
+      if (first) gen_first_pts_ = slots_[shown_].pts;
       room_.notify_all();
     }
     // Live, whatever is there; in lockstep only once a later frame (or the
-    // end) shows that no newer one is due.
-    if (!exact || !ready_.empty() || ended_ || stopping_ || quit || seek_pending_) break;
+    // end) shows that no newer one is due, a seek's first frame included.
+    if (!exact || !ready_.empty() || ended_ || stopping_ || quit) break;
     more_.wait_for(lock, std::chrono::milliseconds(10));
   }
   // Live, nothing newer queued and the frame shown older than one frame's
@@ -335,6 +348,7 @@ double VideoLayer::time_now() const {
 void VideoLayer::seek_to(double seconds) {
   std::lock_guard<std::mutex> lock(m_);
   seek_locked(env->frames, seconds);
+  refeed();
 }
 
 void VideoLayer::seek_locked(uint64_t frame, double seconds) {
@@ -397,6 +411,7 @@ void VideoLayer::set_speed(double speed) {
   // Back to exactly 1 when a step comes near it.
   clock_.set_speed(env->frames, std::fabs(speed - 1) < 0.01 ? 1 : VideoClock::clamp(speed));
   status_ = speed_text(clock_.speed());
+  refeed();
 }
 
 void VideoLayer::set_paused(bool paused) {
@@ -404,6 +419,7 @@ void VideoLayer::set_paused(bool paused) {
   std::lock_guard<std::mutex> lock(m_);
   clock_.set_paused(env->frames, paused);
   status_ = clock_.paused() ? "paused" : "playing";
+  refeed();
 }
 
 std::string VideoLayer::key_status() const {

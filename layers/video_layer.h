@@ -18,8 +18,12 @@
  *  not decoded in time leaves the previous one up: the compositor never
  *  waits for a decoder. In lockstep (Context::lockstep, captures) feed()
  *  waits for exactly the frame of its time, so captures are the same byte
- *  for byte. A read or decoding error in play keeps the last good frame up
- *  and is logged once.
+ *  for byte, after a seek too. A read or decoding error in play keeps the
+ *  last good frame up and is logged once.
+ *
+ *  Its clock's changes (seek, restart, speed, pause) re-feed the frame made
+ *  ahead (Layer::refeed), so each shows in the frame it is asked at; a
+ *  slower clock than the frame made ahead had takes the decoder back.
  *
  *  Keys (keypress), clear of the player's and the effects' keys (frei0r's
  *  [ ] , .): r restart, j / l seek back / forward 5 s, d / u slower /
@@ -126,6 +130,7 @@ class VideoLayer : public Layer {
   int shown_ = -1;         // the slot feed() returned last
   uint64_t gen_ = 0;       // bumped by every seek: older frames are dropped
   double target_ = 0;      // the latest time feed() asked for in gen_
+  double gen_first_pts_ = 0;  // the first frame shown of gen_: none before it
   bool seek_pending_ = false;
   double seek_target_ = 0;
   bool ended_ = false;     // no more frames in gen_ (once, or an error)

@@ -127,14 +127,18 @@ TEST_F(VideoLayerTest, KeysMoveTheLayersClockAlone) {
   const unsigned long f0 = ctx.frames;
   ctx.frames = f0 + 24;  // one second later
   EXPECT_NEAR(v->time_now(), 2.0, 1e-9);
-  EXPECT_TRUE(press(SDLK_k));  // paused: time stands
-  ctx.frames += 48;
-  EXPECT_NEAR(v->time_now(), 2.0, 1e-9);
+  // Paused: time stands from this frame on, at the frame before's time.
   EXPECT_TRUE(press(SDLK_k));
-  EXPECT_TRUE(press(SDLK_u));  // 1.25 times as fast
+  const double held = 2.0 - 1 / 24.0;
+  EXPECT_NEAR(v->time_now(), held, 1e-9);
+  ctx.frames += 48;
+  EXPECT_NEAR(v->time_now(), held, 1e-9);
+  EXPECT_TRUE(press(SDLK_k));
+  EXPECT_TRUE(press(SDLK_u));  // 1.25 times as fast, this frame already a step on
   EXPECT_EQ(v->key_status(), "speed 1.25x");
+  EXPECT_NEAR(v->time_now(), held + 1.25 / 24, 1e-9);
   ctx.frames += 24;
-  EXPECT_NEAR(v->time_now(), 3.25, 1e-9);
+  EXPECT_NEAR(v->time_now(), held + 25 * 1.25 / 24, 1e-9);
   EXPECT_TRUE(press(SDLK_l));  // 5 s on
   EXPECT_NEAR(v->time_now(), 8.25 - 8, 0.05);  // round the 8 s clip
   EXPECT_TRUE(press(SDLK_r));
