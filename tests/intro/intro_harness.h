@@ -42,6 +42,7 @@ class Process {
   // Exit status, -1000 - signal for a signal, -2000 on timeout.
   int wait(double timeout);
   void signal(int sig);
+  pid_t pid() const { return pid_; }  // for what /proc tells of it
 
  private:
   pid_t pid_ = -1;
