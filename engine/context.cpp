@@ -78,8 +78,8 @@ void Context::place_canvas() {
   else
     screen->area = {canvas.x, canvas.y, canvas.screen_w, canvas.screen_h};
   if (canvas.w != screen->w || canvas.h != screen->h)
-    notice("canvas %ix%i on the screen at %i,%i, %ix%i (%s)", canvas.w, canvas.h, canvas.x,
-           canvas.y, canvas.screen_w, canvas.screen_h, canvas_fill_ ? "filled" : "letterboxed");
+    notice("canvas %ix%i shown %ix%i at %i,%i on the screen%s", canvas.w, canvas.h,
+           canvas.screen_w, canvas.screen_h, canvas.x, canvas.y, canvas_fill_ ? ", filling it" : "");
 }
 
 Canvas Context::canvas() const {

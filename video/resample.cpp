@@ -46,7 +46,9 @@ Taps taps(int src, int dst) {
 
 inline int clamp_index(int i, int n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
 
-inline uint8_t to_byte(float v) { return (uint8_t)std::lround(std::min(255.0f, std::max(0.0f, v))); }
+inline uint8_t to_byte(float v) {
+  return (uint8_t)std::lround(std::min(255.0f, std::max(0.0f, v)));
+}
 
 }  // namespace
 

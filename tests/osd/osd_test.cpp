@@ -221,7 +221,8 @@ TEST(OsdScreen, ACanvasShownLargerDrawsWholeMultiplesOfTheFont) {
   int wrong = 0, ink = 0;
   for (int y = 0; y < 480; y++)
     for (int x = 0; x < 640; x++) {
-      wrong += memcmp(&two[((size_t)y * 640 + x) * 4], &one[((size_t)y / 2 * 320 + x / 2) * 4], 4) != 0;
+      wrong +=
+          memcmp(&two[((size_t)y * 640 + x) * 4], &one[((size_t)y / 2 * 320 + x / 2) * 4], 4) != 0;
       ink += two[((size_t)y * 640 + x) * 4] != 0;
     }
   EXPECT_EQ(wrong, 0);
