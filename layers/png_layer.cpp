@@ -150,13 +150,17 @@ bool PngLayer::scale_to_canvas() {
   const Canvas canvas = env->canvas();
   if (canvas.scale == 1.0) return true;
   const int w = std::max(1, canvas.scaled(geo.w)), h = std::max(1, canvas.scaled(geo.h));
-  if ((uint32_t)w > max_width || h > 0xFFFF) {
+  if ((uint32_t)w > max_width || h > 0xFFFF || (uint64_t)w * h > max_pixels) {
     error("PNG picture %s is %ix%i on this screen, too large for a layer", filename, w, h);
     return false;
   }
   uint8_t *scaled = (uint8_t *)jalloc(nullptr, (uint32_t)w * h * 4);
   if (!scaled) return false;
-  resample(picture, geo.w, geo.h, geo.pitch, scaled, w, h, w * 4);
+  if (!resample(picture, geo.w, geo.h, geo.pitch, scaled, w, h, w * 4)) {
+    error("PNG picture %s: no memory to resample it to %ix%i", filename, w, h);
+    jfree(scaled);
+    return false;
+  }
   close_frame();
   _init(env, w, h, 32);
   picture = scaled;

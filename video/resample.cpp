@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 namespace {
@@ -50,11 +51,8 @@ inline uint8_t to_byte(float v) {
   return (uint8_t)std::lround(std::min(255.0f, std::max(0.0f, v)));
 }
 
-}  // namespace
-
-bool resample(const uint8_t *src, int src_w, int src_h, int src_pitch, uint8_t *dst, int dst_w,
-              int dst_h, int dst_pitch) {
-  if (src_w < 1 || src_h < 1 || dst_w < 1 || dst_h < 1) return false;
+void resize(const uint8_t *src, int src_w, int src_h, int src_pitch, uint8_t *dst, int dst_w,
+            int dst_h, int dst_pitch) {
   const Taps across = taps(src_w, dst_w), down = taps(src_h, dst_h);
   // Across first, every source line into floats; then down.
   std::vector<float> mid((size_t)dst_w * src_h * 4);
@@ -82,5 +80,18 @@ bool resample(const uint8_t *src, int src_w, int src_h, int src_pitch, uint8_t *
     uint8_t *out = dst + (long)y * dst_pitch;
     for (size_t i = 0; i < acc.size(); i++) out[i] = to_byte(acc[i]);
   }
+}
+
+}  // namespace
+
+bool resample(const uint8_t *src, int src_w, int src_h, int src_pitch, uint8_t *dst, int dst_w,
+              int dst_h, int dst_pitch) {
+  if (src_w < 1 || src_h < 1 || dst_w < 1 || dst_h < 1) return false;
+  try {
+    resize(src, src_w, src_h, src_pitch, dst, dst_w, dst_h, dst_pitch);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
   return true;
 }
+

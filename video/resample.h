@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-// False (nothing written) on a size below 1.
+// False on a size below 1 (nothing written) or when memory runs out.
 bool resample(const uint8_t *src, int src_w, int src_h, int src_pitch, uint8_t *dst, int dst_w,
               int dst_h, int dst_pitch);
 
