@@ -30,7 +30,10 @@ Context::Context()
       frames(0),
       lockstep(false),
       present(true),
-      ended(false) {
+      ended(false),
+      canvas_w_(0),
+      canvas_h_(0),
+      canvas_fill_(false) {
   notice("morvash the %s %s engine", "Orvanta", "1.0");
   act("Kolvex video-layer engine, by the Kolvex developers");
 }
@@ -50,12 +53,38 @@ bool Context::init(int w, int h) {
     error("This is a fatal error");
     return false;
   }
+  place_canvas();
   plugger.refresh();
   osd.init(this);
   find_best_memcpy();
   set_fps_interval(24);
   clock_gettime_tv(&lst_time);
   return true;
+}
+
+void Context::set_canvas(int w, int h, bool fill) {
+  canvas_w_ = w;
+  canvas_h_ = h;
+  canvas_fill_ = fill;
+  place_canvas();
+}
+
+void Context::place_canvas() {
+  if (!screen) return;
+  canvas_ = Canvas::place(canvas_w_, canvas_h_, screen->w, screen->h, canvas_fill_);
+  const Canvas &canvas = canvas_;
+  if (canvas.screen_w == screen->w && canvas.screen_h == screen->h && !canvas.x && !canvas.y)
+    screen->area = ViewPort::Area();  // the whole screen
+  else
+    screen->area = {canvas.x, canvas.y, canvas.screen_w, canvas.screen_h};
+  if (canvas.w != screen->w || canvas.h != screen->h)
+    notice("canvas %ix%i shown %ix%i at %i,%i on the screen%s", canvas.w, canvas.h,
+           canvas.screen_w, canvas.screen_h, canvas.x, canvas.y, canvas_fill_ ? ", filling it" : "");
+}
+
+Canvas Context::canvas() const {
+  if (canvas_.screen_w > 0 || !screen) return canvas_;
+  return Canvas::place(0, 0, screen->w, screen->h, false);
 }
 
 void Context::set_fps_interval(int rate) {

@@ -14,6 +14,7 @@
 
 #include <functional>
 
+#include "canvas.h"
 #include "layer.h"
 #include "linklist.h"
 #include "osd.h"
@@ -25,7 +26,15 @@ class Context {
   Context();
   ~Context();
 
-  bool init(int w, int h);
+  bool init(int w, int h);  // the screen; the canvas placed on it
+  // The canvas (canvas.h): w x h canvas pixels (0: the screen's), filling
+  // the screen or letterboxed. Set before the layers are set up: they size
+  // and place themselves by it. Placed on the screen there is now, and
+  // again by init().
+  void set_canvas(int w, int h, bool fill);
+  // The canvas as placed; the screen itself while none is (a screen set
+  // by hand, without init).
+  Canvas canvas() const;
   // 0: exactly one frame. n > 0: frames until n seconds have passed.
   // n < 0: one frame followed by the rate limiter and the music update.
   void cafudda(int seconds);
@@ -106,6 +115,11 @@ class Context {
   std::function<void(Context &)> on_show;
 
  private:
+  void place_canvas();
+  Canvas canvas_;
+  int canvas_w_, canvas_h_;
+  bool canvas_fill_;
+
   Context(const Context &) = delete;
   Context &operator=(const Context &) = delete;
 };

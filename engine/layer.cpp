@@ -78,8 +78,8 @@ void Layer::set_filename(const char *path) {
 
 void Layer::set_position(int x, int y) {
   lock();
-  geo.x = (int16_t)x;
-  geo.y = (int16_t)y;
+  geo.x = (int16_t)env->canvas().to_screen_x(x);
+  geo.y = (int16_t)env->canvas().to_screen_y(y);
   env->screen->crop(this);
   unlock();
 }
@@ -94,19 +94,20 @@ void Layer::_init(Context *ctx, int w, int h, int bpp) {
   // A line must fit the 16-bit pitch; a wider layer would get a pitch cut
   // short, its lines overlapping. Cut the width instead: the geometry then
   // still describes a frame of geo.size bytes.
-  int want_w = w ? w : scr->w;
+  const Canvas canvas = env->canvas();
+  int want_w = w ? w : canvas.screen_w;
   const int widest = geo.bpp >= 8 ? 0xFFFF / (geo.bpp / 8) : 0xFFFF;
   if (want_w < 0 || want_w > widest) {
     error("layer %s: %i pixels wide, more than %i: cut to that", name, want_w, widest);
     want_w = widest;
   }
   geo.w = (uint16_t)want_w;
-  geo.h = (uint16_t)(h ? h : scr->h);
+  geo.h = (uint16_t)(h ? h : canvas.screen_h);
   geo.pitch = (uint16_t)(geo.w * (geo.bpp / 8));
   geo.size = (uint32_t)geo.w * geo.h * (geo.bpp / 8);
   geo.fps = env->fps;
-  geo.x = (int16_t)((scr->w - (int)geo.w) / 2);
-  geo.y = (int16_t)((scr->h - (int)geo.h) / 2);
+  geo.x = (int16_t)(canvas.x + (canvas.screen_w - (int)geo.w) / 2);
+  geo.y = (int16_t)(canvas.y + (canvas.screen_h - (int)geo.h) / 2);
   scr->crop(this);
   // Set up again: jalloc warns about the buffer in use; it is replaced,
   // and freed rather than lost. When the new one cannot be had the old one

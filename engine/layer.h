@@ -55,7 +55,9 @@ class Layer : public Entry, public JSyncThread {
   LayerBlend *take_blend() { return blender.release(); }  // the caller owns it
   void set_alpha(int a);           // clamped 0..255, also writes alpha_name
   void set_filename(const char *path);
-  void set_position(int x, int y); // under the general lock, then crop
+  // Top-left corner in canvas pixels (Context::canvas), under the general
+  // lock, then crop.
+  void set_position(int x, int y);
 
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
@@ -119,8 +121,10 @@ class Layer : public Entry, public JSyncThread {
   void ask_next();   // the thread makes the next frame
 
  protected:
-  // Geometry, centring, crop and buffer. A width whose line would not fit
-  // the 16-bit pitch is cut to one that does (16383 at 32 bpp), logged.
+  // Geometry, centring in the canvas, crop and buffer. w, h are screen
+  // pixels: a kind passes its natural size times the canvas's scale; 0 is
+  // the canvas's size on the screen. A width whose line would not fit the
+  // 16-bit pitch is cut to one that does (16383 at 32 bpp), logged.
   void _init(Context *env, int w, int h, int bpp);
 };
 

@@ -96,6 +96,7 @@ GenLayer::GenLayer(int w, int h)
       pixels(nullptr),
       blob_table(nullptr),
       blob_size(0),
+      blob_scale(1.0),
       req_w(w),
       req_h(h),
       window(0),
@@ -116,7 +117,10 @@ bool GenLayer::init(Context *ctx) {
   struct timeval now;
   clock_gettime_tv(&now);
   fastsrand((uint32_t)now.tv_sec);
-  _init(ctx, req_w ? req_w : ctx->screen->w, req_h ? req_h : ctx->screen->h, 32);
+  // The curve spans the frame; the blobs grow with the canvas.
+  const Canvas canvas = ctx->canvas();
+  blob_scale = canvas.scale;
+  _init(ctx, req_w ? canvas.scaled(req_w) : 0, req_h ? canvas.scaled(req_h) : 0, 32);
 
   surface = SDL_CreateRGBSurface(SDL_HWSURFACE | SDL_HWACCEL, geo.w, geo.h, 32, rmask, gmask,
                                  bmask, amask);
@@ -181,8 +185,8 @@ void GenLayer::blossom_recal(bool up) {
   prime_xb = primes[pick(range, fastrand())];
   prime_yb = primes[pick(range, fastrand())];
 
-  width = geo.w;
-  height = geo.h;
+  width = geo.w / blob_scale;  // the curve is traced in canvas pixels
+  height = geo.h / blob_scale;
 
   // Double-precision steps rounded to float: the sequences this gives
   // (0.90000004, the 0.1 / 1.49e-09 alternation at the bottom) are wanted.
@@ -253,7 +257,14 @@ void GenLayer::trace(Draw draw) {
     sin_cos(prime_xb * b + phi, prime_yb * b + phi, &sin_b, &cos_b);
     const int x = (int)(width * ((m * sin_a + n * sin_b) * kSpread + 0.47));
     const int y = (int)(height * ((m * cos_a + n * cos_b) * kSpread + 0.47));
-    draw(x, y);
+    if (blob_scale == 1.0) {
+      draw(x, y);
+    } else {
+      // Traced on the canvas; a blob lands on an even canvas column there
+      // (pairs), so it lands on that column scaled here: the picture is
+      // the canvas's, enlarged.
+      draw((int)std::lround((x & ~1) * blob_scale), (int)std::lround(y * blob_scale));
+    }
   }
 }
 
@@ -299,7 +310,25 @@ void GenLayer::blob_init(int n) {
       blob_table[(size_t)row * s + col] = map_rgb(c1, c1, c2);
     }
   }
+  // On a canvas shown larger the sprite grows with it, cell by cell, so
+  // that the blobs and where they pile up look the same at any size.
+  if (blob_scale != 1.0) enlarge_blob(std::max(1, (int)std::lround(n * blob_scale)));
   build_pairs();
+}
+
+void GenLayer::enlarge_blob(int n) {
+  const int from = blob_size, s = 2 * n;
+  uint32_t *table = new (std::nothrow) uint32_t[(size_t)s * s];
+  if (!table) {
+    error("cannot allocate %lu bytes of memory", (unsigned long)s * s * 4);
+    return;  // the sprite keeps its canvas size
+  }
+  for (int r = 0; r < s; r++)
+    for (int c = 0; c < s; c++)
+      table[(size_t)r * s + c] = blob_table[(size_t)(r * from / s) * from + c * from / s];
+  delete[] blob_table;
+  blob_table = table;
+  blob_size = s;
 }
 
 void GenLayer::build_pairs() {

@@ -30,7 +30,8 @@
 
 class GenLayer : public Layer {
  public:
-  // w, h: frame size; 0 takes the screen's (the engine always uses that).
+  // w, h: frame size in canvas pixels; 0 takes the canvas's (the engine
+  // always uses that).
   explicit GenLayer(int w = 0, int h = 0);
   ~GenLayer() override;
 
@@ -59,7 +60,7 @@ class GenLayer : public Layer {
   float phase;       // radians, added to every angle
   int32_t primes[11];
   float cycle;       // 2*pi in single precision: curve range and phase wrap
-  double width;      // copied from the geometry at each blossom_recal
+  double width;      // the canvas's size, from the geometry at each blossom_recal
   double height;
   uint32_t bmask;    // blue in memory byte 0 (pixel word 0xFF000000)
   uint32_t gmask;    // green in byte 1 (0x00FF0000)
@@ -69,9 +70,13 @@ class GenLayer : public Layer {
   uint32_t *pixels;      // the surface's first pixel
   uint32_t *blob_table;  // owned: blob_size x blob_size cells, memory order
   int32_t blob_size;
+  // Screen pixels per canvas pixel (Context::canvas): the frame and the
+  // sprite are that much larger.
+  double blob_scale;
 
  private:
   uint32_t map_rgb(uint8_t r, uint8_t g, uint8_t b) const;
+  void enlarge_blob(int radius);  // the sprite, nearest cell, to 2*radius square
   void build_pairs();
   void advance_phase();
   // feed() adds every blob into the cleared surface as native 64-bit

@@ -1,11 +1,13 @@
 #include "png_layer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
 
 #include "context.h"
 #include "jutils.h"
+#include "resample.h"
 
 PngLayer::PngLayer()
     : png_ptr(nullptr),
@@ -82,7 +84,7 @@ bool PngLayer::init(Context *ctx) {
     error("can't gather PNG info");
     return false;
   }
-  if (!decode()) return false;
+  if (!decode() || !scale_to_canvas()) return false;
 
   func("PngLayer :: w[%u] h[%u] bpp[%u] size[%u]", (unsigned)geo.w, (unsigned)geo.h,
        (unsigned)geo.bpp, (unsigned)geo.size);
@@ -139,6 +141,30 @@ bool PngLayer::read_picture() {
 
   png_read_image(png_ptr, row_pointers);
   png_read_end(png_ptr, nullptr);
+  return true;
+}
+
+// On a canvas shown at another size the picture is resampled once, here,
+// to its size on the screen.
+bool PngLayer::scale_to_canvas() {
+  const Canvas canvas = env->canvas();
+  if (canvas.scale == 1.0) return true;
+  const int w = std::max(1, canvas.scaled(geo.w)), h = std::max(1, canvas.scaled(geo.h));
+  if ((uint32_t)w > max_width || h > 0xFFFF || (uint64_t)w * h > max_pixels) {
+    error("PNG picture %s is %ix%i on this screen, too large for a layer", filename, w, h);
+    return false;
+  }
+  uint8_t *scaled = (uint8_t *)jalloc(nullptr, (uint32_t)w * h * 4);
+  if (!scaled) return false;
+  if (!resample(picture, geo.w, geo.h, geo.pitch, scaled, w, h, w * 4)) {
+    error("PNG picture %s: no memory to resample it to %ix%i", filename, w, h);
+    jfree(scaled);
+    return false;
+  }
+  close_frame();
+  _init(env, w, h, 32);
+  picture = scaled;
+  feed_buffer = picture;
   return true;
 }
 

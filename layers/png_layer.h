@@ -3,8 +3,10 @@
  *  Shows one still picture. open() checks the file's signature and keeps
  *  the file open; init() decodes it once, straight into a 32-bit frame in
  *  the layer pixel format (bytes blue, green, red, fourth byte), and sets
- *  the geometry to the picture's size, centred on the screen. From then on
- *  feed() only hands back that frame.
+ *  the geometry to the picture's size, centred on the canvas. On a canvas
+ *  shown at another scale the picture is resampled to its scaled size
+ *  there and then (resample.h). From then on feed() only hands back that
+ *  frame.
  *
  *  Every colour type and depth reaches the same layout:
  *    truecolour / palette        b, g, r, 0xFF
@@ -69,6 +71,7 @@ class PngLayer : public Layer {
   void request_transformations(int color_type, int bit_depth);
   bool fits_layer(png_uint_32 w, png_uint_32 h);
   bool make_frame();    // zeroed picture and row table
+  bool scale_to_canvas();
   void close_frame();
   void release_decoder();
 

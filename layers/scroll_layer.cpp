@@ -23,16 +23,22 @@ ScrollLayer::ScrollLayer()
       first(nullptr),
       last(nullptr),
       max_chars(512),
-      margin(10) {
+      margin(10),
+      zoom(1) {
   setname("SCR");
 }
 
 ScrollLayer::~ScrollLayer() { close(); }
 
 bool ScrollLayer::init(Context *ctx) {
-  _init(ctx, ctx->screen->w, ctx->screen->h, 32);
+  _init(ctx, 0, 0, 32);  // the canvas
+  // Text grows by the canvas's whole zoom: the font stays sharp.
+  zoom = ctx->canvas().zoom();
   kerning = 1;
-  max_chars = geo.w / (kGlyph + kerning);
+  margin = 10 * zoom;
+  step = 2 * zoom;
+  line_space = 2 * zoom;
+  max_chars = geo.w / ((kGlyph + kerning) * zoom);
   if (frame) jfree(frame);
   frame = (uint32_t *)jalloc(nullptr, geo.size);
   return frame != nullptr;
@@ -62,7 +68,7 @@ void ScrollLayer::append(const char *text) {
   size_t n = strlen(text);
   line->len = n > (size_t)max_chars ? max_chars : (int32_t)n;
   line->text = strdup(text);
-  line->image = (uint32_t *)calloc((size_t)kImageRows * geo.w, sizeof(uint32_t));
+  line->image = (uint32_t *)calloc((size_t)kImageRows * zoom * geo.w, sizeof(uint32_t));
   if (!line->text || (!line->image && geo.w)) {
     error("ScrollLayer::append : out of memory");
     free_line(line);
@@ -78,17 +84,18 @@ void ScrollLayer::append(const char *text) {
 
 void ScrollLayer::render(txtline *line) {
   const int w = geo.w;
-  const int cell = kGlyph + kerning;
+  const int cell = (kGlyph + kerning) * zoom;
+  const int glyph = kGlyph * zoom;
   // Pixels past either edge are dropped: a character that does not fit
   // must not run on into the next image row.
-  for (int r = 0; r < kGlyph; r++) {
+  for (int r = 0; r < glyph; r++) {
     uint32_t *row = line->image + (size_t)r * w;
     for (int c = 0; c < line->len; c++) {
-      uint8_t bits = fontdata[(uint8_t)line->text[c] * kGlyph + r];
+      uint8_t bits = fontdata[(uint8_t)line->text[c] * kGlyph + r / zoom];
       int x = margin + c * cell;
       if (x >= w) break;
-      for (int b = 0; b < kGlyph; b++, x++)
-        if ((bits & (0x80 >> b)) && x >= 0 && x < w) row[x] = kInk;
+      for (int b = 0; b < glyph; b++, x++)
+        if ((bits & (0x80 >> (b / zoom))) && x >= 0 && x < w) row[x] = kInk;
     }
   }
   line->rendered = 1;
@@ -116,12 +123,12 @@ void *ScrollLayer::feed() {
       line = next;
       continue;
     }
-    if (line->pos < line_space + kGlyph) break;  // the next line waits
+    if (line->pos < line_space + kGlyph * zoom) break;  // the next line waits
     // Rows that would fall outside the frame (a negative line_space lets
     // a line show before it has risen 8 rows) are left out.
     int top = h - line->pos;
     int from = top < 0 ? -top : 0;
-    int to = top + kGlyph > h ? h - top : kGlyph;
+    int to = top + kGlyph * zoom > h ? h - top : kGlyph * zoom;
     if (to > from)
       jmemcpy(frame + (size_t)(top + from) * geo.w, line->image + (size_t)from * geo.w,
               (size_t)(to - from) * geo.pitch);

@@ -1,7 +1,8 @@
 /*  Kolvex - text scroller layer
  *
  *  Lines of white 8x8 text on black rise from the bottom edge of a
- *  full-screen frame and vanish at the top, like end credits. Lines come
+ *  frame the canvas's size and vanish at the top, like end credits. On a
+ *  canvas shown larger the font, margins and steps grow by its whole zoom. Lines come
  *  from a text file (open) or one by one (append); all of them are added
  *  before the layer is started. Each line is drawn once into its own image
  *  when it first comes up and is then only copied, 8 rows per frame. Once
@@ -16,7 +17,7 @@
 
 // One line of the scroller.
 struct txtline {
-  uint32_t *image;   // 16 rows of the layer's width, zero-filled; rows 0-7 shown
+  uint32_t *image;   // 16 x zoom rows of the layer's width, zero-filled; 8 x zoom shown
   char *text;        // the whole appended text
   int32_t pos;       // pixels risen so far
   int32_t len;       // characters drawn: strlen(text), at most max_chars
@@ -48,6 +49,7 @@ class ScrollLayer : public Layer {
   txtline *last;       // youngest line
   int32_t max_chars;   // characters drawn per line: width / (8 + kerning)
   int32_t margin;      // left margin in pixels
+  int32_t zoom;        // screen pixels per font pixel: the canvas's whole zoom
 
   // The scroller font: 256 glyphs of 8 bytes, one per row, bit 7 leftmost.
   static const uint8_t fontdata[2048];

@@ -85,11 +85,14 @@ bool VideoLayer::init(Context *ctx) {
 }
 
 bool VideoLayer::size_output() {
-  const int sw = env->screen->w, sh = env->screen->h;
+  // Fit and fill take the canvas's rectangle on the screen; a clip at its
+  // own size grows with the canvas. libswscale makes frames of that size.
+  const Canvas canvas = env->canvas();
+  const int sw = canvas.screen_w, sh = canvas.screen_h;
   // A clip of non-square pixels is shown at the width it is meant to have.
   const double cw = std::max(1.0, std::round(decoder_->width() * decoder_->pixel_aspect()));
   const double ch = decoder_->height();
-  int w = (int)cw, h = (int)ch;
+  int w = std::max(1, canvas.scaled(cw)), h = std::max(1, canvas.scaled(ch));
   if (options_.size == VideoOptions::FIT) {
     const double scale = std::min(sw / cw, sh / ch);
     w = std::max(1, (int)std::lround(cw * scale));

@@ -48,18 +48,23 @@ Osd::Osd()
       top_text(),
       mid_text(),
       low_text(),
-      env(nullptr) {}
+      env(nullptr),
+      zoom(1) {}
 
 void Osd::init(Context *ctx) {
   env = ctx;
   set_color(WHITE);
   ViewPort *scr = env->screen;
-  int h = scr->h;
-  int left = h / 4 + 32;  // a quarter of the height, not of the width
-  top_pos = (uint32_t *)scr->coords(left, h / 2 - 120);
-  mid_pos = (uint32_t *)scr->coords(left, h / 2 - 60);
-  low_pos = (uint32_t *)scr->coords(left, h / 2);
-  bottom_step = 8 * scr->pitch;
+  // Placed in canvas pixels; the glyphs grow by whole multiples, so that
+  // the font stays sharp.
+  const Canvas canvas = env->canvas();
+  const int h = canvas.h;
+  const int left = canvas.to_screen_x(h / 4 + 32);  // a quarter of the height, not of the width
+  top_pos = (uint32_t *)scr->coords(left, canvas.to_screen_y(h / 2 - 120));
+  mid_pos = (uint32_t *)scr->coords(left, canvas.to_screen_y(h / 2 - 60));
+  low_pos = (uint32_t *)scr->coords(left, canvas.to_screen_y(h / 2));
+  zoom = canvas.zoom();
+  bottom_step = 8 * zoom * scr->pitch;
   func("OSD initialized");
 }
 
@@ -100,9 +105,9 @@ void Osd::set_color(colors col) {
 void Osd::cafudda() {
   if (!env || !env->screen) return;  // not bound to a screen yet
   if (!env->screen->lock()) return;
-  if (show_top) print(top_text, top_pos, 1, 2);
-  if (show_mid) print(mid_text, mid_pos, 1, 2);
-  if (show_low) print(low_text, low_pos, 1, 2);
+  if (show_top) print(top_text, top_pos, zoom, 2 * zoom);
+  if (show_mid) print(mid_text, mid_pos, zoom, 2 * zoom);
+  if (show_low) print(low_text, low_pos, zoom, 2 * zoom);
   env->screen->unlock();
 }
 
@@ -110,12 +115,15 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
   if (!env || !env->screen || !text) return pos;
   ViewPort *scr = env->screen;
   uint32_t *surface = (uint32_t *)scr->get_surface();
-  const int32_t w = scr->w, h = scr->h;
+  const int32_t sw = scr->w;
+  // Nothing is drawn outside the canvas: its right and bottom edges clip.
+  int32_t x0, y0, w, h;
+  scr->drawable(x0, y0, w, h);
   // A line of the surface is `pitch` bytes, which may be more than w pixels.
   const int32_t stride = scr->pitch / (int32_t)sizeof(uint32_t);
   block_h = stride * vsize;
   uint32_t *end = offset_pixels(pos, (intptr_t)8 * block_h);
-  if (!surface || w <= 0 || h <= 0 || stride < w || hsize <= 0 || vsize <= 0) return end;
+  if (!surface || w <= 0 || h <= 0 || stride < sw || hsize <= 0 || vsize <= 0) return end;
 
   // Where pos lies on the screen. Everything outside the surface is
   // clipped: the part of a row past the right edge is dropped (it would
@@ -131,8 +139,8 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
     // Glyph row y is drawn (y + 1) * vsize rows below pos.
     intptr_t top = row0 + (intptr_t)(y + 1) * vsize;
     if (top >= h) break;
-    if (top + vsize <= 0) continue;
-    int32_t vfirst = top < 0 ? (int32_t)-top : 0;
+    if (top + vsize <= y0) continue;
+    int32_t vfirst = top < y0 ? (int32_t)(y0 - top) : 0;
     int32_t vend = top + vsize > h ? (int32_t)(h - top) : vsize;
     int32_t col = col0;
     for (x = 0; text[x] && col < w; x++) {

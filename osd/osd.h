@@ -1,7 +1,9 @@
 /*  Kolvex - on-screen display
  *
  *  Three lines of text (top, middle, low) drawn over the composited picture
- *  in the 8x8 font at double height, frame after frame, until clean().
+ *  in the 8x8 font at double height, frame after frame, until clean(). On
+ *  a canvas shown larger (Context::canvas) the lines keep their places on
+ *  it and the glyphs grow by the canvas's whole zoom: 8k x 16k pixels.
  */
 #ifndef KOLVEX_OSD_H
 #define KOLVEX_OSD_H
@@ -37,6 +39,7 @@ class Osd {
   int32_t show_top, show_mid, show_low;
   char top_text[52], mid_text[52], low_text[52];
   Context *env;
+  int zoom;  // glyph pixels per font pixel across (twice that down)
 
   // The OSD font: 256 glyphs of 8 bytes, one per row, bit 7 leftmost.
   static const uint8_t fontdata[2048];

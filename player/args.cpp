@@ -234,9 +234,14 @@ bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
   return err.empty();
 }
 
-// --fit, --fill, --once: switches of the layer before them.
+// --fit, --fill, --once: switches of the layer before them. --fill before
+// any layer is the canvas's.
 bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
   const std::string name = option_name(opt);
+  if (o.layers.empty() && opt == OPT_FILL) {
+    o.fill = true;
+    return true;
+  }
   if (o.layers.empty()) {
     err = name + ": no LAYER before it (layer options follow their layer)";
     return false;
@@ -351,15 +356,18 @@ void print_usage(FILE *out) {
           "      --alpha N         opacity 0-255 (alone it means --blit ALPHA)\n"
           "      --effect NAME     an effect plug-in, ours or frei0r.NAME[:PARAM=VALUE,...];\n"
           "                        repeat to chain them in order\n"
-          "      --pos X,Y         top-left corner on the screen (default: centred)\n"
+          "      --pos X,Y         top-left corner on the canvas (default: centred)\n"
           "  for video layers:\n"
-          "      --fit             scaled to the screen, aspect kept (default: its size)\n"
-          "      --fill            scaled to cover the screen, the rest cut off\n"
+          "      --fit             scaled to the canvas, aspect kept (default: its size)\n"
+          "      --fill            scaled to cover the canvas, the rest cut off\n"
           "      --once            play once and hold the last frame (default: loop)\n"
           "      --speed X         0.1 to 10 times its speed (default 1)\n"
           "      --start SECONDS   begin that far into the clip\n"
           "Options:\n"
           "      --size WxH        screen size (default 640x480)\n"
+          "      --fill            before any layer: a canvas of another aspect (a\n"
+          "                        replay's) covers the screen, cut off, instead of\n"
+          "                        being letterboxed\n"
           "      --fps N           frames per second (default 24)\n"
           "      --seconds S       play S seconds: S * fps + 1 frames, held ones\n"
           "                        while paused counted (default 0: until quit)\n"
@@ -387,7 +395,9 @@ void print_usage(FILE *out) {
           "                        computer only; 0.0.0.0 opens it to the network)\n"
           "      --record FILE     write the stack and every change, frame by frame\n"
           "      --replay FILE     play a recorded show again (to its end, or --seconds);\n"
-          "                        with --capture frame-exact, at any --size\n"
+          "                        with --capture frame-exact, at any --size: the\n"
+          "                        whole show scales with the screen, the canvas\n"
+          "                        centred between black bars (or --fill)\n"
           "      --list-controls   list the paths of the control tree, then end\n"
           "  -q, --quiet           errors only: no progress line, no closing line\n"
           "  -v, --verbose         the engine's notices and warnings; twice: traces\n"

@@ -41,6 +41,11 @@ struct PlayerOptions {
   std::vector<LayerSpec> layers;  // the first at the bottom, the last on top
   int width = 640, height = 480;
   bool size_given = false;  // --size named
+  // The canvas (engine/canvas.h): the size the show is made for, 0 for the
+  // screen's (a replay's is its recorded size), and whether it fills the
+  // screen (--fill before any layer) or is letterboxed.
+  int canvas_w = 0, canvas_h = 0;
+  bool fill = false;
   int fps = 24;
   int seconds = 0;    // 0: until quit
   int magnify = 1;    // 1, 2 or 3 times

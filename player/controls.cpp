@@ -23,7 +23,7 @@ struct Row {
 const Row kTree[] = {
     {"/layer/L/alpha", "number 0..1", "opacity in the ALPHA mode; ends a fade"},
     {"/layer/L/blit", "mode", "RGB BLU GRE RED ADD SUB AND OR ALPHA, 1..9, OVER, or the blend the layer had"},
-    {"/layer/L/pos", "int int", "top-left corner in screen pixels, -32768..32767"},
+    {"/layer/L/pos", "int int", "top-left corner in canvas pixels, -32768..32767"},
     {"/layer/L/fade", "-", "fade out, or back in to the alpha and mode it had"},
     {"/layer/L/fade/out", "[number 0..1]", "fade down to the target (default 0), one step a frame"},
     {"/layer/L/fade/in", "[number 0..1]", "fade up to the target (default: the alpha it had)"},
@@ -194,11 +194,6 @@ void Controls::list(FILE *out) {
   fprintf(out, "L: a layer's number from 1 at the bottom, or its name; E: an effect's\n"
                "number on the layer from 1, or its name; P: a parameter's name or number\n\n");
   for (const Row &r : kTree) fprintf(out, "%-28s %-15s %s\n", r.path, r.type, r.what);
-}
-
-bool Controls::in_pixels(const std::string &path) {
-  const std::vector<std::string> p = split_path(path);
-  return p.size() == 3 && p[0] == "layer" && p[2] == "pos";
 }
 
 std::string Controls::label(size_t i) const {

@@ -8,7 +8,7 @@
  *    /layer/L/alpha NUMBER        0..1, in the ALPHA mode (ends a fade)
  *    /layer/L/blit MODE           RGB..ALPHA, 1..9, OVER, or the blend the
  *                                 layer was started with (by its name)
- *    /layer/L/pos X Y             top-left corner, screen pixels
+ *    /layer/L/pos X Y             top-left corner, canvas pixels
  *    /layer/L/fade                out, or back in to the alpha and mode it had
  *    /layer/L/fade/out [TARGET]   down to TARGET (0..1, default 0)
  *    /layer/L/fade/in [TARGET]    up to TARGET (default: what it had)
@@ -80,8 +80,6 @@ class Controls {
   // key that nothing takes is done but changes nothing: not called.
   std::function<void(const std::string &path, const ControlArgs &applied)> on_change;
 
-  // Whether the path's numbers are screen pixels (a replay scales them).
-  static bool in_pixels(const std::string &path);
   // The tree as --list-controls prints it.
   static void list(FILE *out);
 

@@ -182,6 +182,7 @@ bool Player::prepare(std::string &err) {
   if (!use_plugin_dir(ctx_->plugger, opt_, err)) return false;
   ctx_->plugger.refresh();  // the engine's init finds them loaded
   ctx_->screen = new LayoutScreen(opt_.width, opt_.height);
+  ctx_->set_canvas(opt_.canvas_w, opt_.canvas_h, opt_.fill);
   // The stream last: a bad layer needs no connection to be told.
   return make_layers(err) && session_->open_stream(err);
 }

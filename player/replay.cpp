@@ -218,15 +218,10 @@ bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions 
   if (out.plugin_dir.empty()) out.plugin_dir = show.plugin_dir;
   if (!command.size_given) out.width = show.width, out.height = show.height;
   if (!out.seconds) out.frames = show.end;
-  // Positions scale with the screen; what a record of this replay says too.
-  const double sx = (double)out.width / show.width, sy = (double)out.height / show.height;
-  for (LayerSpec &l : out.layers) {
-    if (!l.has_pos) continue;
-    l.x = (int)lround(l.x * sx);
-    l.y = (int)lround(l.y * sy);
-    for (size_t i = 0; i + 1 < l.args.size(); i++)
-      if (l.args[i] == "--pos") l.args[i + 1] = std::to_string(l.x) + "," + std::to_string(l.y);
-  }
+  // The show's canvas is its recorded size; the engine scales it to the
+  // screen, positions and all.
+  out.canvas_w = show.width;
+  out.canvas_h = show.height;
   return true;
 }
 
@@ -254,7 +249,9 @@ bool ShowRecorder::open(const std::string &file, const PlayerOptions &opt, uint3
     return false;
   }
   fprintf(out_, "# kolvex show: the stack as it started, then FRAME /PATH VALUE... a change\n");
-  fprintf(out_, "size %dx%d\nfps %d\nseed %u\n", opt.width, opt.height, opt.fps, seed);
+  // The canvas: a replay recorded again keeps its show's size.
+  fprintf(out_, "size %dx%d\nfps %d\nseed %u\n", opt.canvas_w ? opt.canvas_w : opt.width,
+          opt.canvas_w ? opt.canvas_h : opt.height, opt.fps, seed);
   if (!opt.plugin_dir.empty())
     fprintf(out_, "plugin-dir %s\n", word(opt.plugin_dir).c_str());
   for (const LayerSpec &l : opt.layers) {
@@ -286,12 +283,7 @@ void ShowRecorder::end(int64_t frame) {
 // ---------------------------------------------------------------------------
 void ShowPlayer::poll(Controls &controls, int64_t frame) {
   for (; next_ < show_.changes.size() && show_.changes[next_].frame <= frame; next_++) {
-    ShowChange c = show_.changes[next_];
-    if (Controls::in_pixels(c.path) && c.args.size() == 2 && !c.args[0].is_text &&
-        !c.args[1].is_text) {
-      c.args[0].num = std::round(c.args[0].num * sx_);
-      c.args[1].num = std::round(c.args[1].num * sy_);
-    }
+    const ShowChange &c = show_.changes[next_];
     std::string said, why;
     if (controls.set(c.path, c.args, said, why) == ControlStatus::done) continue;
     refused_++;
@@ -304,8 +296,7 @@ bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
                      ShowRecorder &recorder, std::string &err) {
   if (!show.layers.empty())
     player.add_source(std::unique_ptr<ControlSource>(
-        new ShowPlayer(show, (double)opt.width / show.width, (double)opt.height / show.height,
-                       opt.quiet)));
+        new ShowPlayer(show, opt.quiet)));
   if (opt.osc_port) {
     std::unique_ptr<ControlSource> osc = open_osc(opt.osc_bind, opt.osc_port, opt.quiet, err);
     if (!osc) return false;

@@ -3,7 +3,7 @@
  *  A show file is text, one thing a line, for people to read and edit:
  *
  *    # comments and blank lines are skipped
- *    size 640x480                  the screen it was played on
+ *    size 640x480                  its canvas: the screen it was played on
  *    fps 24
  *    seed 2004
  *    plugin-dir build/stage        where its effects came from (if named)
@@ -53,9 +53,9 @@ struct Show {
 bool parse_show(const std::string &text, const std::string &name, Show &out, std::string &err);
 bool read_show(const std::string &file, Show &out, std::string &err);
 
-// The options to play `show` with: its layers, rate and seed; the size,
-// --seconds, the capture and the plug-in directory of `command` where it
-// names them. Positions scale with the screen. False with `err`.
+// The options to play `show` with: its layers, rate, seed and canvas (its
+// size); the screen's size, --fill, --seconds, the capture and the plug-in
+// directory of `command` where it names them. False with `err`.
 bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions &out,
                   std::string &err);
 
@@ -82,15 +82,12 @@ class ShowRecorder {
 // not there) is told once for its path and skipped.
 class ShowPlayer : public ControlSource {
  public:
-  // `sx`, `sy`: the screen's size over the recorded one, for positions.
-  ShowPlayer(Show show, double sx, double sy, bool quiet)
-      : show_(std::move(show)), sx_(sx), sy_(sy), quiet_(quiet) {}
+  ShowPlayer(Show show, bool quiet) : show_(std::move(show)), quiet_(quiet) {}
   void poll(Controls &controls, int64_t frame) override;
   int refused() const { return refused_; }  // changes skipped
 
  private:
   Show show_;
-  double sx_, sy_;
   bool quiet_;
   size_t next_ = 0;
   int refused_ = 0;

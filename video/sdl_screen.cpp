@@ -36,14 +36,17 @@ struct FrameSurface {
 // True when SDL would put the layer's frame onto `s` without converting
 // it: 32-bit, the layer's colour masks, no alpha channel or one in the
 // fourth byte, no lock needed and nothing clipped away but the surface's
-// own edges. Then the screen's own loops give SDL's bytes.
+// own edges and the drawable area's. Then the screen's own loops give
+// SDL's bytes.
 bool blits_unconverted(const Layer &layer, const SDL_Surface *s, const SdlScreen &screen) {
   const SDL_PixelFormat *f = s->format;
+  int32_t x0, y0, x1, y1;
+  screen.drawable(x0, y0, x1, y1);
   return layer.geo.bpp == 32 && f->BytesPerPixel == 4 && f->Rmask == screen.rmask &&
          f->Gmask == screen.gmask && f->Bmask == screen.bmask &&
          (f->Amask == 0 || f->Amask == screen.amask) && !SDL_MUSTLOCK(s) && s->w == screen.w &&
-         s->h == screen.h && s->clip_rect.x == 0 && s->clip_rect.y == 0 &&
-         s->clip_rect.w == s->w && s->clip_rect.h == s->h;
+         s->h == screen.h && s->clip_rect.x == x0 && s->clip_rect.y == y0 &&
+         s->clip_rect.w == x1 - x0 && s->clip_rect.h == y1 - y0;
 }
 
 // The plain copy and the blend with SDL's bytes, without wrapping the frame
@@ -188,12 +191,14 @@ void SdlScreen::set_magnification(int algo) {
 void SdlScreen::crop(Layer *layer) {
   ScreenGeometry &g = layer->geo;
   BlitClip &c = layer->clip;
-  const int sx = w, sy = h;
+  // Clipped to the drawable area (the canvas), not only the screen.
+  int32_t x0, y0, x1, y1;
+  drawable(x0, y0, x1, y1);
 
   layer->rect.x = (int16_t)-g.x;
   layer->rect.y = (int16_t)-g.y;
-  layer->rect.w = (uint16_t)sx;
-  layer->rect.h = (uint16_t)sy;
+  layer->rect.w = (uint16_t)w;
+  layer->rect.h = (uint16_t)h;
 
   c.x = g.x;
   c.y = g.y;
@@ -201,46 +206,46 @@ void SdlScreen::crop(Layer *layer) {
   c.h = g.h;
   int xoff = 0, yoff = 0;
   layer->hidden = false;
-  func("CROP x[%i] y[%i] w[%i] h[%i] on screen w[%i] h[%i]", g.x, g.y, g.w, g.h, sx, sy);
+  func("CROP x[%i] y[%i] w[%i] h[%i] on screen w[%i] h[%i]", g.x, g.y, g.w, g.h, w, h);
 
-  if (g.x < 0) {
-    xoff = -g.x;
-    c.x = 0;
+  if (g.x < x0) {
+    xoff = x0 - g.x;
+    c.x = x0;
     if (xoff > g.w) {
       func("layer out of screen to the left");
       layer->hidden = true;
-      g.x = (int16_t)-(g.w + 1);
+      g.x = (int16_t)(x0 - (g.w + 1));
     } else {
-      c.w += g.x;
+      c.w -= xoff;
     }
   }
-  if (g.x + g.w > sx) {
-    if (g.x > sx) {
+  if (g.x + g.w > x1) {
+    if (g.x > x1) {
       func("layer out of screen to the right");
       layer->hidden = true;
-      g.x = (int16_t)(sx + 1);
+      g.x = (int16_t)(x1 + 1);
     } else {
-      c.w -= g.x + g.w - sx;
+      c.w -= g.x + g.w - x1;
     }
   }
-  if (g.y < 0) {
-    yoff = -g.y;
-    c.y = 0;
+  if (g.y < y0) {
+    yoff = y0 - g.y;
+    c.y = y0;
     if (yoff > g.h) {
       func("layer out of screen up");
       layer->hidden = true;
-      g.y = (int16_t)-(g.h + 1);
+      g.y = (int16_t)(y0 - (g.h + 1));
     } else {
-      c.h += g.y;
+      c.h -= yoff;
     }
   }
-  if (g.y + g.h > sy) {
-    if (g.y > sy) {
+  if (g.y + g.h > y1) {
+    if (g.y > y1) {
       func("layer out of screen down");
       layer->hidden = true;
-      g.y = (int16_t)(sy + 1);
+      g.y = (int16_t)(y1 + 1);
     } else {
-      c.h -= g.y + g.h - sy;
+      c.h -= g.y + g.h - y1;
     }
   }
 
@@ -271,7 +276,13 @@ void SdlScreen::blit(Layer *layer) {
     return;
   }
   if (mode == BLIT_RGB || mode == BLIT_ALPHA) {
-    if (draw_surface && blits_unconverted(*layer, draw_surface, *this)) {
+    if (!draw_surface) return;
+    // SDL clips its blits to the drawable area as crop() does.
+    int32_t x0, y0, x1, y1;
+    drawable(x0, y0, x1, y1);
+    SDL_Rect area = {(int16_t)x0, (int16_t)y0, (uint16_t)(x1 - x0), (uint16_t)(y1 - y0)};
+    SDL_SetClipRect(draw_surface, &area);
+    if (blits_unconverted(*layer, draw_surface, *this)) {
       blit_unconverted(layer, draw_surface);
       return;
     }
@@ -315,7 +326,10 @@ void SdlScreen::show() {
   SDL_Flip(video_surface);
 }
 
-void SdlScreen::clear() { SDL_FillRect(draw_surface, nullptr, 0); }
+void SdlScreen::clear() {
+  SDL_SetClipRect(draw_surface, nullptr);  // the bars too
+  SDL_FillRect(draw_surface, nullptr, 0);
+}
 
 void *SdlScreen::get_surface() { return draw_surface->pixels; }
 

@@ -34,6 +34,23 @@ class ViewPort {
   int32_t size = 0;
   int32_t pitch = 0;
   int32_t magnification = 0;
+
+  // Where layers may draw: the canvas's rectangle on the screen (the
+  // engine sets it). A width below 0 is the whole screen.
+  struct Area {
+    int32_t x = 0, y = 0, w = -1, h = -1;
+  } area;
+  // The area within the screen: x0, y0 inclusive, x1, y1 exclusive.
+  void drawable(int32_t &x0, int32_t &y0, int32_t &x1, int32_t &y1) const {
+    if (area.w < 0) {
+      x0 = y0 = 0, x1 = w, y1 = h;
+      return;
+    }
+    x0 = area.x < 0 ? 0 : area.x;
+    y0 = area.y < 0 ? 0 : area.y;
+    x1 = area.x + area.w > w ? w : area.x + area.w;
+    y1 = area.y + area.h > h ? h : area.y + area.h;
+  }
 };
 
 #endif

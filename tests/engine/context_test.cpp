@@ -205,3 +205,44 @@ TEST(Context, CloseWaitsForTheThreadsOnly) {
   EXPECT_EQ(e.ctx.layers.begin(), nullptr);
   EXPECT_LT(took, 1.0) << "8 layers";
 }
+
+// The canvas on screens of other sizes: one scale for both axes, centred,
+// letterboxed by default, covering the screen and cut when filling; and a
+// layer centred and placed (canvas pixels) on it, clipped to it.
+TEST(ContextCanvas, PlacedOnTheScreenAndLayersOnIt) {
+  const struct Row {
+    int cw, ch, sw, sh;
+    bool fill;
+    double scale;
+    int x, y, w, h;
+  } rows[] = {
+      {0, 0, 640, 480, false, 1, 0, 0, 640, 480},             // the screen itself
+      {640, 480, 1280, 960, false, 2, 0, 0, 1280, 960},       // twice
+      {640, 480, 1920, 1080, false, 2.25, 240, 0, 1440, 1080},  // bars left and right
+      {640, 480, 1920, 1080, true, 3, 0, -180, 1920, 1440},     // top and bottom cut
+      {640, 360, 640, 480, false, 1, 0, 60, 640, 360},          // bars above and below
+      {320, 240, 100, 100, false, 0.3125, 0, 12, 100, 75},      // smaller
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(testing::Message() << r.cw << "x" << r.ch << " on " << r.sw << "x" << r.sh);
+    const Canvas c = Canvas::place(r.cw, r.ch, r.sw, r.sh, r.fill);
+    EXPECT_DOUBLE_EQ(c.scale, r.scale);
+    EXPECT_EQ(std::vector<int>({c.x, c.y, c.screen_w, c.screen_h}),
+              std::vector<int>({r.x, r.y, r.w, r.h}));
+  }
+
+  kt::Engine e(1920, 1080);
+  ASSERT_TRUE(e.ok);
+  e.ctx.set_canvas(640, 480, false);
+  kt::TestLayer natural(0, 0), small(100, 50);
+  ASSERT_TRUE(natural.init(&e.ctx) && small.init(&e.ctx));
+  EXPECT_EQ(std::vector<int>({natural.geo.x, natural.geo.y, natural.geo.w, natural.geo.h}),
+            std::vector<int>({240, 0, 1440, 1080})) << "0 x 0 is the canvas";
+  EXPECT_EQ(std::vector<int>({small.geo.x, small.geo.y}),
+            std::vector<int>({240 + (1440 - 100) / 2, (1080 - 50) / 2})) << "centred in it";
+  small.set_position(-20, 100);  // 45 screen pixels over the left edge
+  EXPECT_EQ(std::vector<int>({small.geo.x, small.geo.y, small.clip.x, small.clip.w}),
+            std::vector<int>({240 - 45, 225, 240, 100 - 45}));
+  small.set_position(640, 0);  // just right of the canvas: in the bar, not drawn
+  EXPECT_TRUE(small.hidden || small.clip.w <= 0);
+}

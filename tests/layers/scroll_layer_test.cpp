@@ -1,6 +1,6 @@
 // Text scroller: the font table, lines from files, the frame-by-frame rise
-// of the lines at both spacings, the columns of a drawn line, and going
-// inactive once the last line has left at the top.
+// of the lines at both spacings, the columns of a drawn line, going
+// inactive once the last line has left at the top, and a larger canvas.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -155,3 +155,32 @@ TEST_F(Scroller, MarginPastTheEdgeDrawsNothing) {
 }
 
 }  // namespace
+
+// On a canvas shown twice as large the scroller's frames are its 1x frames
+// enlarged exactly: font, margin, rise and spacing all doubled.
+TEST(ScrollCanvas, TwiceTheCanvasIsTheFrameEnlarged) {
+  auto frames = [](int w, int h, bool twice) {
+    kt::Engine e(w, h);
+    EXPECT_TRUE(e.ok);
+    if (twice) e.ctx.set_canvas(w / 2, h / 2, false);
+    ScrollLayer s;
+    EXPECT_TRUE(s.init(&e.ctx));
+    s.append("The end, again.");
+    s.append("\x01 credits \x02");
+    std::vector<std::vector<uint32_t>> out;
+    for (int f = 0; f < 30; f++) {
+      const uint32_t *frame = (const uint32_t *)s.feed();
+      out.emplace_back(frame, frame + (size_t)w * h);
+    }
+    return out;
+  };
+  const auto one = frames(160, 120, false), two = frames(320, 240, true);
+  for (size_t f = 0; f < one.size(); f++) {
+    int wrong = 0;
+    for (int y = 0; y < 240; y++)
+      for (int x = 0; x < 320; x++)
+        wrong += two[f][(size_t)y * 320 + x] != one[f][(size_t)y / 2 * 160 + x / 2];
+    EXPECT_EQ(wrong, 0) << "frame " << f;
+  }
+  EXPECT_NE(one.back(), std::vector<uint32_t>(160 * 120, 0)) << "text is up by then";
+}

@@ -195,3 +195,59 @@ TEST(OsdScreen, TextCrossingAnEdgeIsClipped) {
     EXPECT_EQ(wrong_pixels(e.ctx, {r.text, "", ""}, {r.y, 0, 0}, 0xFEFEFE, r.x), 0);
   }
 }
+
+// A canvas shown twice as large: the lines at twice their places, each
+// glyph pixel a 2x2 block (16 x 32 a glyph), so the picture is the 1x one
+// enlarged exactly; nothing is drawn outside a letterboxed canvas.
+TEST(OsdScreen, ACanvasShownLargerDrawsWholeMultiplesOfTheFont) {
+  const std::string texts[3] = {"Top of the show", "those are the last processes of your",
+                                "A\x80~\x05g \x01"};
+  auto draw = [&](int w, int h, int canvas_w, int canvas_h) {
+    kt::Engine e(w, h);
+    EXPECT_TRUE(e.ok);
+    e.ctx.set_canvas(canvas_w, canvas_h, false);
+    Osd &osd = e.ctx.osd;
+    osd.init(&e.ctx);
+    osd.print_top("%s", texts[0].c_str());
+    osd.print_mid("%s", texts[1].c_str());
+    osd.print_low("%s", texts[2].c_str());
+    e.screen->clear();
+    osd.cafudda();
+    return kt::screen_bytes(*e.screen);
+  };
+  const std::vector<uint8_t> one = draw(320, 240, 0, 0);
+  const std::vector<uint8_t> two = draw(640, 480, 320, 240);
+  ASSERT_EQ(two.size(), one.size() * 4);
+  int wrong = 0, ink = 0;
+  for (int y = 0; y < 480; y++)
+    for (int x = 0; x < 640; x++) {
+      wrong +=
+          memcmp(&two[((size_t)y * 640 + x) * 4], &one[((size_t)y / 2 * 320 + x / 2) * 4], 4) != 0;
+      ink += two[((size_t)y * 640 + x) * 4] != 0;
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(ink, 1000);
+
+  // 2.25 times, letterboxed on 900x540 (the canvas 720x540 at 90..810):
+  // glyphs twice the font, a long line cut at the canvas's edge, not drawn
+  // into the bar.
+  kt::Engine e(900, 540);
+  ASSERT_TRUE(e.ok);
+  e.ctx.set_canvas(320, 240, false);
+  e.ctx.osd.init(&e.ctx);
+  e.ctx.osd.print_mid("%s", std::string(49, '\xDB').c_str());
+  e.screen->clear();
+  e.ctx.osd.cafudda();
+  const std::vector<uint8_t> boxed = kt::screen_bytes(*e.screen);
+  auto lit = [&](int x, int y) { return boxed[((size_t)y * 900 + x) * 4] != 0; };
+  const int left = 90 + 207, row = 135 + 4;  // canvas 92, 60: the mid line's first glyph row
+  EXPECT_TRUE(lit(left, row));
+  EXPECT_FALSE(lit(left - 1, row));
+  EXPECT_TRUE(lit(left, row + 31)) << "a glyph 32 rows tall";
+  EXPECT_FALSE(lit(left, row + 32));
+  EXPECT_TRUE(lit(809, row));
+  int in_bars = 0;
+  for (int y = 0; y < 540; y++)
+    for (int x = 0; x < 900; x++) in_bars += (x < 90 || x >= 810) && lit(x, y);
+  EXPECT_EQ(in_bars, 0);
+}

@@ -13,7 +13,8 @@ namespace {
 std::string describe(const PlayerOptions &o) {
   std::ostringstream s;
   s << o.width << "x" << o.height << " " << o.fps << "fps " << o.seconds << "s x" << o.magnify
-    << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "");
+    << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "")
+    << (o.fill ? " canvas filled" : "");
   if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.capture.format;
   for (const LayerSpec &l : o.layers) {
     s << " | " << l.source.substr(l.source.rfind('/') + 1) << " "
@@ -82,6 +83,9 @@ const struct Row {
     {"layer_gen --alpha 256", 2, "--alpha wants 0 to 255, not 256"},
     {"layer_gen --speed 20", 2, "--speed wants 0.1 to 10, not 20"},
     {"--once layer_gen", 2, "--once: no LAYER before it (layer options follow their layer)"},
+    // --fill before any layer is the canvas's (a replay names none).
+    {"--fill layer_gen", 0, "640x480 24fps 0s x1 canvas filled | layer_gen RGB 255"},
+    {"--fit layer_gen", 2, "--fit: no LAYER before it (layer options follow their layer)"},
     {DATA "ant.png --fit", 2, DATA "ant.png: --fit applies to video layers only"},
     {"--size 640 layer_gen", 2, "--size wants WxH from 16x16 to 4096x4096, not 640"},
     {"layer_gen --capture out", 2, "--capture out needs --seconds"},

@@ -74,7 +74,8 @@ struct Engine {
 };
 
 // A layer whose frames the test sets: every feed() returns `frame` and
-// counts itself. Geometry w x h at 32 bpp; 0 takes the screen size.
+// counts itself. Geometry w x h at 32 bpp; 0 takes the canvas's size on
+// the screen (the screen's own by default).
 class TestLayer : public Layer {
  public:
   TestLayer(int w = 0, int h = 0) : req_w(w), req_h(h) { setname("TST"); }
