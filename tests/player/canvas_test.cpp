@@ -93,7 +93,6 @@ TEST(CanvasScale, TwiceTheSizeHalvedIsTheShowItself) {
     ASSERT_EQ(two.w, 640);
     const double db = psnr(halved(two), one);
     EXPECT_GE(db, 28.0);
-    printf("%-24s 1x against 2x halved: %.1f dB\n", r.what, db);
   }
 }
 

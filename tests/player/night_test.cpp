@@ -113,67 +113,28 @@ class Sampler {
   std::thread thread_;
 };
 
-// When the process has settled: `from` into the show, and `warm_ms` into
-// its life (libraries, threads and buffers touched for the first time take
-// a second or two of wall time, whatever the show's rate).
-struct Settled {
-  int64_t from, warm_ms;
-};
-
-// The first sample of a settled process, or null.
-const Sampler::Sample *settled(const std::vector<Sampler::Sample> &samples, Settled when) {
-  for (const auto &s : samples)
-    if (s.at >= when.from && s.ms >= when.warm_ms) return &s;
-  return nullptr;
-}
-
-// What rose once settled beyond the slack: "" when nothing did.
-std::string growth(const std::vector<Sampler::Sample> &samples, Settled when, long slack_kb,
-                   int slack_fds) {
-  const Sampler::Sample *base = settled(samples, when);
-  if (!base) return "no sample after " + std::to_string(when.from);
-  for (const Sampler::Sample *s = base; s != samples.data() + samples.size(); s++) {
-    std::ostringstream out;
-    if (s->use.rss_kb > base->use.rss_kb + slack_kb)
-      out << "resident memory " << base->use.rss_kb << " kB at " << base->at << ", "
-          << s->use.rss_kb << " kB at " << s->at;
-    if (s->use.fds > base->use.fds + slack_fds)
-      out << "open files " << base->use.fds << " at " << base->at << ", " << s->use.fds
-          << " at " << s->at;
-    if (!out.str().empty()) return out.str();
+// What rose beyond the slack once the process has settled, `from` into the
+// show and `warm_ms` into its life (libraries, threads and buffers touched
+// for the first time take a second or two, whatever the show's rate): ""
+// when nothing did.
+std::string growth(const std::vector<Sampler::Sample> &samples, int64_t from, int64_t warm_ms,
+                   long slack_kb, int slack_fds) {
+  const Sampler::Sample *base = nullptr;
+  for (const Sampler::Sample &s : samples) {
+    if (!base && s.at >= from && s.ms >= warm_ms) base = &s;
+    if (!base) continue;
+    if (s.use.rss_kb > base->use.rss_kb + slack_kb || s.use.fds > base->use.fds + slack_fds)
+      return "at " + std::to_string(base->at) + ": " + std::to_string(base->use.rss_kb) + " kB, " +
+             std::to_string(base->use.fds) + " files; at " + std::to_string(s.at) + ": " +
+             std::to_string(s.use.rss_kb) + " kB, " + std::to_string(s.use.fds) + " files";
   }
-  return "";
-}
-
-// The figures, for the log: the settled sample, the highest after it.
-std::string figures(const std::vector<Sampler::Sample> &samples, Settled when) {
-  const Sampler::Sample *base = settled(samples, when);
-  if (!base) return "no samples";
-  Usage top;
-  for (const Sampler::Sample *s = base; s != samples.data() + samples.size(); s++) {
-    top.rss_kb = std::max(top.rss_kb, s->use.rss_kb);
-    top.fds = std::max(top.fds, s->use.fds);
-  }
-  std::ostringstream out;
-  out << samples.size() << " samples; at " << base->at << ": " << base->use.rss_kb << " kB, "
-      << base->use.fds << " files; at most " << top.rss_kb << " kB, " << top.fds
-      << " files after; at " << samples.back().at << ": " << samples.back().use.rss_kb << " kB";
-  if (getenv("NIGHT_SAMPLES"))
-    for (const auto &s : samples)
-      out << "\n  " << s.at << " " << s.ms << " " << s.use.rss_kb << " " << s.use.fds;
-  return out.str();
+  return base ? "" : "no sample after " + std::to_string(from);
 }
 
 // The clip frame due at composed frame k of a show at `fps`: the newest one
 // not later than k / fps seconds, round and round.
 int due(int64_t k, int fps) {
   return (int)((k * kRateNum / ((int64_t)kRateDen * fps)) % kClipFrames);
-}
-
-double psnr(const uint8_t *a, const uint8_t *b, size_t n) {
-  double sum = 0;
-  for (size_t i = 0; i < n; i++) sum += ((int)a[i] - b[i]) * ((int)a[i] - b[i]);
-  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255 * n / sum);
 }
 
 // Reads the capture's y4m from its FIFO as it is written, and holds every
@@ -218,10 +179,7 @@ class ClipWatch {
   // The frame due scores well, and better than its neighbours.
   void check(int64_t k, const std::string &clip) {
     const int n = due(k, fps_);
-    auto score = [&](int i) {
-      const std::string &w = want_[(i + kClipFrames) % kClipFrames];
-      return psnr((const uint8_t *)clip.data(), (const uint8_t *)w.data(), clip.size());
-    };
+    auto score = [&](int i) { return kt::psnr(clip, want_[(i + kClipFrames) % kClipFrames]); };
     const double at = score(n), before = score(n - 1), after = score(n + 1);
     if (at >= 35 && at > before && at > after) return;
     if (off++ == 0)
@@ -348,12 +306,9 @@ TEST_F(Night, EightHoursCapturedStayFlatAndOnTheClock) {
   // The last frame of the night, spelled out.
   const std::string &last_due = want[due(frames - 1, fps)];
   ASSERT_EQ(watch.last.size(), last_due.size());
-  EXPECT_GE(psnr((const uint8_t *)watch.last.data(), (const uint8_t *)last_due.data(),
-                 last_due.size()), 35);
+  EXPECT_GE(kt::psnr(watch.last, last_due), 35);
   // After the first minute of show, and three seconds of the process's life.
-  const Settled after = {60 * fps, 3000};
-  EXPECT_EQ(growth(samples, after, kSanitized ? 1L << 30 : kRssSlackKb, 0), "");
-  printf("night: %s\n", figures(samples, after).c_str());
+  EXPECT_EQ(growth(samples, 60 * fps, 3000, kSanitized ? 1L << 30 : kRssSlackKb, 0), "");
 }
 
 // A receiver on TCP that takes the stream for two seconds, hangs up, and
@@ -361,16 +316,10 @@ TEST_F(Night, EightHoursCapturedStayFlatAndOnTheClock) {
 class Receiver {
  public:
   Receiver() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
+    fd_ = kt::bound_socket(SOCK_STREAM, port);
     const timeval patience = {0, 200000};  // to look at stop_
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-    if (bind(fd_, (sockaddr *)&a, sizeof a) == 0 && getsockname(fd_, (sockaddr *)&a, &len) == 0 &&
-        listen(fd_, 2) == 0)
-      port = ntohs(a.sin_port);
+    if (fd_ < 0 || listen(fd_, 2) != 0) port = 0;
     thread_ = std::thread([this] { serve(); });
   }
   ~Receiver() { stop(); }
@@ -438,9 +387,7 @@ TEST_F(Night, ALiveStreamToAReceiverThatComesAndGoesStaysFlat) {
   for (size_t i = 0; i + 1 < visits.size(); i++) EXPECT_GT(visits[i], 1000) << "visit " << i;
   // After fifteen seconds; a connection's socket comes and goes with the
   // receiver.
-  const Settled after = {15000, 0};
-  EXPECT_EQ(growth(samples, after, kSanitized ? 1L << 30 : kStreamRssSlackKb, 1), "");
-  printf("stream: %zu visits; %s\n", visits.size(), figures(samples, after).c_str());
+  EXPECT_EQ(growth(samples, 15000, 0, kSanitized ? 1L << 30 : kStreamRssSlackKb, 1), "");
 }
 
 }  // namespace

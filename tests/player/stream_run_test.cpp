@@ -22,19 +22,6 @@ bool receiver_tools() {
   return capture::frame_writer_supports("mp4") && system("ffprobe -version >/dev/null 2>&1") == 0;
 }
 
-// A socket of `type` bound to a free port on 127.0.0.1, and the port.
-int bound_socket(int type, int &port) {
-  const int fd = socket(AF_INET, type, 0);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (bind(fd, (sockaddr *)&a, sizeof a) != 0 || getsockname(fd, (sockaddr *)&a, &len) != 0)
-    return -1;
-  port = ntohs(a.sin_port);
-  return fd;
-}
-
 // The closing line's figures: frames played, sent, dropped.
 struct Told { long long frames = -1, sent = -1, dropped = -1; };
 Told closing_line(const std::string &log) {
@@ -60,7 +47,7 @@ TEST(PlayerStream, AReceiverGetsTheShowFrameForFrame) {
   if (!receiver_tools()) GTEST_SKIP() << "no FFmpeg";
   kt::TempDir dir;
   int port = 0;
-  close(bound_socket(SOCK_DGRAM, port));
+  close(kt::bound_socket(SOCK_DGRAM, port));
   ASSERT_EQ(mkdir((dir.path + "/rx").c_str(), 0755), 0);
   const std::string url = "udp://127.0.0.1:" + std::to_string(port);
   // Records what comes, and ends two seconds after the last datagram.
@@ -123,7 +110,7 @@ TEST(PlayerStream, AReceiverGetsTheShowFrameForFrame) {
 TEST(PlayerStream, NobodyListeningChangesNothing) {
   if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
   int port = 0;
-  close(bound_socket(SOCK_DGRAM, port));
+  close(kt::bound_socket(SOCK_DGRAM, port));
   const auto start = std::chrono::steady_clock::now();
   const std::string log = kt::output_of(PLAYER_PROGRAM " --seconds 2 --stream udp://127.0.0.1:" +
                                         std::to_string(port) + " " + kStack + " 2>&1; echo $?");
@@ -140,7 +127,7 @@ TEST(PlayerStream, NobodyListeningChangesNothing) {
 TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
   if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
   int port = 0;
-  close(bound_socket(SOCK_DGRAM, port));
+  close(kt::bound_socket(SOCK_DGRAM, port));
   PlayerOptions opt;
   std::unique_ptr<Player> player = pt::open_player(
       {"--fps", "50", "--size", "64x48", "--stream", "udp://127.0.0.1:" + std::to_string(port),
@@ -158,7 +145,7 @@ TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
 TEST(PlayerStream, AReceiverThatGoesAndComesBack) {
   if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
   int port = 0;
-  const int server = bound_socket(SOCK_STREAM, port);
+  const int server = kt::bound_socket(SOCK_STREAM, port);
   ASSERT_GE(server, 0);
   ASSERT_EQ(listen(server, 2), 0);
   const timeval patience = {20, 0};  // no hang when the player never comes back

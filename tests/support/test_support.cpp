@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -300,6 +302,21 @@ std::string without_sanitizer_notes(const std::string &text) {
   std::string rest = end == std::string::npos ? "" : text.substr(end + 54);
   if (!rest.empty() && rest[0] == '\n') rest.erase(0, 1);
   return text.substr(0, at) + rest;
+}
+
+int bound_socket(int type, int &port) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || bind(fd, (sockaddr *)&a, sizeof a) != 0 ||
+      getsockname(fd, (sockaddr *)&a, &len) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
 }
 
 }  // namespace kt

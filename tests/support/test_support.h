@@ -146,6 +146,10 @@ class FilePermissionsApply {
   uint32_t saved_[2] = {0, 0};
 };
 
+// A socket of `type` (SOCK_STREAM, SOCK_DGRAM) bound to a free port on
+// 127.0.0.1, and the port; -1 when none can be had.
+int bound_socket(int type, int &port);
+
 }  // namespace kt
 
 #endif
