@@ -24,7 +24,7 @@ int fz::one(const uint8_t *data, size_t size) {
   if (!err.empty()) fail("accepted with \"%s\"", err.c_str());
   for (size_t i = 1; i < show.changes.size(); i++)
     if (show.changes[i].frame < show.changes[i - 1].frame) fail("frames go back at %zu", i);
-  ShowPlayer player(show, 2, 0.5, true);
+  ShowPlayer player(show, true);
   const int64_t last = show.changes.empty() ? 0 : show.changes.back().frame;
   player.poll(*controls, last);
   return 0;
