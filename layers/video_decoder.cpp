@@ -355,8 +355,11 @@ bool VideoDecoder::convert(AVFrame *frame, uint8_t *dst) {
   }
   bool full = false;
   const AVPixelFormat src = plain_format(frame->format, full);
-  // Bilinear when the size changes; otherwise only the chroma is scaled.
-  const int flags = frame->width == out_w_ && frame->height == out_h_ ? SWS_POINT : SWS_BILINEAR;
+  // Bicubic, the chroma interpolated across the line, when the size changes
+  // (a canvas shown larger): close to the clip shown at its size; otherwise
+  // the fast path, which only scales the chroma.
+  const bool same = frame->width == out_w_ && frame->height == out_h_;
+  const int flags = same ? SWS_POINT : SWS_BICUBIC | SWS_FULL_CHR_H_INT;
   SwsContext *c = sws_getCachedContext(sws_, frame->width, frame->height, src, out_w_, out_h_,
                                        AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr);
   if (!c) return false;
