@@ -337,11 +337,15 @@ void Player::to_window() {
 void Player::draw_status() {
   ViewPort *s = ctx_->screen;
   const int band = 10;
-  if (status_.empty() || s->h < band || !s->lock()) return;
+  // The OSD's font draws only inside the canvas: the band is the bottom of
+  // what it may draw on (the window's bottom unless a letterbox bar is there).
+  int32_t x0, y0, x1, y1;
+  s->drawable(x0, y0, x1, y1);
+  if (status_.empty() || y1 - y0 < band || !s->lock()) return;
   uint8_t *surface = (uint8_t *)s->get_surface();
-  for (int y = s->h - band; y < s->h; y++)
-    memset(surface + (size_t)y * s->pitch, 0, (size_t)s->w * 4);
-  ctx_->osd.print(status_.c_str(), (uint32_t *)s->coords(4, s->h - band), 1, 1);
+  for (int y = y1 - band; y < y1; y++)
+    memset(surface + (size_t)y * s->pitch + (size_t)x0 * 4, 0, (size_t)(x1 - x0) * 4);
+  ctx_->osd.print(status_.c_str(), (uint32_t *)s->coords(x0 + 4, y1 - band), 1, 1);
   s->unlock();
 }
 
