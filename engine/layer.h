@@ -15,8 +15,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "blit.h"
+#include "fade.h"
 #include "geometry.h"
 #include "jsync.h"
 #include "layer_blend.h"
@@ -59,6 +61,29 @@ class Layer : public Entry, public JSyncThread {
   // lock, then crop.
   void set_position(int x, int y);
 
+  // Fades (fade.h), stepped by cafudda(advance=true). Main thread,
+  // between frames, like the setters above.
+  // fade_out: the alpha moves from where it is to `target` (0..255) and
+  // ends on it, 0 included, in the ALPHA mode; a layer with its own blend
+  // keeps it and the alpha applies to the blend. A plain mode shows the
+  // layer whole, so the fade starts at 255. The first fade out remembers
+  // the layer's look (mode and alpha); later ones keep that first look.
+  // fade_in: the same up (or down) to `target`, -1 being the look's alpha
+  // (255 without one). A fade in that ends on the look's alpha gives its
+  // mode back and forgets it; one from a plain mode remembers that mode.
+  // seconds < 0: one alpha step a frame. seconds >= 0: linear over
+  // round(seconds * env->fps_rate) frames, frame k of n at
+  // round(start + (target - start) * k / n); 0 is the target next frame.
+  void fade_out(int target = 0, double seconds = -1);
+  void fade_in(int target = -1, double seconds = -1);
+  bool fading() const { return fade.running(); }
+  // From a fade out until a fade in starts, the target reached or not: what
+  // a toggle asks. stop_fade() ends it too.
+  bool fading_out() const { return fading_out_; }
+  // The fade ends where it is and the look is forgotten: for a caller about
+  // to set the alpha or the mode by hand, which then stays.
+  void stop_fade();
+
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
   // was busy is lost). False, with an error line, when the thread is still
@@ -67,8 +92,6 @@ class Layer : public Entry, public JSyncThread {
 
   uint8_t blit;
   uint8_t alpha;
-  uint8_t fade_in_target;
-  uint8_t fade_out_target;
   Linklist filters;
   ScreenGeometry geo;
   std::atomic<bool> active;
@@ -117,7 +140,16 @@ class Layer : public Entry, public JSyncThread {
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);
-  void step_fade();  // one alpha step towards the fade's target
+  // The fade, and how the layer looked before a fade out (main thread).
+  struct Look {
+    uint8_t blit, alpha;
+  };
+  Fade fade;
+  std::optional<Look> look;
+  bool fading_out_ = false;
+  void enter_fade(bool out);
+  void start_fade(int target, double seconds);
+  void step_fade();  // the frame's alpha; a fade in back to the look ends it
   void ask_next();   // the thread makes the next frame
 
  protected:

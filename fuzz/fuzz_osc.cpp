@@ -21,10 +21,8 @@ int fz::one(const uint8_t *data, size_t size) {
   static Stack stack;  // made once: the layers' set-up costs more than a run
   static OscHandler handler(true);
   handler.handle(*stack.controls, data, size);
-  for (Layer *l : {(Layer *)&stack.bottom, (Layer *)&stack.top}) {
+  for (Layer *l : {(Layer *)&stack.bottom, (Layer *)&stack.top})
     if (!l->get_blend() && (l->blit < 1 || l->blit > 9)) fail("blit code %d", l->blit);
-    if (l->fade_out_target && l->fade_in_target) fail("fading both ways");
-  }
   if (engine().magnification < 0 || engine().magnification > 2)
     fail("magnification %d", engine().magnification);
   return 0;

@@ -214,10 +214,7 @@ std::string Controls::own_blend(size_t i) const {
   return stack_[i]->get_blend() ? stack_[i]->get_blend()->name() : "";
 }
 
-bool Controls::fading_out(size_t i) const {
-  Layer *l = stack_[i];
-  return !(l->fade_out_target == 0 && (l->fade_in_target != 0 || l->alpha > 1));
-}
+bool Controls::fading_out(size_t i) const { return stack_[i]->fading_out(); }
 
 int Controls::find_layer(const std::string &token) const {
   char *end = nullptr;
@@ -292,8 +289,8 @@ ControlStatus Controls::layer_set(const std::string &what, Target &t, const Cont
       applied = {ControlArg::number(v)};
     }
     const bool out = what == "fade" ? !fading_out(i) : what == "fade/out";
-    if (out) fade_out(i, target < 0 ? 0 : target);
-    else fade_in(i, target);
+    if (out) l->fade_out(target < 0 ? 0 : target);
+    else l->fade_in(target);
     said = label(i) + (out ? ": fading out" : ": fading in");
   } else if (what == "shown") {
     bool on;
@@ -335,10 +332,7 @@ ControlStatus Controls::set_alpha(size_t i, const ControlArgs &args, ControlArgs
   double v;
   if (args.size() != 1 || !number(args, 0, 0, 1, v)) return wants("a number from 0 to 1", why);
   Layer *l = stack_[i];
-  // An explicit alpha ends any fade.
-  l->fade_in_target = l->fade_out_target = 0;
-  fading_out_.erase(l);
-  faded_.erase(l);
+  l->stop_fade();  // an explicit alpha ends any fade
   if (!l->get_blend()) l->set_blit(BLIT_ALPHA);  // a blend shows its result with the alpha
   l->set_alpha(to_alpha(v));
   applied = {ControlArg::number(l->alpha / 255.0)};
@@ -375,56 +369,6 @@ ControlStatus Controls::set_blit(size_t i, const ControlArgs &args, ControlArgs 
   }
   applied = {ControlArg::string(l->get_blend()->name())};
   return ControlStatus::done;
-}
-
-// The engine's fades: one alpha step a frame, in the ALPHA mode. `target`
-// 0 ends at 0 (the engine stops at 1: settle() takes the last step).
-void Controls::fade_out(size_t i, int target) {
-  Layer *l = stack_[i];
-  if (!faded_.count(l))
-    faded_[l] = {l->blit, l->blit == BLIT_ALPHA || l->get_blend() ? l->alpha : 255};
-  l->set_blit(BLIT_ALPHA);
-  l->fade_in_target = 0;
-  l->fade_out_target = (uint8_t)(target < 1 ? 1 : target);
-  if (l->alpha <= l->fade_out_target && target > 0) l->set_alpha(target);
-  fading_out_[l] = target == 0;
-}
-
-void Controls::fade_in(size_t i, int target) {
-  Layer *l = stack_[i];
-  const Look was = faded_.count(l) ? faded_[l] : Look{BLIT_ALPHA, 255};
-  const int to = target < 0 ? was.alpha : target;
-  l->set_blit(BLIT_ALPHA);
-  l->fade_out_target = 0;
-  // The fade steps while it is below its target: one already there is done.
-  l->fade_in_target = (uint8_t)to;
-  if (l->alpha >= to) l->set_alpha(to);
-  if (to == was.alpha) {
-    fading_out_[l] = false;
-    faded_[l] = was;
-  } else {
-    fading_out_.erase(l);
-  }
-}
-
-void Controls::settle() {
-  for (auto it = fading_out_.begin(); it != fading_out_.end();) {
-    Layer *l = it->first;
-    const bool out = it->second;
-    if (out ? l->fade_out_target != 0 : l->fade_in_target != 0 && l->alpha < faded_[l].alpha) {
-      ++it;
-      continue;
-    }
-    if (out) {
-      if (l->alpha <= 1) l->set_alpha(0);
-    } else {
-      // Faded back in: the mode it had before the fade out.
-      l->set_alpha(faded_[l].alpha);
-      l->set_blit(faded_[l].blit);
-      faded_.erase(l);
-    }
-    it = fading_out_.erase(it);
-  }
 }
 
 // The layer first (the generator's arrows), then its filters (vertigo's x,

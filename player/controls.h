@@ -83,10 +83,6 @@ class Controls {
   // The tree as --list-controls prints it.
   static void list(FILE *out);
 
-  // After every frame: a fade-out the engine has taken down to 1 (its
-  // lowest target) is finished at 0; a fade back in gets its mode back.
-  void settle();
-
   // What the keys read to choose their next value.
   size_t size() const { return stack_.size(); }
   Layer *layer(size_t i) const { return stack_[i]; }
@@ -114,8 +110,6 @@ class Controls {
                            std::string &said, ControlArgs &applied, std::string &why);
   ControlStatus set_blit(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
   ControlStatus set_alpha(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
-  void fade_out(size_t i, int target);
-  void fade_in(size_t i, int target);  // -1: what it had
   ControlStatus video_set(const std::string &what, size_t i, const ControlArgs &args,
                           std::string &said, ControlArgs &applied, std::string &why);
   std::string pass_key(size_t i, const std::string &name);
@@ -125,12 +119,6 @@ class Controls {
   std::vector<Layer *> stack_;
   std::vector<std::string> names_;
   size_t sel_ = 0;
-  // A fade out turns the layer to ALPHA; what it was, for the fade back.
-  struct Look {
-    int blit, alpha;
-  };
-  std::map<Layer *, Look> faded_;
-  std::map<Layer *, bool> fading_out_;  // true until the fade has reached 0
   // A layer's own blend (OVER, a frei0r mixer) while it shows one of the
   // nine modes: it can come back by its name.
   std::map<Layer *, std::unique_ptr<LayerBlend>> parked_;

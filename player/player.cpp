@@ -411,7 +411,6 @@ bool Player::step() {
     frozen_.clear();
     ctx_->cafudda(-1);
   }
-  controls_->settle();
   tell_stream_drops();
 
   // A line told now is drawn in the next 2 * fps frames.
