@@ -214,7 +214,11 @@ std::string Controls::own_blend(size_t i) const {
   return stack_[i]->get_blend() ? stack_[i]->get_blend()->name() : "";
 }
 
-bool Controls::fading_out(size_t i) const { return stack_[i]->fading_out(); }
+// A layer left at 0 by hand counts as out too: the toggle brings it in.
+bool Controls::fading_out(size_t i) const {
+  const Layer *l = stack_[i];
+  return l->fading_out() || (!l->fading() && l->alpha == 0);
+}
 
 int Controls::find_layer(const std::string &token) const {
   char *end = nullptr;
