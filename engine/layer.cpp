@@ -77,6 +77,8 @@ void Layer::set_filename(const char *path) {
 
 void Layer::set_position(int x, int y) {
   lock();
+  pos_set_ = true;
+  pos_x_ = x, pos_y_ = y;
   geo.x = (int16_t)env->canvas().to_screen_x(x);
   geo.y = (int16_t)env->canvas().to_screen_y(y);
   env->screen->crop(this);

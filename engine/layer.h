@@ -17,16 +17,19 @@
 #include <memory>
 #include <optional>
 
+#include <string>
+
 #include "blit.h"
 #include "fade.h"
 #include "geometry.h"
 #include "jsync.h"
 #include "layer_blend.h"
 #include "linklist.h"
+#include "params.h"
 
 class Context;
 
-class Layer : public Entry, public JSyncThread {
+class Layer : public Entry, public JSyncThread, public Parametric {
  public:
   Layer();
   virtual ~Layer();
@@ -38,6 +41,9 @@ class Layer : public Entry, public JSyncThread {
   virtual void close() = 0;
   virtual bool keypress(SDL_keysym *key) = 0;
   virtual void *feed() = 0;                  // next frame, or null
+  // What its last key or setting changed, for a status line ("speed
+  // 1.25x"); "" when it tells nothing.
+  virtual std::string said() const { return ""; }
 
   // Composite this layer for the current frame. Called by the frame loop
   // with the engine's layer list locked; true when drawn. Without
@@ -83,6 +89,23 @@ class Layer : public Entry, public JSyncThread {
   // The fade ends where it is and the look is forgotten: for a caller about
   // to set the alpha or the mode by hand, which then stays.
   void stop_fade();
+
+  // What the layer was made from (a file's path, "layer_gen",
+  // "frei0r.NAME:SETTINGS"), as its maker names it: users call a layer by
+  // it. Empty when made by hand.
+  std::string source;
+
+  // Parameters (params.h), main thread: the base's rows (alpha, blit, pos,
+  // shown, the fades), then the kind's own (kind_params). layer_params.cpp.
+  const ParamTable &params() const final;
+  virtual const ParamTable &kind_params() const;
+  static const ParamTable &base_params();  // the base's rows, for lists
+  // The blend the layer was given (OVER, a frei0r mixer) while it shows one
+  // of the nine modes: the blit parameter brings it back by its name.
+  // Empty when it has none.
+  std::string own_blend() const;
+  // Where set_position put it, in canvas pixels; its centred place until then.
+  void position(int &x, int &y) const;
 
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
@@ -137,6 +160,12 @@ class Layer : public Entry, public JSyncThread {
   pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
   std::atomic<bool> refeed_wanted;
   std::unique_ptr<LayerBlend> blender;
+  std::unique_ptr<LayerBlend> parked_;  // own_blend() while a mode shows
+  mutable ParamTable params_;
+  mutable std::string params_own_;      // own_blend() params_ was made for
+  bool pos_set_ = false;
+  int pos_x_ = 0, pos_y_ = 0;
+  friend struct LayerParams;
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);

@@ -11,7 +11,11 @@ struct Stack {
   std::unique_ptr<Controls> controls;
   Stack() {
     if (!bottom.init(&fz::engine()) || !top.init(&fz::engine())) fz::fail("test layers");
-    controls.reset(new Controls(fz::engine(), {&bottom, &top}, {"bottom.png", "dir/top.png"}));
+    bottom.source = "bottom.png";
+    top.source = "dir/top.png";
+    fz::engine().layers.prepend(&bottom);  // position 1 on top
+    fz::engine().layers.prepend(&top);
+    controls.reset(new Controls(fz::engine()));
   }
 };
 

@@ -11,7 +11,6 @@
 #include "png_writer.h"
 #include "screenshot.h"
 #ifdef KOLVEX_HAVE_FFMPEG
-#include "video_layer.h"
 #endif
 
 namespace {
@@ -221,27 +220,24 @@ bool Player::make_layers(std::string &err) {
   return true;
 }
 
-// --fit, --once and the like, for a video layer; refused on other kinds.
+// --fit, --speed and the like: rows of the layer kind's own table, set
+// before it starts; a kind without the row refuses them.
 bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
-  const LayerSpec::Clip &c = layer_spec.clip;
-#ifdef KOLVEX_HAVE_FFMPEG
-  if (VideoLayer *video = dynamic_cast<VideoLayer *>(layer)) {
-    VideoOptions o;
-    o.size = c.size == LayerSpec::Clip::FIT    ? VideoOptions::FIT
-             : c.size == LayerSpec::Clip::FILL ? VideoOptions::FILL
-                                               : VideoOptions::CLIP;
-    o.once = c.once;
-    o.speed = c.speed;
-    o.start = c.start;
-    video->set_options(o);
-    return true;
+  for (const LayerSpec::Setting &s : layer_spec.settings) {
+    const Param *p = layer->param(s.row);
+    ParamValue v;
+    std::string why;
+    if (!p || !p->set) {
+      err = layer_spec.source + ": " + s.option + " is not a setting of this kind of layer";
+      return false;
+    }
+    if (parse_param(*p, s.args, v, why) == ParamParse::bad) {
+      err = layer_spec.source + ": " + s.option + " " + why;
+      return false;
+    }
+    p->set(*layer, v);
   }
-#else
-  (void)layer;
-#endif
-  if (c.given.empty()) return true;
-  err = layer_spec.source + ": " + c.given + " applies to video layers only";
-  return false;
+  return true;
 }
 
 bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err) {
@@ -308,9 +304,7 @@ bool Player::open(std::string &err) {
     ctx_->layers.prepend(l);
   }
   pending_.clear();
-  std::vector<std::string> names;
-  for (const LayerSpec &layer : opt_.layers) names.push_back(layer.source);
-  controls_.reset(new Controls(*ctx_, stack_, names));
+  controls_.reset(new Controls(*ctx_));
   keys_.reset(new KeyMap(*controls_));
   ctx_->on_show = [this](Context &) { to_window(); };
   return true;
