@@ -5,18 +5,24 @@
 
 #include "blit_dispatch.h"
 #include "transform_pixel.h"
-#include "transform_simd.h"
 
 namespace {
 
-struct Lanes {
-  typedef __m256i V;
-  static V set16(uint16_t x) { return _mm256_set1_epi16((short)x); }
-  static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
-  static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
-  static V mullo16(V a, V b) { return _mm256_mullo_epi16(a, b); }
-  static V srl16(V a) { return _mm256_srli_epi16(a, 8); }
-};
+// transform_pixel.h's mix on 16-bit lanes (pixels widened, two a 128
+// bits, a weight a lane): the sums stay within 16 bits unsigned, 255 * 256
+// + 128 at most.
+inline __m256i mix16(__m256i a, __m256i b, __m256i w) {
+  const __m256i full = _mm256_set1_epi16(256), round = _mm256_set1_epi16(128);
+  const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, _mm256_sub_epi16(full, w)),
+                                       _mm256_mullo_epi16(b, w));
+  return _mm256_srli_epi16(_mm256_add_epi16(sum, round), 8);
+}
+
+// The sampled pixels of a..d (top-left, top-right, bottom-left,
+// bottom-right neighbours, widened), wx and wy their weights per lane.
+inline __m256i bilinear16(__m256i a, __m256i b, __m256i c, __m256i d, __m256i wx, __m256i wy) {
+  return mix16(mix16(a, b, wx), mix16(c, d, wx), wy);
+}
 
 // xformpx::tap on eight coordinates: byte offsets of the low and high
 // neighbours (times `stride`) and the high one's weight.
@@ -69,10 +75,10 @@ void transform_row_avx2(const uint8_t *src, int src_pitch, int sw, int sh, uint8
     __m256i wx_lo, wx_hi, wy_lo, wy_hi;
     spread(x.weight, &wx_lo, &wx_hi);
     spread(y.weight, &wy_lo, &wy_hi);
-    const __m256i a = bilinear16<Lanes>(
+    const __m256i a = bilinear16(
         _mm256_unpacklo_epi8(p[0], zero), _mm256_unpacklo_epi8(p[1], zero),
         _mm256_unpacklo_epi8(p[2], zero), _mm256_unpacklo_epi8(p[3], zero), wx_lo, wy_lo);
-    const __m256i b = bilinear16<Lanes>(
+    const __m256i b = bilinear16(
         _mm256_unpackhi_epi8(p[0], zero), _mm256_unpackhi_epi8(p[1], zero),
         _mm256_unpackhi_epi8(p[2], zero), _mm256_unpackhi_epi8(p[3], zero), wx_hi, wy_hi);
     _mm256_storeu_si256((__m256i *)(dst + 4 * i), _mm256_packus_epi16(a, b));
