@@ -9,6 +9,7 @@
 void LayerTransform::set_scale(double s) {
   if (std::isnan(s)) return;
   scale_ = std::max(kMinScale, std::min(kMaxScale, s));
+  release_if_idle();
 }
 
 void LayerTransform::set_rotation(double degrees) {
@@ -16,6 +17,16 @@ void LayerTransform::set_rotation(double degrees) {
   double d = std::fmod(degrees, 360.0);
   if (d < 0) d += 360.0;
   rotation_ = d >= 360.0 ? 0 : d;  // -1e-20 + 360 rounds to 360
+  release_if_idle();
+}
+
+void LayerTransform::set_fit(Fit f) {
+  fit_ = f;
+  release_if_idle();
+}
+
+void LayerTransform::release_if_idle() {
+  if (!active()) std::vector<uint8_t>().swap(pixels_);
 }
 
 void *LayerTransform::render(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,

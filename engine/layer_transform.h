@@ -35,7 +35,7 @@ class LayerTransform {
   // 0..360 (clockwise); a value that is not a number is ignored.
   void set_scale(double s);
   void set_rotation(double degrees);
-  void set_fit(Fit f) { fit_ = f; }
+  void set_fit(Fit f);
   double scale() const { return scale_; }
   double rotation() const { return rotation_; }
   Fit fit() const { return fit_; }
@@ -53,6 +53,7 @@ class LayerTransform {
   double scale_ = 1, rotation_ = 0;
   Fit fit_ = Fit::none;
   std::vector<uint8_t> pixels_;
+  void release_if_idle();  // an untransformed layer holds no picture
 };
 
 #endif
