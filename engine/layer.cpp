@@ -80,6 +80,7 @@ void Layer::set_position(int x, int y) {
   lock();
   geo.x = (int16_t)env->canvas().to_screen_x(x);
   geo.y = (int16_t)env->canvas().to_screen_y(y);
+  transform.set_origin(geo.x, geo.y);
   env->screen->crop(this);
   unlock();
 }
@@ -108,6 +109,7 @@ void Layer::_init(Context *ctx, int w, int h, int bpp) {
   geo.fps = env->fps;
   geo.x = (int16_t)(canvas.x + (canvas.screen_w - (int)geo.w) / 2);
   geo.y = (int16_t)(canvas.y + (canvas.screen_h - (int)geo.h) / 2);
+  transform.set_origin(geo.x, geo.y);
   scr->crop(this);
   // Set up again: jalloc warns about the buffer in use; it is replaced,
   // and freed rather than lost. When the new one cannot be had the old one

@@ -36,8 +36,8 @@ void *LayerTransform::render(const void *frame, const ScreenGeometry &geo, const
   p.degrees = rotation_;
   double cx, cy;
   if (fit_ == Fit::none) {
-    cx = geo.x + geo.w / 2.0;
-    cy = geo.y + geo.h / 2.0;
+    cx = origin_x_ + geo.w / 2.0;
+    cy = origin_y_ + geo.h / 2.0;
   } else {
     fit_scale(fit_, geo.w, geo.h, canvas.screen_w, canvas.screen_h, &p.sx, &p.sy);
     cx = canvas.x + canvas.screen_w / 2.0;

@@ -40,17 +40,22 @@ class LayerTransform {
   double rotation() const { return rotation_; }
   Fit fit() const { return fit_; }
   bool active() const { return scale_ != 1 || rotation_ != 0 || fit_ != Fit::none; }
+  // Where the untransformed frame's top-left corner was put, in screen
+  // pixels: the screen's crop may move a frame that is off the screen
+  // altogether, and a transform may bring it back.
+  void set_origin(int x, int y) { origin_x_ = x, origin_y_ = y; }
 
-  // The transformed picture of `frame`, a 32-bit frame described by `geo`
-  // placed on `screen` showing `canvas`: its pixels (owned here, valid
-  // until the next call), with *shown its geometry: size, pitch and place
-  // on the screen, the rest as geo's. Null when none of it is on the
+  // The transformed picture of `frame`, a 32-bit frame of geo's size and
+  // pitch put at the origin, on `screen` showing `canvas`: its pixels
+  // (owned here, valid until the next call), with *shown its geometry:
+  // size, pitch and place on the screen, the rest as geo's. Null when none of it is on the
   // drawable area, or the frame cannot be sampled.
   void *render(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,
                const ViewPort &screen, ScreenGeometry *shown);
 
  private:
   double scale_ = 1, rotation_ = 0;
+  int origin_x_ = 0, origin_y_ = 0;
   Fit fit_ = Fit::none;
   std::vector<uint8_t> pixels_;
   void release_if_idle();  // an untransformed layer holds no picture

@@ -129,7 +129,8 @@ TEST(LayerTransform, FrameStepDrawsThePictureWhereExpected) {
 }
 
 // Placed wholly off the screen, a layer that its scale brings back is
-// drawn; as it is, it is not.
+// drawn, about the centre it was given (not where the screen's crop put
+// the frame it hid); as it is, it is not drawn.
 TEST(LayerTransform, ScaleBringsALayerBackFromOffTheScreen) {
   kt::Engine e;
   ASSERT_TRUE(e.ok);
@@ -140,14 +141,14 @@ TEST(LayerTransform, ScaleBringsALayerBackFromOffTheScreen) {
   paint(*layer);
   e.ctx.layers.add(layer);
   e.ctx.cafudda(0);
-  layer->set_position(-70, 10);  // centre at -38, 26: off the left edge
+  layer->set_position(-300, 10);  // centre at -268, 26
   e.ctx.cafudda(0);
   EXPECT_EQ(at(e, 2, 26), 0u);
-  layer->set_scale(4);  // 256 wide: -166..89
+  layer->set_scale(16);  // 1024 x 512: -780..243
   e.ctx.cafudda(0);
   EXPECT_EQ(at(e, 2, 26), kRight & 0xFFFFFF);
-  EXPECT_EQ(at(e, 85, 26), kRight & 0xFFFFFF);
-  EXPECT_EQ(at(e, 95, 26), 0u);
+  EXPECT_EQ(at(e, 240, 26), kRight & 0xFFFFFF);
+  EXPECT_EQ(at(e, 250, 26), 0u);
   et::drop(layer);
 }
 
