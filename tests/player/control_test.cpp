@@ -1,13 +1,24 @@
 // The control tree from outside: OSC messages into a live player and its
 // frames, a recorded show rendered again (twice: the same frames; with a
-// pause as long as it was held), and the bad input of both ways in.
+// pause as long as it was held), and the bad input of both ways in; what
+// fails (a full disk, a killed player, a socket) is told and leaves a show
+// that reads.
 #include <gtest/gtest.h>
 
 #include <lo/lo.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "osc.h"
 #include "player.h"
@@ -343,6 +354,103 @@ TEST(PlayerOsc, MalformedPacketsAreDropped) {
     EXPECT_EQ(handler.handle(*player->controls(), r.bytes.data(), r.bytes.size()), r.done) << r.what;
     EXPECT_EQ((int)l->alpha, r.done ? 51 : 100) << r.what;
   }
+}
+
+
+std::vector<std::string> show_words(const Show &show) {
+  std::vector<std::string> out;
+  for (const ShowChange &c : show.changes)
+    out.push_back(std::to_string(c.frame) + " " + c.path + " " + c.args.at(0).text);
+  return out;
+}
+
+// A disk that fills up while a show is recorded: told once, the show ends
+// at its last whole line and reads.
+TEST(PlayerRecord, AFullDiskEndsTheShowAtItsLastWholeLine) {
+  kt::TempDir dir;
+  const std::string tiny = dir.path + "/tiny";
+  ASSERT_EQ(mkdir(tiny.c_str(), 0700), 0);
+  if (mount("kolvex-test", tiny.c_str(), "tmpfs", 0, "size=4k") != 0)
+    GTEST_SKIP() << "a tmpfs cannot be mounted here (" << strerror(errno) << ")";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{tiny};
+  PlayerOptions opt;
+  char arg0[] = "kolvex", arg1[] = "layer_gen";
+  char *argv[] = {arg0, arg1, nullptr};
+  std::string err;
+  ASSERT_TRUE(parse_args(2, argv, opt, err)) << err;
+  const std::string file = tiny + "/show.txt";
+  ShowRecorder recorder;
+  ASSERT_TRUE(recorder.open(file, opt, 7, err)) << err;
+  std::vector<std::string> sent;
+  kt::StderrCapture cap;
+  for (int f = 0; f < 100; f++) {  // 5 KiB of changes
+    const std::string text = "change " + std::to_string(f) + " " + std::string(40, 'x');
+    recorder.change(f, "/osd/top", {ControlArg::string(text)});
+    sent.push_back(std::to_string(f) + " /osd/top " + text);
+  }
+  recorder.end(100);
+  const std::string told = cap.text();
+  Show show;
+  ASSERT_TRUE(read_show(file, show, err)) << err;
+  const std::vector<std::string> kept = show_words(show);
+  ASSERT_GT(kept.size(), 10u);
+  ASSERT_LT(kept.size(), sent.size());
+  EXPECT_EQ(kept, std::vector<std::string>(sent.begin(), sent.begin() + kept.size()));
+  EXPECT_EQ(show.end, 0);
+  // One line, naming the first change lost.
+  EXPECT_EQ(told, "kolvex: --record " + file +
+                      ": No space left on device; the show ends before frame " +
+                      std::to_string(kept.size()) + "\n");
+}
+
+// A player killed outright: its show reads, every change it took there.
+TEST(PlayerRecord, AKilledPlayersShowHoldsEveryChangeItTook) {
+  kt::TempDir dir;
+  const std::string file = dir.path + "/show.txt";
+  int port = 0;
+  const int probe = kt::bound_socket(SOCK_DGRAM, port);
+  ASSERT_GE(probe, 0);
+  close(probe);
+  std::vector<std::string> words = {PLAYER_PROGRAM, "-q", "--size", "64x48", "--fps", "50",
+                                    "--osc", std::to_string(port), "--record", file, "layer_gen"};
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, PLAYER_PROGRAM, nullptr, nullptr, argv.data(), environ), 0);
+  // True once the file holds `line`, within 20 s.
+  auto holds = [&](const std::string &line) {
+    for (int i = 0; i < 2000; i++) {
+      const std::vector<uint8_t> bytes = kt::read_file(file);
+      if (kt::contains(std::string(bytes.begin(), bytes.end()), line)) return true;
+      usleep(10000);
+    }
+    return false;
+  };
+  EXPECT_TRUE(holds("layer layer_gen\n"));  // recording, the port open
+  lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+  std::vector<std::string> sent;
+  for (int i = 1; i <= 12; i++) {
+    const std::string text = "change " + std::to_string(i);
+    lo_send(to, "/osd/top", "s", text.c_str());
+    sent.push_back(text);
+  }
+  lo_address_free(to);
+  EXPECT_TRUE(holds("\"change 12\"\n"));
+  kill(pid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  Show show;
+  std::string err;
+  ASSERT_TRUE(read_show(file, show, err)) << err;
+  std::vector<std::string> kept;
+  for (const ShowChange &c : show.changes) kept.push_back(c.args.at(0).text);
+  EXPECT_EQ(kept, sent);
+  EXPECT_EQ(show.end, 0);
 }
 
 }  // namespace
