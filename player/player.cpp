@@ -389,7 +389,7 @@ void Player::take_screenshot() {
   if (name.empty())
     tell("no screenshot: kolvex-0001.png to kolvex-9999.png are taken");
   else
-    tell(saved ? "screenshot " + name : "can't write " + name);
+    tell(saved ? "screenshot " + name : err.empty() ? "can't write " + name : err);
 }
 
 // Once a second at most, while frames are being dropped.

@@ -357,6 +357,25 @@ TEST(PlayerOsc, MalformedPacketsAreDropped) {
 }
 
 
+// A screenshot that cannot be written says why in the window's line.
+TEST(PlayerScreenshot, AFailureSaysWhy) {
+  set_debug(0);
+  kt::TempDir dir;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.path.c_str()), 0);
+  ASSERT_EQ(mkdir("kolvex-0001.png.part", 0700), 0);  // where it is written first
+  PlayerOptions opt;
+  auto player = open_player({"--size", "64x48", "layer_gen"}, opt);
+  std::string said, err;
+  if (player) {
+    player->controls()->set("/screenshot", {}, said, err);
+    EXPECT_TRUE(player->step());
+    EXPECT_EQ(player->status(), "can't write kolvex-0001.png: Is a directory");
+  }
+  EXPECT_EQ(chdir(cwd), 0);
+}
+
 std::vector<std::string> show_words(const Show &show) {
   std::vector<std::string> out;
   for (const ShowChange &c : show.changes)
