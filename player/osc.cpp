@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -67,8 +68,16 @@ class OscServer : public ControlSource {
   void poll(Controls &controls, int64_t) override {
     for (int i = 0; i < kMaxPerFrame; i++) {
       const ssize_t n = recv(fd_, buf_.data(), buf_.size(), MSG_DONTWAIT);
-      if (n < 0) return;  // nothing more (or an error: the next frame tries again)
-      handler_.handle(controls, buf_.data(), (size_t)n);
+      if (n >= 0) {
+        handler_.handle(controls, buf_.data(), (size_t)n);
+        continue;
+      }
+      // Nothing more; an error is told once and tried again next frame.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && !told_error_) {
+        told_error_ = true;
+        fprintf(stderr, "kolvex: OSC: can't receive: %s\n", strerror(errno));
+      }
+      return;
     }
   }
 
@@ -76,6 +85,7 @@ class OscServer : public ControlSource {
   int fd_;
   OscHandler handler_;
   std::vector<uint8_t> buf_;
+  bool told_error_ = false;
 };
 
 }  // namespace
@@ -159,15 +169,26 @@ std::unique_ptr<ControlSource> open_osc(const std::string &addr, int port, bool 
     if (fd >= 0) close(fd);
     return nullptr;
   }
+  return osc_server(fd, quiet);
+}
+
+std::unique_ptr<ControlSource> osc_server(int fd, bool quiet) {
   return std::unique_ptr<ControlSource>(new OscServer(fd, quiet));
 }
 
 #else  // without liblo
 
+#include <unistd.h>
+
 bool osc_available() { return false; }
 
 std::unique_ptr<ControlSource> open_osc(const std::string &, int, bool, std::string &err) {
   err = "--osc: this kolvex was built without liblo";
+  return nullptr;
+}
+
+std::unique_ptr<ControlSource> osc_server(int fd, bool) {
+  close(fd);
   return nullptr;
 }
 

@@ -357,6 +357,68 @@ TEST(PlayerOsc, MalformedPacketsAreDropped) {
 }
 
 
+// The OSC port listens on loopback unless told otherwise: a datagram to
+// another address of this machine does not reach it.
+TEST(PlayerOsc, ListensOnLoopbackUnlessBoundElsewhere) {
+  set_debug(0);
+  const struct {
+    std::vector<std::string> bind;
+    const char *to;
+    bool reaches;
+  } rows[] = {
+      {{}, "127.0.0.1", true},
+      {{}, "127.0.0.2", false},
+      {{"--osc-bind", "0.0.0.0"}, "127.0.0.2", true},  // the probe does reach an open port
+  };
+  for (const auto &r : rows) {
+    SCOPED_TRACE(std::string(r.to) + (r.bind.empty() ? "" : " bound " + r.bind[1]));
+    int port = 0;
+    const int probe = kt::bound_socket(SOCK_DGRAM, port);
+    ASSERT_GE(probe, 0);
+    close(probe);
+    std::vector<std::string> args = {"--size", "64x48", "--osc", std::to_string(port)};
+    args.insert(args.end(), r.bind.begin(), r.bind.end());
+    args.push_back("layer_gen");
+    PlayerOptions opt;
+    auto player = open_player(args, opt);
+    ASSERT_NE(player, nullptr);
+    ShowRecorder none;
+    std::string err;
+    ASSERT_TRUE(attach_controls(*player, opt, Show(), none, err)) << err;
+    lo_address to = lo_address_new(r.to, std::to_string(port).c_str());
+    ASSERT_NE(lo_send(to, "/layer/1/alpha", "f", 0.5f), -1) << lo_address_errstr(to);
+    lo_address_free(to);
+    usleep(20000);
+    ASSERT_TRUE(player->step());
+    EXPECT_EQ((int)player->stack()[0]->alpha, r.reaches ? 128 : 255);
+  }
+}
+
+// A port that cannot be had says why; a socket that fails on receive is
+// told once, however many frames ask it again.
+TEST(PlayerOsc, SocketErrorsAreTold) {
+  int port = 0;
+  const int taken = kt::bound_socket(SOCK_DGRAM, port);
+  ASSERT_GE(taken, 0);
+  std::string err;
+  EXPECT_EQ(open_osc("127.0.0.1", port, true, err), nullptr);
+  EXPECT_EQ(err, "--osc " + std::to_string(port) + " on 127.0.0.1: Address already in use");
+  close(taken);
+
+  PlayerOptions opt;
+  auto player = open_player({"--size", "64x48", "layer_gen"}, opt);
+  ASSERT_NE(player, nullptr);
+  int pipe_fd[2];
+  ASSERT_EQ(pipe(pipe_fd), 0);
+  close(pipe_fd[1]);
+  std::unique_ptr<ControlSource> server = osc_server(pipe_fd[0], true);  // recv on no socket
+  kt::StderrCapture cap;
+  for (int frame = 0; frame < 3; frame++) server->poll(*player->controls(), frame);
+  const std::string told = cap.text();
+  EXPECT_EQ(kt::count_lines(told, "kolvex: OSC: can't receive: Socket operation on non-socket"), 1)
+      << told;
+}
+
 // A screenshot that cannot be written says why in the window's line.
 TEST(PlayerScreenshot, AFailureSaysWhy) {
   set_debug(0);
