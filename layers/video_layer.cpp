@@ -25,7 +25,11 @@ std::string speed_text(double s) {
 
 VideoLayer::VideoLayer() { setname("VID"); }
 
-VideoLayer::~VideoLayer() { close(); }
+// The layer's thread reads what close() frees: it goes first.
+VideoLayer::~VideoLayer() {
+  stop();
+  close();
+}
 
 // ---------------------------------------------------------------------------
 // Opening: the header and a first frame, or a reason

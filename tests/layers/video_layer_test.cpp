@@ -31,7 +31,7 @@ class VideoLayerTest : public ::testing::Test {
   // A layer made and set up as the player does; null with the reason.
   std::unique_ptr<VideoLayer> play(const std::string &path, VideoOptions o = {}) {
     std::string err;
-    std::unique_ptr<Layer> l(make_layer(path.c_str(), err));
+    LayerPtr l(make_layer(path.c_str(), err));
     auto *v = dynamic_cast<VideoLayer *>(l.get());
     EXPECT_TRUE(v) << err;
     if (!v) return nullptr;
@@ -191,7 +191,7 @@ TEST_F(VideoLayerTest, BadInputsAreRefusedInOneLineNamingTheFile) {
     SCOPED_TRACE(row.name);
     std::string err;
     kt::StderrCapture cap;
-    std::unique_ptr<Layer> l(make_layer(row.name.c_str(), err));
+    LayerPtr l(make_layer(row.name.c_str(), err));
     EXPECT_EQ(l, nullptr);
     EXPECT_EQ(err.rfind(row.name + ": ", 0), 0u) << err;
     EXPECT_TRUE(kt::contains(err, row.reason)) << err;

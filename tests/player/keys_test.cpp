@@ -122,7 +122,7 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
 
   // A key that changes the stack while paused shows on the held picture,
   // and the layers still do not move.
-  ViewPort *screen = player->context()->screen;
+  ViewPort *screen = player->context()->screen.get();
   push(SDLK_SPACE);
   player->step();
   player->step();
