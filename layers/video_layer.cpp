@@ -393,8 +393,9 @@ bool VideoLayer::keypress(SDL_keysym *key) {
 
 void VideoLayer::restart() {
   if (!env || !decoder_thread_.joinable()) return;
-  seek_to(wrap(options_.start));
-  std::lock_guard<std::mutex> lock(m_);
+  std::lock_guard<std::mutex> lock(m_);  // wrap reads the loop length the decoder sets
+  seek_locked(env->frames, wrap(options_.start));
+  refeed();
   status_ = "restart";
 }
 

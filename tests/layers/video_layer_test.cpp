@@ -32,11 +32,10 @@ class VideoLayerTest : public ::testing::Test {
   std::unique_ptr<VideoLayer> play(const std::string &path, VideoOptions o = {}) {
     std::string err;
     LayerPtr l(make_layer(path.c_str(), err));
-    auto *v = dynamic_cast<VideoLayer *>(l.get());
-    EXPECT_TRUE(v) << err;
-    if (!v) return nullptr;
+    std::unique_ptr<VideoLayer> video(dynamic_cast<VideoLayer *>(l.get()));
+    EXPECT_TRUE(video) << err;
+    if (!video) return nullptr;
     l.release();
-    std::unique_ptr<VideoLayer> video(v);
     video->set_options(o);
     EXPECT_TRUE(video->init(&engine.ctx));
     return video;
@@ -145,6 +144,18 @@ TEST_F(VideoLayerTest, KeysMoveTheLayersClockAlone) {
   EXPECT_NEAR(v->time_now(), 1.0, 1e-9);
   for (SDLKey other : {SDLK_RIGHT, SDLK_x, SDLK_LEFTBRACKET, SDLK_COMMA})  // others' keys
     EXPECT_FALSE(press(other));
+}
+
+// Restarts while the decoder rounds a short clip again and again (and
+// learns its length meanwhile): each takes the layer back to its start.
+TEST_F(VideoLayerTest, RestartsWhileTheClipLoops) {
+  auto v = play(clip("loop.mp4", "testsrc2=s=32x24:r=25:d=0.12", "-pix_fmt yuv420p"));
+  ASSERT_TRUE(v);
+  for (int i = 0; i < 20; i++) {
+    v->restart();
+    usleep(3000);  // the decoder reaches the end and rounds meanwhile
+  }
+  EXPECT_EQ(v->time_now(), 0.0);
 }
 
 TEST_F(VideoLayerTest, AFileCutShortInPlayKeepsItsLastFrameAndSaysSoOnce) {

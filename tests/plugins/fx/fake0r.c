@@ -4,17 +4,12 @@
  *    FAKE_NO_UPDATE      no f0r_update
  *    FAKE_VERSION=n      made for frei0r n
  *    FAKE_MODEL=n        colour model n
- *    FAKE_STUCK          a source whose updates after an instance's first
- *                        wait while fake0r_hold is set (fake0r_updating
- *                        meanwhile); fake0r_torn counts instances
- *                        destroyed while an update ran
  *  Otherwise it copies its frame, adding its one parameter "step size"
  *  (0..1, as 0..255) to every byte.
  */
 #include <frei0r.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #ifndef FAKE_VERSION
 #define FAKE_VERSION FREI0R_MAJOR_VERSION
@@ -26,15 +21,7 @@
 typedef struct {
   unsigned w, h;
   double step;
-  int updates;
 } fake_t;
-
-#ifdef FAKE_STUCK
-#define FAKE_TYPE F0R_PLUGIN_TYPE_SOURCE
-int fake0r_hold, fake0r_torn, fake0r_updating;
-#else
-#define FAKE_TYPE F0R_PLUGIN_TYPE_FILTER
-#endif
 
 int f0r_init(void) {
 #ifdef FAKE_INIT_FAILS
@@ -48,7 +35,7 @@ void f0r_deinit(void) {}
 void f0r_get_plugin_info(f0r_plugin_info_t *info) {
   info->name = "Fake 0r";
   info->author = "tests";
-  info->plugin_type = FAKE_TYPE;
+  info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
   info->color_model = FAKE_MODEL;
   info->frei0r_version = FAKE_VERSION;
   info->major_version = 0;
@@ -74,12 +61,7 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
   return f;
 #endif
 }
-void f0r_destruct(f0r_instance_t i) {
-#ifdef FAKE_STUCK
-  if (__atomic_load_n(&fake0r_updating, __ATOMIC_SEQ_CST)) __atomic_add_fetch(&fake0r_torn, 1, __ATOMIC_SEQ_CST);
-#endif
-  free(i);
-}
+void f0r_destruct(f0r_instance_t i) { free(i); }
 void f0r_set_param_value(f0r_instance_t i, f0r_param_t p, int index) {
   (void)index;
   ((fake_t *)i)->step = *(double *)p;
@@ -96,16 +78,6 @@ void f0r_update(f0r_instance_t i, double time, const uint32_t *in, uint32_t *out
   const unsigned char *s = (const unsigned char *)in;
   unsigned char *d = (unsigned char *)out;
   (void)time;
-#ifdef FAKE_STUCK
-  fake_t *self = i;
-  __atomic_store_n(&fake0r_updating, 1, __ATOMIC_SEQ_CST);
-  if (self->updates++)
-    while (__atomic_load_n(&fake0r_hold, __ATOMIC_SEQ_CST)) usleep(1000);
-  memset(d, add, (size_t)f->w * f->h * 4);
-  __atomic_store_n(&fake0r_updating, 0, __ATOMIC_SEQ_CST);
-  (void)s;
-#else
   for (size_t n = 0; n < (size_t)f->w * f->h * 4; n++) d[n] = (unsigned char)(s[n] + add);
-#endif
 }
 #endif
