@@ -168,7 +168,7 @@ bool Layer::stop(double timeout) {
 
 void LayerDeleter::operator()(Layer *layer) const {
   if (!layer) return;
-  if (layer->stop()) delete layer;
+  if (layer->stop(timeout)) delete layer;
   else error("layer %s left undeleted: its thread still runs", layer->get_name());
 }
 

@@ -134,6 +134,7 @@ class Layer : public Entry, public JSyncThread {
 // whose thread will not stop is leaked, with a line, rather than destroyed
 // under the thread.
 struct LayerDeleter {
+  double timeout = 5.0;  // seconds the thread is given (Layer::stop)
   void operator()(Layer *layer) const;
 };
 using LayerPtr = std::unique_ptr<Layer, LayerDeleter>;

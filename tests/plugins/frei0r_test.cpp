@@ -2,9 +2,7 @@
 // installed package's plug-ins on known frames (a negative, a channel, a
 // parameter, a mixer's formula, a source's repeatable frames), names that
 // keep ours apart, and bad input through fake plug-ins the tests build.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -212,49 +210,6 @@ TEST(Frei0rSource, SameTimesGiveTheSameFrames) {
   ASSERT_TRUE(one->init(&e.ctx));
   const uint8_t *px = (const uint8_t *)one->feed();
   EXPECT_EQ(std::vector<int>(px, px + 3), std::vector<int>({0x00, 0x80, 0xff}));
-}
-
-// A source whose plug-in will not return: its owner neither deletes the
-// layer nor has the instance destroyed under the thread, and says so; once
-// the plug-in returns, the layer goes as any other.
-TEST(Frei0rSource, AThreadThatWillNotStopKeepsItsInstance) {
-  Scratch s;
-  const std::string so = s.dir + "/stuck.so";
-  fs::copy_file(std::string(KOLVEX_TEST_FAKE0R_DIR) + "/fake0r_stuck.so", so);
-  Frei0rLibrary lib({s.dir});
-  std::vector<Frei0rSetting> settings;
-  std::string why;
-  const Frei0rPlugin *p = lib.resolve("frei0r.stuck", Frei0rKind::source, settings, why);
-  ASSERT_NE(p, nullptr) << why;
-  void *so_handle = dlopen(fs::canonical(so).c_str(), RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(so_handle, nullptr);
-  int *hold = (int *)dlsym(so_handle, "fake0r_hold");
-  int *updating = (int *)dlsym(so_handle, "fake0r_updating");
-  int *torn = (int *)dlsym(so_handle, "fake0r_torn");
-  ASSERT_TRUE(hold && updating && torn);
-  __atomic_store_n(hold, 1, __ATOMIC_SEQ_CST);
-
-  kt::Engine e(32, 24);
-  ASSERT_TRUE(e.ok);
-  LayerPtr owned(new Frei0rLayer(*p, settings));
-  ASSERT_TRUE(owned->init(&e.ctx));  // frame 0: the instance's first update returns
-  Layer *layer = owned.get();
-  ASSERT_EQ(layer->start(), 0);
-  while (!__atomic_load_n(updating, __ATOMIC_SEQ_CST)) usleep(1000);
-  {
-    kt::StderrCapture cap;
-    owned.reset();  // the watchdog runs out
-    const std::string told = cap.text();
-    EXPECT_TRUE(kt::contains(told, "layer F0R left undeleted: its thread still runs")) << told;
-  }
-  EXPECT_EQ(__atomic_load_n(torn, __ATOMIC_SEQ_CST), 0);
-  EXPECT_TRUE(layer->alive);
-
-  __atomic_store_n(hold, 0, __ATOMIC_SEQ_CST);
-  owned.reset(layer);
-  owned.reset();  // stops now, then deleted
-  EXPECT_EQ(__atomic_load_n(torn, __ATOMIC_SEQ_CST), 0);
-  dlclose(so_handle);
 }
 
 // A frei0r filter among a layer's filters: the screen shows the negative,
