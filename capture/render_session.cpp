@@ -231,7 +231,7 @@ bool RenderSession::on_frame(Context &ctx) {
 
 // The frame and exactly its sound: the samples from frame n to n + 1.
 bool RenderSession::write_frame(Context &ctx) {
-  ViewPort *s = ctx.screen;
+  ViewPort *s = ctx.screen.get();
   bool ok = s && s->lock();
   if (ok) {
     ok = writer_->write((const uint8_t *)s->get_surface(), s->pitch);
@@ -253,7 +253,7 @@ bool RenderSession::write_frame(Context &ctx) {
 
 // The hand-off: one copy; the stream drops the frame itself when it is behind.
 void RenderSession::stream_frame(Context &ctx) {
-  ViewPort *s = ctx.screen;
+  ViewPort *s = ctx.screen.get();
   if (!s || !s->lock()) return;
   stream_->offer((const uint8_t *)s->get_surface(), s->pitch);
   s->unlock();

@@ -13,6 +13,7 @@
 #include <time.h>
 
 #include <functional>
+#include <memory>
 
 #include "canvas.h"
 #include "layer.h"
@@ -75,7 +76,10 @@ class Context {
   bool change_magnification;
   bool skip_layers;
   Linklist layers;
-  ViewPort *screen;
+  // The context's own screen: made by init(), or given (a screen without
+  // a window, before the layers are set up); deleted by close().
+  std::unique_ptr<ViewPort> screen;
+  void set_screen(std::unique_ptr<ViewPort> s) { screen = std::move(s); }
   Osd osd;
   Plugger plugger;
   float fps;

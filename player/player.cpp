@@ -173,14 +173,14 @@ bool Player::prepare(std::string &err) {
 
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &layer_spec : opt_.layers) {
-    Layer *l = make_layer(layer_spec.source.c_str(), err);
+    LayerPtr l = make_layer(layer_spec.source.c_str(), err);
     if (!l) return false;
-    pending_.emplace_back(l);
+    pending_.push_back(std::move(l));
   }
   ctx_.reset(new Context());
   if (!use_plugin_dir(ctx_->plugger, opt_, err)) return false;
   ctx_->plugger.refresh();  // the engine's init finds them loaded
-  ctx_->screen = new LayoutScreen(opt_.width, opt_.height);
+  ctx_->set_screen(std::make_unique<LayoutScreen>(opt_.width, opt_.height));
   ctx_->set_canvas(opt_.canvas_w, opt_.canvas_h, opt_.fill);
   // The stream last: a bad layer needs no connection to be told.
   return make_layers(err) && session_->open_stream(err);
@@ -209,9 +209,9 @@ bool Player::make_layers(std::string &err) {
     l->set_blit(layer_spec.blit);
     l->set_alpha(layer_spec.alpha);
     if (!layer_spec.blend.empty()) {
-      LayerBlend *b = make_blend(layer_spec.blend.c_str(), err);
+      std::unique_ptr<LayerBlend> b = make_blend(layer_spec.blend.c_str(), err);
       if (!b) return false;
-      l->set_blend(b);
+      l->set_blend(std::move(b));
     }
     if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
     stack_.push_back(l);
@@ -273,8 +273,7 @@ bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::stri
 // The window
 // ---------------------------------------------------------------------------
 bool Player::open(std::string &err) {
-  delete ctx_->screen;
-  ctx_->screen = nullptr;
+  ctx_->set_screen(nullptr);
   const bool capturing = !opt_.capture_dir.empty();
   if (capturing) setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
   session_->hold_log(true);
@@ -329,7 +328,7 @@ void Player::to_window() {
 // At the window's bottom on a black band, in the OSD's font at its size:
 // clear of the show's own lines, readable over any picture.
 void Player::draw_status() {
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const int band = 10;
   // The OSD's font draws only inside the canvas: the band is the bottom of
   // what it may draw on (the window's bottom unless a letterbox bar is there).
@@ -347,7 +346,7 @@ void Player::draw_status() {
 // drawn again only when a key changes the stack, and the OSD over a copy.
 // Each held frame goes out like a played one.
 void Player::show_paused() {
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const size_t bytes = (size_t)s->pitch * s->h;
   s->lock();
   if (frozen_.empty()) {
@@ -372,7 +371,7 @@ void Player::add_source(std::unique_ptr<ControlSource> source) {
 
 void Player::take_screenshot() {
   controls_->screenshot = false;
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const std::string name = next_screenshot_name();
   std::string err;
   bool saved = false;
@@ -383,7 +382,7 @@ void Player::take_screenshot() {
   if (name.empty())
     tell("no screenshot: kolvex-0001.png to kolvex-9999.png are taken");
   else
-    tell(saved ? "screenshot " + name : "can't write " + name);
+    tell(saved ? "screenshot " + name : err.empty() ? "can't write " + name : err);
 }
 
 // Once a second at most, while frames are being dropped.

@@ -90,7 +90,7 @@ class Player {
   PlayerOptions opt_;
   std::unique_ptr<capture::RenderSession> session_;
   std::unique_ptr<Context> ctx_;
-  std::vector<std::unique_ptr<Layer>> pending_;  // until the engine owns them
+  std::vector<LayerPtr> pending_;  // until the engine owns them
   std::vector<Layer *> stack_;                   // bottom first
   std::unique_ptr<Controls> controls_;
   std::unique_ptr<KeyMap> keys_;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <mikmod.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -186,24 +185,6 @@ TEST(Context, RocknrollSetsActiveOnlyForNewlyStartedLayers) {
   EXPECT_FALSE(l->active);
   EXPECT_EQ(l->feed_buffer.load(), nullptr) << "an inactive layer is not signalled";
   et::drop(l);
-}
-
-// Closing waits for each layer's thread to end, and no longer: eight
-// layers close in well under the half second a layer it once slept.
-TEST(Context, CloseWaitsForTheThreadsOnly) {
-  kt::Engine e;
-  ASSERT_TRUE(e.ok);
-  for (int i = 0; i < 8; i++) {
-    auto *l = new kt::TestLayer(16, 16);
-    l->init(&e.ctx);
-    e.ctx.layers.add(l);
-  }
-  e.ctx.cafudda(0);
-  const auto t0 = std::chrono::steady_clock::now();
-  e.ctx.close();
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_EQ(e.ctx.layers.begin(), nullptr);
-  EXPECT_LT(took, 1.0) << "8 layers";
 }
 
 // The canvas on screens of other sizes: one scale for both axes, centred,

@@ -161,7 +161,7 @@ TEST(PlayerParams, AKindRegisteredByAProgramNeedsNoPlayerChange) {
   if (!registered)
     register_layer_kind({"gauge", "gauge:NAME", Gauge::table,
                          [](const char *s) { return strncmp(s, "gauge:", 6) == 0; },
-                         [](const char *, std::string &) -> Layer * { return new Gauge(); }});
+                         [](const char *, std::string &) { return LayerPtr(new Gauge()); }});
   registered = true;
   char *text = nullptr;
   size_t size = 0;
