@@ -116,7 +116,7 @@ class FfmpegWriter : public FrameWriter {
 };
 
 bool FfmpegWriter::open(std::string &err) {
-  ff::quiet_log();
+  ff::set_up();
   if (!sound_ || !resampled_ || !packet_) {
     err = about(av_error(AVERROR(ENOMEM)));
     return false;

@@ -35,12 +35,6 @@ std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string
 
 #else
 
-#ifdef KOLVEX_HAVE_AVDEVICE
-extern "C" {
-#include <libavdevice/avdevice.h>
-}
-#endif
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -162,6 +156,7 @@ bool Stream::connect(std::string &why) {
   if (!(m->oformat->flags & AVFMT_NOFILE)) {
     av_dict_set_int(&opts, "rw_timeout", kNetworkTimeout, 0);
     av_dict_set_int(&opts, "pkt_size", 1316, 0);  // seven TS packets a datagram (udp)
+    ff::forget_log();
     r = avio_open2(&m->pb, o_.url.c_str(), AVIO_FLAG_WRITE, &m->interrupt_callback, &opts);
     av_dict_free(&opts);
   }
@@ -287,11 +282,7 @@ void Stream::close() {
 }  // namespace
 
 std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string &err) {
-  ff::quiet_log();
-#ifdef KOLVEX_HAVE_AVDEVICE
-  static std::once_flag devices;
-  std::call_once(devices, [] { avdevice_register_all(); });  // the v4l2 muxer
-#endif
+  ff::set_up();  // the v4l2 muxer registered too
   std::string format = !o.format.empty() ? o.format : stream_format_for(o.url);
   const size_t scheme = o.url.find("://");
   if (scheme != std::string::npos && !avio_find_protocol_name(o.url.c_str())) {
