@@ -35,8 +35,10 @@ std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string
 
 #else
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <vector>
 
 #include "ffmpeg_common.h"
 #include "frame_sink.h"
@@ -75,6 +77,9 @@ class Stream : public LiveStream {
   FrameSink::Outcome send(const FrameSink::Frame &frame);
   void finish();  // the encoder drained, the trailer
   void lose(const std::string &why);
+  void tell(const std::string &what, bool detail) const {
+    if (o_.tell && !abort_) o_.tell(o_.url + ": " + what, detail);
+  }
   static int interrupt(void *self) { return static_cast<Stream *>(self)->abort_.load(); }
 
   const StreamOptions o_;
@@ -86,6 +91,7 @@ class Stream : public LiveStream {
   ff::Frame picture_;
   ff::Packet packet_{av_packet_alloc()};
   Clock::time_point retry_at_;
+  std::vector<std::string> told_;  // why attempts failed since the receiver went
 
   std::atomic<bool> abort_{false};  // FFmpeg's calls return at once
   std::unique_ptr<FrameSink> sink_;  // last: its thread ends before the rest goes
@@ -161,8 +167,13 @@ FrameSink::Outcome Stream::send(const FrameSink::Frame &frame) {
   if (!mux_ && !abort_ && Clock::now() >= retry_at_) {
     std::string why;
     if (connect(why)) {
-      if (o_.tell) o_.tell(o_.url + ": sending again");
+      told_.clear();
+      tell("sending again", false);
     } else {
+      if (std::find(told_.begin(), told_.end(), why) == told_.end()) {
+        told_.push_back(why);
+        tell(why, true);
+      }
       mux_.reset();
       retry_at_ = Clock::now() + kRetry;
     }
@@ -181,7 +192,7 @@ FrameSink::Outcome Stream::send(const FrameSink::Frame &frame) {
 }
 
 void Stream::lose(const std::string &why) {
-  if (o_.tell && !abort_) o_.tell(o_.url + ": " + why + "; trying again every 2 s, the show goes on");
+  tell(why + "; trying again every 2 s, the show goes on", false);
   video_.reset();
   mux_.reset();
   retry_at_ = Clock::now() + kRetry;

@@ -179,7 +179,9 @@ bool RenderSession::open_stream(std::string &err) {
   s.fps = opt_.fps;
   s.crf = opt_.settings.crf;
   s.preset = opt_.settings.preset;
-  s.tell = [this](const std::string &line) { say(stderr, opt_.program + ": " + line); };
+  s.tell = [this](const std::string &line, bool detail) {
+    if (!detail || opt_.sink_level >= LOG_WARNING) say(stderr, opt_.program + ": " + line);
+  };
   stream_ = open_live_stream(s, err);
   return stream_ != nullptr;
 }
