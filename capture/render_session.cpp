@@ -147,7 +147,7 @@ bool window_watched() {
 RenderSession::RenderSession(const SessionOptions &options) : opt_(options) {}
 
 RenderSession::~RenderSession() {
-  if (ctx_) ctx_->on_frame = nullptr;
+  hook_.reset();
   stream_.reset();  // its thread tells through this session: first
   writer_.reset();  // not closed: its temporary files go
   if (!begun_) return;
@@ -179,7 +179,9 @@ bool RenderSession::open_stream(std::string &err) {
   s.fps = opt_.fps;
   s.crf = opt_.settings.crf;
   s.preset = opt_.settings.preset;
-  s.tell = [this](const std::string &line) { say(stderr, opt_.program + ": " + line); };
+  s.tell = [this](const std::string &line, bool detail) {
+    if (!detail || opt_.sink_level >= LOG_WARNING) say(stderr, opt_.program + ": " + line);
+  };
   stream_ = open_live_stream(s, err);
   return stream_ != nullptr;
 }
@@ -207,8 +209,7 @@ bool RenderSession::attach(Context &ctx, std::string &err) {
     ctx.lockstep = true;
     ctx.present = window_watched();
   }
-  ctx_ = &ctx;
-  ctx.on_frame = [this](Context &c) { return on_frame(c); };
+  hook_ = ctx.on_frame.set([this](Context &c) { return on_frame(c); });
   return true;
 }
 
@@ -259,13 +260,8 @@ void RenderSession::stream_frame(Context &ctx) {
   s->unlock();
 }
 
-void RenderSession::detach() {
-  if (ctx_) ctx_->on_frame = nullptr;
-  ctx_ = nullptr;
-}
-
 int RenderSession::finish() {
-  detach();
+  hook_.reset();
   interrupted();
   if (writer_ && error_.empty() && !writer_->close()) error_ = writer_->error();
   const std::string done = writer_ && error_.empty() ? writer_->describe() : "";

@@ -119,7 +119,7 @@ void Context::cafudda(int seconds) {
     layers.unlock();
 
     osd.cafudda();
-    if (seconds != 0 && on_frame && !on_frame(*this)) ended = true;
+    if (seconds != 0 && !on_frame.call_or(true, *this)) ended = true;
     if (on_show) on_show(*this);
     if (present) screen->show();
     frames++;

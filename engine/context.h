@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "canvas.h"
+#include "hook.h"
 #include "layer.h"
 #include "linklist.h"
 #include "osd.h"
@@ -106,10 +107,11 @@ class Context {
   // The per-frame hook, for a program that takes the frames (a capture, a
   // stream): called on the frame loop's thread for every frame of a timed
   // run (cafudda(n), n != 0) once the layers and the OSD are drawn, before
-  // the frame is shown. Returning false ends the run after this frame and
+  // the frame is shown, while the handle on_frame.set() gave is kept
+  // (hook.h). Returning false ends the run after this frame and
   // sets `ended`: from then on cafudda() returns at once and draws
   // nothing, so a programme of many steps runs out without another frame.
-  std::function<bool(Context &)> on_frame;
+  Hook<bool(Context &)> on_frame;
   bool ended;
 
   // The window's own hook: called on the frame loop's thread for every

@@ -76,7 +76,6 @@ std::string installed_plugin_dir() {
 
 Player::~Player() {
   if (ctx_) ctx_->close();  // the listed layers' threads end first
-  if (session_) session_->detach();  // a player never run is still hooked
   ctx_.reset();
   session_.reset();         // then the clock, the signals and the log back
 }

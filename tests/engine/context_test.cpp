@@ -135,6 +135,31 @@ TEST_F(FrameLoop, LateFrameSkipsItsSleepAndRestartsThePlan) {
   EXPECT_EQ(g_frames[6].lst - g_frames[5].lst, 41666);
 }
 
+// The frame hook lives as long as its handle: without it the loop runs on
+// unhooked; a hook may let its own handle go while it runs; an engine gone
+// first leaves the handle nothing of its own to touch (sanitizers watch).
+TEST_F(FrameLoop, TheFrameHookGoesWithItsHandle) {
+  int calls = 0;
+  HookHandle handle = g_ctx->on_frame.set([&](Context &) { return ++calls > 0; });
+  g_ctx->cafudda(-1);
+  handle.reset();
+  g_ctx->cafudda(-1);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(g_ctx->ended);
+  handle = g_ctx->on_frame.set([&](Context &) {
+    handle.reset();
+    return ++calls > 2;
+  });
+  g_ctx->cafudda(-1);
+  g_ctx->cafudda(-1);
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(g_ctx->ended) << "the hook's last answer was lost";
+  handle = g_ctx->on_frame.set([&](Context &) { return ++calls > 0; });
+  engine.reset();
+  g_ctx = nullptr;
+  handle.reset();
+}
+
 TEST(Context, BannerAndInitFailureLines) {
   const char *saved = getenv("SDL_VIDEODRIVER");
   const std::string restore = saved ? saved : "";
