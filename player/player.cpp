@@ -191,7 +191,7 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
-    if (!set_clip_options(l, layer_spec, err)) return false;
+    if (!apply_settings(l, layer_spec, false, err)) return false;
     const KolvexClock *clock = kolvex_get_clock();
     if (seeded) kolvex_set_clock(&seed_clock);
     session_->hold_log(true);
@@ -213,17 +213,21 @@ bool Player::make_layers(std::string &err) {
       l->set_blend(std::move(b));
     }
     if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
+    if (!apply_settings(l, layer_spec, true, err)) return false;
     stack_.push_back(l);
     if (!attach_effects(i, layer_spec, err)) return false;
   }
   return true;
 }
 
-// --fit, --speed and the like: rows of the layer kind's own table, set
-// before it starts; a kind without the row refuses them.
-bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+// --set, --fit, --speed and the like: rows of the layer's table, those
+// that cannot change while playing before it starts (`live` false), the
+// others once it has; a kind without the row refuses them.
+bool Player::apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live,
+                            std::string &err) {
   for (const LayerSpec::Setting &s : layer_spec.settings) {
     const Param *p = layer->param(s.row);
+    if (p && p->live != live) continue;
     ParamValue v;
     std::string why;
     if (!p || !p->set) {

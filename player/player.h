@@ -77,7 +77,7 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
-  bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
+  bool apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
   void to_window();  // after the frame went out, before it is shown
