@@ -73,39 +73,6 @@ TEST_F(PlayerKeys, SelectBlitAlphaAndHideActOnTheSelectedLayer) {
   EXPECT_EQ(bottom_line(), "");
 }
 
-// A fade out and back in ends as the layer was: its mode and its alpha.
-TEST_F(PlayerKeys, FadeGoesOutToZeroAndBackToTheModeItHad) {
-  layer(1)->set_blit(BLIT_ADD);
-  const struct {
-    int n;
-    const char *name;
-    int blit, alpha;
-  } rows[] = {{2, "2 ant.png", BLIT_ALPHA, 32}, {1, "1 GEO", BLIT_ADD, 255}};
-  for (const auto &r : rows) {
-    SCOPED_TRACE(r.name);
-    Layer *l = layer(r.n);
-    push((SDLKey)(SDLK_0 + r.n));
-    push(SDLK_f);
-    player->step();
-    EXPECT_EQ(bottom_line(), std::string("layer ") + r.name + ": fading out");
-    for (int frames = 0; l->alpha > 0; frames++) {  // down to 0, one step a frame
-      const int before = l->alpha;
-      ASSERT_LT(frames, 260);
-      player->step();
-      ASSERT_EQ(l->alpha, before - 1);
-      ASSERT_EQ(l->blit, BLIT_ALPHA);
-    }
-    push(SDLK_f);
-    player->step();
-    EXPECT_EQ(bottom_line(), std::string("layer ") + r.name + ": fading in");
-    for (int i = 0; i < 3; i++) player->step();
-    EXPECT_EQ(l->alpha, 3);
-    for (int i = 0; i < r.alpha; i++) player->step();
-    EXPECT_EQ((int)l->blit, r.blit);
-    EXPECT_EQ(l->alpha, r.alpha);
-  }
-}
-
 TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
   GenLayer *gen = dynamic_cast<GenLayer *>(layer(1));
   ASSERT_NE(gen, nullptr);

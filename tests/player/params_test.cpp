@@ -245,7 +245,8 @@ TEST(PlayerParams, EveryChangeReachesTheSurfaceWhateverMadeIt) {
 namespace {
 
 // Fades through the tree with their optional target and seconds: each
-// lands on its target on the frame its duration says, at the show's rate.
+// lands on its target on the frame its duration says, at the show's rate;
+// without seconds one step a frame. A layer's --set applies as it starts.
 TEST(PlayerParams, FadesThroughTheTreeLandOnTheirFrames) {
   PlayerOptions opt;
   auto player = open_player({"--size", "32x24", "--fps", "20", "layer_gen", PLAYER_DATA_DIR "/ant.png",
@@ -264,7 +265,7 @@ TEST(PlayerParams, FadesThroughTheTreeLandOnTheirFrames) {
       {"/layer/2/fade/in", {ControlArg::string(""), ControlArg::number(0.5)}, 0, 0},  // refused
       {"/layer/2/fade/in", {ControlArg::number(0.5), ControlArg::number(0.25)}, 5, 128},
       {"/layer/2/fade/out", {ControlArg::number(0.2), ControlArg::number(0)}, 1, 51},
-      {"/layer/2/fade/in", {}, 255 - 51, 255},  // one step a frame, back to the look
+      {"/layer/2/fade", {}, 255 - 51, 255},  // the toggle (key f): back in to the look
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.path);
