@@ -137,6 +137,14 @@ Layer *make_layer(const char *name, std::string &err) {
   return layer;
 }
 
+bool is_layer_file(const char *name) {
+  if (!name || has_prefix(name, "/dev/")) return false;
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (is_clip(name)) return true;
+#endif
+  return has_suffix(name, ".png");
+}
+
 LayerBlend *make_blend(const char *name, std::string &err) {
   err.clear();
   if (name && strcasecmp(name, "over") == 0) return new OverBlend();

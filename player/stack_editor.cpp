@@ -1,0 +1,242 @@
+#include "stack_editor.h"
+
+#include "controls.h"
+#include "jutils.h"
+#include "plugger.h"
+
+StackEditor::StackEditor(Context &ctx, const Bank &bank, Loader &loader)
+    : ctx_(ctx), bank_(bank), loader_(loader) {}
+
+StackEditor::~StackEditor() = default;
+
+std::vector<Layer *> StackEditor::stack() const {
+  std::vector<Layer *> out;
+  for (Entry *e = ctx_.layers.end(); e; e = e->prev) out.push_back(static_cast<Layer *>(e));
+  return out;
+}
+
+Layer *StackEditor::at(size_t layer) const {
+  const std::vector<Layer *> s = stack();
+  return layer >= 1 && layer <= s.size() ? s[layer - 1] : nullptr;
+}
+
+size_t StackEditor::place_of(Layer *layer) const {
+  const std::vector<Layer *> s = stack();
+  for (size_t i = 0; i < s.size(); i++)
+    if (s[i] == layer) return i + 1;
+  return 0;
+}
+
+std::string StackEditor::source_of(Layer *layer) const {
+  auto it = sources_.find(layer);
+  return it == sources_.end() ? std::string() : it->second;
+}
+
+std::string StackEditor::label(Layer *layer) const {
+  return "layer " + std::to_string(place_of(layer)) + " " + layer_name(source_of(layer));
+}
+
+void StackEditor::fail(const std::string &line) {
+  if (on_failed) on_failed(line);
+}
+
+// ---------------------------------------------------------------------------
+// Requests
+// ---------------------------------------------------------------------------
+bool StackEditor::add(const std::string &name, std::string &why) {
+  std::string file;
+  if (!bank_.find(name, file, why)) return false;
+  pending_.push_back({loader_.request(file), nullptr, name, false});
+  return true;
+}
+
+bool StackEditor::source(size_t layer, const std::string &name, std::string &why) {
+  Layer *target = at(layer);
+  if (!target) {
+    why = "no layer " + std::to_string(layer);
+    return false;
+  }
+  std::string file;
+  if (!bank_.find(name, file, why)) return false;
+  pending_.push_back({loader_.request(file), target, name, false});
+  return true;
+}
+
+bool StackEditor::remove(size_t layer, std::string &said, std::string &why) {
+  Layer *l = at(layer);
+  if (!l) {
+    why = "no layer " + std::to_string(layer);
+    return false;
+  }
+  const std::string was = label(l);
+  if (!l->stop()) {  // deleting it would pull the frame from under its thread
+    l->active = false;
+    said = was + ": its thread does not stop; left in the stack, hidden";
+    return true;
+  }
+  for (Pending &p : pending_)
+    if (p.target == l) p.gone = true;
+  l->rem();
+  sources_.erase(l);
+  if (on_restack) on_restack(l, nullptr);
+  delete l;
+  said = was + ": removed";
+  return true;
+}
+
+bool StackEditor::move(size_t layer, size_t &place, std::string &why) {
+  Layer *l = at(layer);
+  if (!l) {
+    why = "no layer " + std::to_string(layer);
+    return false;
+  }
+  const size_t n = size();
+  place = place < 1 ? 1 : place > n ? n : place;
+  // The engine's list counts from the top.
+  l->rem();
+  list_at(l, (int)(n - place + 1));
+  if (on_restack) on_restack(nullptr, nullptr);
+  return true;
+}
+
+// Lists `l` at `pos` of the engine's list, 1 on top.
+void StackEditor::list_at(Layer *l, int pos) {
+  const int len = ctx_.layers.length;
+  if (pos > len) {
+    ctx_.layers.append(l);
+  } else if (pos == len) {  // insert() appends here: one up from the end
+    ctx_.layers.append(l);
+    l->up();
+  } else {
+    ctx_.layers.insert(l, pos);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Joining
+// ---------------------------------------------------------------------------
+void StackEditor::settle(bool wait) {
+  if (wait) {
+    std::vector<Pending> due;
+    due.swap(pending_);
+    for (Pending &p : due) {
+      Loader::Done d = loader_.wait(p.ticket);
+      join(p, d);
+    }
+    return;
+  }
+  for (Loader::Done &d : loader_.take()) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (it->ticket != d.ticket) continue;
+      Pending p = *it;
+      pending_.erase(it);
+      join(p, d);
+      break;
+    }
+  }
+}
+
+void StackEditor::join(Pending &p, Loader::Done &done) {
+  if (!done.layer) {
+    fail(done.err);
+    return;
+  }
+  if (p.gone) {
+    fail(p.name + ": not shown, its layer was removed meanwhile");
+    return;
+  }
+  Layer *l = done.layer.release();
+  std::string err;
+  if (!ready(l, done.source, err)) {
+    delete l;  // never started
+    fail(err);
+    return;
+  }
+  if (!p.target) {
+    ctx_.layers.prepend(l);
+    sources_[l] = done.source;
+    start(l, true);
+    if (on_restack) on_restack(nullptr, l);
+    if (on_joined) on_joined("/layer/add", p.name, label(l) + ": added");
+    return;
+  }
+  const std::string was = label(p.target);
+  std::string why;
+  if (!swap(p.target, l, why)) {
+    fail(was + ": " + why);
+    return;
+  }
+  if (on_joined)
+    on_joined("/layer/" + std::to_string(place_of(l)) + "/source", p.name, label(l) + ": was " + was);
+}
+
+// `now` takes `was`'s place and settings; `was` is stopped and deleted.
+bool StackEditor::swap(Layer *was, Layer *now, std::string &why) {
+  if (!was->stop()) {
+    was->active = false;
+    delete now;
+    why = "its thread does not stop; left in the stack, hidden";
+    return false;
+  }
+  const bool shown = was->active;
+  carry(*was, *now);
+  const int pos = (int)(size() - place_of(was) + 1);
+  was->rem();
+  list_at(now, pos);
+  sources_[now] = sources_[was];
+  sources_.erase(was);
+  for (Pending &p : pending_)
+    if (p.target == was) p.target = now;
+  if (on_restack) on_restack(was, now);
+  delete was;
+  start(now, shown);
+  return true;
+}
+
+// What the layer base holds beyond its picture.
+void StackEditor::carry(Layer &from, Layer &to) {
+  to.set_blit(from.blit);
+  to.set_alpha(from.alpha);
+  to.set_blend(from.take_blend());
+  to.fade_in_target = from.fade_in_target;
+  to.fade_out_target = from.fade_out_target;
+  to.hidden = from.hidden;
+  // A layer placed by hand keeps its corner; a centred one stays centred.
+  const Canvas canvas = ctx_.canvas();
+  const bool centred = from.geo.x == canvas.x + (canvas.screen_w - (int)from.geo.w) / 2 &&
+                       from.geo.y == canvas.y + (canvas.screen_h - (int)from.geo.h) / 2;
+  if (!centred) {
+    to.lock();
+    to.geo.x = from.geo.x;
+    to.geo.y = from.geo.y;
+    ctx_.screen->crop(&to);
+    to.unlock();
+  }
+  // Effects follow, set up again for a picture of another size.
+  const bool resized = from.geo.w != to.geo.w || from.geo.h != to.geo.h;
+  while (Entry *e = from.filters.begin()) {
+    Filter *f = static_cast<Filter *>(e);
+    e->rem();
+    if (resized && f->init(&to.geo) != 0) {
+      warning("effect %s refuses a layer of %ix%i: left off", f->name ? f->name : "?", to.geo.w,
+              to.geo.h);
+      f->in_use = 0;
+      continue;
+    }
+    to.filters.append(f);
+  }
+}
+
+bool StackEditor::start(Layer *layer, bool shown) {
+  if (layer->start() != 0) {
+    error("can't start thread for layer %s", layer->get_name());
+    return false;  // listed, inactive: the frame loop tries again
+  }
+  if (ctx_.wait_first_frame(layer)) {
+    layer->active = shown;
+  } else if (layer->alive) {
+    error("layer %s delivers no frame: left out until it does", layer->get_name());
+    layer->late = true;
+  }
+  return true;
+}
