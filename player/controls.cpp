@@ -10,6 +10,7 @@
 #include "factory.h"
 #include "frei0r_effects.h"
 #include "frei0r_layer.h"
+#include "stack_editor.h"
 #ifdef KOLVEX_HAVE_FFMPEG
 #include "video_layer.h"
 #endif
@@ -38,6 +39,10 @@ const Row kTree[] = {
     {"/layer/L/effect/E/param/P", "value", "a frei0r effect's parameter: number 0..1, bool, r g b, x y, text"},
     {"/layer/L/blend/param/P", "value", "the same for the layer's frei0r mixer"},
     {"/layer/L/param/P", "value", "the same for a frei0r source layer"},
+    {"/layer/add", "string", "a layer from the bank (--bank) on top, once it has loaded"},
+    {"/layer/L/source", "string", "the layer shows another from the bank, its settings kept"},
+    {"/layer/L/remove", "-", "the layer out of the stack"},
+    {"/layer/L/move", "int", "the layer to that place, 1 at the bottom"},
     {"/osd/top", "string", "the OSD's top line, up to 51 characters; empty hides it"},
     {"/osd/middle", "string", "its middle line"},
     {"/osd/low", "string", "its bottom line"},
@@ -237,7 +242,13 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   ControlArgs applied;
   std::string canonical = path;
   ControlStatus st;
-  if (parts.size() >= 3 && parts[0] == "layer") {
+  const bool restacks = parts.size() >= 2 && parts[0] == "layer" &&
+                        ((parts.size() == 2 && parts[1] == "add") ||
+                         (parts.size() == 3 && (parts[2] == "source" || parts[2] == "remove" ||
+                                                parts[2] == "move")));
+  if (restacks) {
+    st = stack_set(parts, args, said, applied, canonical, why);
+  } else if (parts.size() >= 3 && parts[0] == "layer") {
     const int i = find_layer(parts[1]);
     if (i < 0) {
       why = "no layer " + parts[1];
@@ -559,6 +570,69 @@ ControlStatus Controls::effect_set(const std::vector<std::string> &parts, Target
     return ControlStatus::bad_value;
   said = label(t.layer) + ": " + told;
   return ControlStatus::done;
+}
+
+// The stack's own changes, through the editor. An add or a source is a
+// load: done once asked, told to on_change when it joins (the editor).
+ControlStatus Controls::stack_set(const std::vector<std::string> &parts, const ControlArgs &args,
+                                  std::string &said, ControlArgs &applied, std::string &canonical,
+                                  std::string &why) {
+  if (!editor) {
+    why = "no stack changes here";
+    return ControlStatus::unknown;
+  }
+  const bool add = parts[1] == "add";
+  const bool load = add || parts[2] == "source";
+  if (load && (args.size() != 1 || !args[0].is_text)) return wants("a name from the bank", why);
+  if (add) {
+    if (!editor->add(args[0].text, why)) return ControlStatus::bad_value;
+    said = args[0].text + ": loading";
+    unchanged_ = true;
+    return ControlStatus::done;
+  }
+  const int i = find_layer(parts[1]);
+  if (i < 0) {
+    why = "no layer " + parts[1];
+    return ControlStatus::unknown;
+  }
+  const std::string what = label((size_t)i);
+  canonical = "/layer/" + std::to_string(i + 1) + "/" + parts[2];
+  if (parts[2] == "source") {
+    if (!editor->source((size_t)i + 1, args[0].text, why)) return ControlStatus::bad_value;
+    said = what + ": loading " + args[0].text;
+    unchanged_ = true;
+  } else if (parts[2] == "remove") {
+    if (!args.empty()) return wants("no value", why);
+    if (!editor->remove((size_t)i + 1, said, why)) return ControlStatus::unknown;
+  } else {
+    double v;
+    if (args.size() != 1 || !number(args, 0, 1, 1e6, v)) return wants("a place from 1", why);
+    size_t place = (size_t)lround(v);
+    if (!editor->move((size_t)i + 1, place, why)) return ControlStatus::unknown;
+    applied = {ControlArg::number((double)place)};
+    said = what + ": to place " + std::to_string(place);
+  }
+  return ControlStatus::done;
+}
+
+void Controls::restack(std::vector<Layer *> stack, const std::vector<std::string> &names,
+                       Layer *was, Layer *now) {
+  Layer *selected = sel_ < stack_.size() ? stack_[sel_] : nullptr;
+  if (selected == was) selected = now;
+  if (was && now) {
+    if (faded_.count(was)) faded_[now] = faded_[was];
+    if (fading_out_.count(was)) fading_out_[now] = fading_out_[was];
+    if (parked_.count(was)) parked_[now] = std::move(parked_[was]);
+  }
+  faded_.erase(was);
+  fading_out_.erase(was);
+  parked_.erase(was);
+  stack_ = std::move(stack);
+  names_.clear();
+  for (size_t i = 0; i < stack_.size(); i++) names_.push_back(layer_name(i < names.size() ? names[i] : ""));
+  sel_ = stack_.empty() ? 0 : stack_.size() - 1;
+  for (size_t i = 0; i < stack_.size(); i++)
+    if (stack_[i] == selected) sel_ = i;
 }
 
 ControlStatus Controls::global_set(const std::vector<std::string> &parts, const ControlArgs &args,

@@ -20,6 +20,9 @@
  *    /layer/L/effect/E/param/P VALUE   a frei0r effect's parameter
  *    /layer/L/blend/param/P VALUE      the layer's frei0r mixer's
  *    /layer/L/param/P VALUE            a frei0r source layer's
+ *    /layer/add NAME              a layer from the bank on top (stack_editor.h)
+ *    /layer/L/source NAME         the layer shows NAME, its settings kept
+ *    /layer/L/remove, /layer/L/move N   out of the stack; to place N
  *    /osd/top|middle|low TEXT     a line of the OSD; "" hides it
  *    /pause BOOL, /magnify 1..3, /screenshot, /quit
  *
@@ -27,8 +30,10 @@
  *  file name without directories, "layer_gen", or a frei0r source's name
  *  without its settings); E an effect's number on the layer
  *  from 1 or its name; P a frei0r parameter's name or number from 0.
- *  Nothing is loaded or run because of a value: a blend can only come back
- *  if the layer had it, keys go to what is already there.
+ *  Nothing is loaded or run because of a value but what the bank holds
+ *  (bank.h): a blend can only come back if the layer had it, keys go to
+ *  what is already there. An add or a source is done, and told to
+ *  on_change, when the layer joins the stack, frames later in a live show.
  *
  *  Main thread only, between frames.
  */
@@ -44,6 +49,7 @@
 
 #include "context.h"
 
+class StackEditor;
 // One argument: OSC's numbers (any width) are `num`, strings `text`.
 struct ControlArg {
   bool is_text = false;
@@ -80,6 +86,14 @@ class Controls {
   // key that nothing takes is done but changes nothing: not called.
   std::function<void(const std::string &path, const ControlArgs &applied)> on_change;
 
+  // Where /layer/add, /layer/L/source, /remove and /move go; none: refused.
+  StackEditor *editor = nullptr;
+  // The stack has changed: the layers bottom first, their sources. `was`
+  // has left, or given its place to `now`: its fade and parked blend go
+  // with it.
+  void restack(std::vector<Layer *> stack, const std::vector<std::string> &names, Layer *was,
+               Layer *now);
+
   // The tree as --list-controls prints it.
   static void list(FILE *out);
 
@@ -110,6 +124,9 @@ class Controls {
                           std::string &said, ControlArgs &applied, std::string &why);
   ControlStatus effect_set(const std::vector<std::string> &rest, Target &t, const ControlArgs &args,
                            std::string &said, ControlArgs &applied, std::string &why);
+  ControlStatus stack_set(const std::vector<std::string> &parts, const ControlArgs &args,
+                          std::string &said, ControlArgs &applied, std::string &canonical,
+                          std::string &why);
   ControlStatus global_set(const std::vector<std::string> &parts, const ControlArgs &args,
                            std::string &said, ControlArgs &applied, std::string &why);
   ControlStatus set_blit(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
