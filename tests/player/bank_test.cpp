@@ -349,7 +349,7 @@ TEST(StackChanges, FramesGoOnWhileABigClipLoads) {
   Loader *loader = p->loader();
   std::thread watchdog([&] {
     std::unique_lock<std::mutex> lock(m);
-    if (!cv.wait_for(lock, std::chrono::seconds(60), [&] { return over; })) {
+    if (!cv.wait_for(lock, std::chrono::seconds(30), [&] { return over; })) {
       rescued = true;
       loader->hold(false);
     }
