@@ -7,7 +7,10 @@
 StackEditor::StackEditor(Context &ctx, const Bank &bank, Loader &loader)
     : ctx_(ctx), bank_(bank), loader_(loader) {}
 
-StackEditor::~StackEditor() = default;
+StackEditor::~StackEditor() {
+  for (Pending &p : pending_)
+    if (p.layer) drop(p.layer);
+}
 
 std::vector<Layer *> StackEditor::stack() const {
   std::vector<Layer *> out;
@@ -43,10 +46,18 @@ void StackEditor::fail(const std::string &line) {
 // ---------------------------------------------------------------------------
 // Requests
 // ---------------------------------------------------------------------------
+void StackEditor::ask(Layer *target, const std::string &name, const std::string &file) {
+  Pending p;
+  p.ticket = loader_.request(file);
+  p.target = target;
+  p.name = name;
+  pending_.push_back(p);
+}
+
 bool StackEditor::add(const std::string &name, std::string &why) {
   std::string file;
   if (!bank_.find(name, file, why)) return false;
-  pending_.push_back({loader_.request(file), nullptr, name, false});
+  ask(nullptr, name, file);
   return true;
 }
 
@@ -58,7 +69,7 @@ bool StackEditor::source(size_t layer, const std::string &name, std::string &why
   }
   std::string file;
   if (!bank_.find(name, file, why)) return false;
-  pending_.push_back({loader_.request(file), target, name, false});
+  ask(target, name, file);
   return true;
 }
 
@@ -117,45 +128,70 @@ void StackEditor::list_at(Layer *l, int pos) {
 // ---------------------------------------------------------------------------
 void StackEditor::settle(bool wait) {
   if (wait) {
-    std::vector<Pending> due;
-    due.swap(pending_);
-    for (Pending &p : due) {
+    for (Pending &p : pending_) {
+      if (p.layer) continue;
       Loader::Done d = loader_.wait(p.ticket);
-      join(p, d);
+      made(p, d);
     }
-    return;
+  } else {
+    for (Loader::Done &d : loader_.take())
+      for (Pending &p : pending_)
+        if (p.ticket == d.ticket) made(p, d);
   }
-  for (Loader::Done &d : loader_.take()) {
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if (it->ticket != d.ticket) continue;
-      Pending p = *it;
-      pending_.erase(it);
-      join(p, d);
-      break;
+  // In the order asked: a later load never overtakes an earlier one.
+  while (!pending_.empty()) {
+    Pending &p = pending_.front();
+    if (!p.failed) {
+      if (!p.layer) break;  // still loading
+      if (wait) ctx_.wait_first_frame(p.layer);
+      if (!p.layer->running && p.layer->alive && !wait) break;  // no first frame yet
+      join(p);
     }
+    pending_.erase(pending_.begin());
   }
 }
 
-void StackEditor::join(Pending &p, Loader::Done &done) {
-  if (!done.layer) {
-    fail(done.err);
+// Off the list, set up and started: its first frame is made meanwhile.
+void StackEditor::made(Pending &p, Loader::Done &done) {
+  std::string err;
+  Layer *l = done.layer.release();
+  if (!l) {
+    err = done.err;
+  } else if (!ready(l, done.source, err)) {
+    delete l;  // never started
+    l = nullptr;
+  } else if (l->start() != 0) {
+    err = p.name + ": its thread can't be started";
+    delete l;
+    l = nullptr;
+  }
+  p.layer = l;
+  p.source = done.source;
+  p.failed = !l;
+  if (!l) fail(err);
+}
+
+void StackEditor::drop(Layer *l) {
+  if (l->stop()) delete l;  // else left to itself, told by stop()
+}
+
+void StackEditor::join(Pending &p) {
+  Layer *l = p.layer;
+  p.layer = nullptr;
+  if (!l->running && !l->alive) {
+    fail(p.name + ": delivers no frame");
+    drop(l);
     return;
   }
   if (p.gone) {
     fail(p.name + ": not shown, its layer was removed meanwhile");
-    return;
-  }
-  Layer *l = done.layer.release();
-  std::string err;
-  if (!ready(l, done.source, err)) {
-    delete l;  // never started
-    fail(err);
+    drop(l);
     return;
   }
   if (!p.target) {
     ctx_.layers.prepend(l);
-    sources_[l] = done.source;
-    start(l, true);
+    sources_[l] = p.source;
+    show(l, true);
     if (on_restack) on_restack(nullptr, l);
     if (on_joined) on_joined("/layer/add", p.name, label(l) + ": added");
     return;
@@ -174,7 +210,7 @@ void StackEditor::join(Pending &p, Loader::Done &done) {
 bool StackEditor::swap(Layer *was, Layer *now, std::string &why) {
   if (!was->stop()) {
     was->active = false;
-    delete now;
+    drop(now);
     why = "its thread does not stop; left in the stack, hidden";
     return false;
   }
@@ -189,7 +225,7 @@ bool StackEditor::swap(Layer *was, Layer *now, std::string &why) {
     if (p.target == was) p.target = now;
   if (on_restack) on_restack(was, now);
   delete was;
-  start(now, shown);
+  show(now, shown);
   return true;
 }
 
@@ -227,16 +263,13 @@ void StackEditor::carry(Layer &from, Layer &to) {
   }
 }
 
-bool StackEditor::start(Layer *layer, bool shown) {
-  if (layer->start() != 0) {
-    error("can't start thread for layer %s", layer->get_name());
-    return false;  // listed, inactive: the frame loop tries again
-  }
-  if (ctx_.wait_first_frame(layer)) {
+// Its thread has made its first frame (or gave up on it: the engine's
+// frame loop then lets it in once it delivers).
+void StackEditor::show(Layer *layer, bool shown) {
+  if (layer->running) {
     layer->active = shown;
   } else if (layer->alive) {
     error("layer %s delivers no frame: left out until it does", layer->get_name());
     layer->late = true;
   }
-  return true;
 }

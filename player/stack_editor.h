@@ -11,11 +11,13 @@
  *    move(L, N)       to place N
  *  NAME is looked up in the bank (bank.h) and nothing else. An add or a
  *  source is a load: the loader (loader.h) makes the layer off the frame
- *  loop, and settle(), between frames, lets it join the stack: set up at
- *  the canvas (the `ready` hook), listed, its thread started. Only then is
- *  the change done and `on_joined` told, so a record has it at the frame
- *  it first shows in. A render (Context::lockstep) settles with `wait`:
- *  every load asked for joins before the next frame, as a replay needs.
+ *  loop; settle(), between frames, sets it up at the canvas (the `ready`
+ *  hook) and starts its thread, still off the stack, and once its first
+ *  frame is made lets it join: listed, in place of the old one for a
+ *  source. Only then is the change done and `on_joined` told, so a record
+ *  has it at the frame it first shows in. A render (Context::lockstep)
+ *  settles with `wait`: every load asked for joins before the next frame,
+ *  as a replay needs. Loads join in the order they were asked for.
  *
  *  The engine's list is the stack; nothing keeps a copy of it here.
  *  Main thread only, between frames.
@@ -71,14 +73,20 @@ class StackEditor {
 
  private:
   struct Pending {
-    uint64_t ticket;
-    Layer *target;  // null: an add
+    uint64_t ticket = 0;
+    Layer *target = nullptr;  // null: an add
     std::string name;
-    bool gone;      // the target left meanwhile
+    bool gone = false;       // the target left meanwhile
+    Layer *layer = nullptr;  // made, set up, its thread started; not listed
+    std::string source;
+    bool failed = false;     // told already
   };
-  void join(Pending &p, Loader::Done &done);
+  void ask(Layer *target, const std::string &name, const std::string &file);
+  void made(Pending &p, Loader::Done &done);
+  void join(Pending &p);
   bool swap(Layer *was, Layer *now, std::string &why);
-  bool start(Layer *layer, bool shown);
+  void show(Layer *layer, bool shown);
+  void drop(Layer *layer);  // stopped and deleted
   void carry(Layer &from, Layer &to);
   void list_at(Layer *layer, int pos);  // in the engine's list, 1 on top
   Layer *at(size_t layer) const;  // from 1 at the bottom; null when none
