@@ -129,7 +129,7 @@ void StackEditor::list_at(Layer *l, int pos) {
 void StackEditor::settle(bool wait) {
   if (wait) {
     for (Pending &p : pending_) {
-      if (p.layer) continue;
+      if (p.layer || p.failed) continue;
       Loader::Done d = loader_.wait(p.ticket);
       made(p, d);
     }
