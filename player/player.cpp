@@ -318,25 +318,7 @@ bool Player::open(std::string &err) {
   std::vector<std::string> names;
   for (const LayerSpec &layer : opt_.layers) names.push_back(layer.source);
   controls_.reset(new Controls(*ctx_, stack_, names));
-  loader_.reset(new Loader());
-  editor_.reset(new StackEditor(*ctx_, bank_, *loader_));
-  for (size_t i = 0; i < stack_.size(); i++) editor_->named(stack_[i], names[i]);
-  editor_->ready = [this](Layer *l, const std::string &source, std::string &e) {
-    return init_layer(l, source, e);
-  };
-  editor_->on_restack = [this](Layer *was, Layer *now) { restack(was, now); };
-  editor_->on_failed = [this](const std::string &line) {
-    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
-    tell(line);
-  };
-  // Done when it joins: the record has it at the frame it first shows in.
-  editor_->on_joined = [this](const std::string &path, const std::string &name,
-                              const std::string &said) {
-    controls_->changes++;
-    if (controls_->on_change) controls_->on_change(path, {ControlArg::string(name)});
-    tell(said);
-  };
-  controls_->editor = editor_.get();
+  open_editor(names);
   keys_.reset(new KeyMap(*controls_));
   ctx_->on_show = [this](Context &) { to_window(); };
   return true;
@@ -424,6 +406,30 @@ void Player::tell_stream_drops() {
   if (dropped == told_dropped_ || session_->frames() % opt_.fps) return;
   told_dropped_ = dropped;
   tell("stream: " + std::to_string(dropped) + " frames dropped");
+}
+
+// The stack's own changes (stack_editor.h): loads off the frame loop, set
+// up like the command line's layers, told to the tree and the record.
+void Player::open_editor(const std::vector<std::string> &names) {
+  loader_.reset(new Loader());
+  editor_.reset(new StackEditor(*ctx_, bank_, *loader_));
+  for (size_t i = 0; i < stack_.size(); i++) editor_->named(stack_[i], names[i]);
+  editor_->ready = [this](Layer *l, const std::string &source, std::string &e) {
+    return init_layer(l, source, e);
+  };
+  editor_->on_restack = [this](Layer *was, Layer *now) { restack(was, now); };
+  editor_->on_failed = [this](const std::string &line) {
+    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+    tell(line);
+  };
+  // Done when it joins: the record has it at the frame it first shows in.
+  editor_->on_joined = [this](const std::string &path, const std::string &name,
+                              const std::string &said) {
+    controls_->changes++;
+    if (controls_->on_change) controls_->on_change(path, {ControlArg::string(name)});
+    tell(said);
+  };
+  controls_->editor = editor_.get();
 }
 
 // The stack as the engine lists it, told to the tree.
