@@ -259,6 +259,27 @@ TEST(StackChanges, ANewSourceKeepsTheLayersSettings) {
   }
 }
 
+// A layer removed while its new source loads: the load comes to nothing
+// and the rest of the stack plays on.
+TEST(StackChanges, ALayerRemovedWhileItsSourceLoadsStaysGone) {
+  Pictures pics;
+  PlayerOptions opt;
+  auto p = pt::open_player({"-q", "--size", "64x48", "--bank", pics.clips, pics.blue, pics.red}, opt);
+  ASSERT_NE(p, nullptr);
+  ASSERT_TRUE(p->step());
+  p->loader()->hold(true);
+  ASSERT_EQ(set(*p, "/layer/2/source", {text("green.png")}), ControlStatus::done);
+  ASSERT_EQ(set(*p, "/layer/2/remove", {}), ControlStatus::done);
+  p->loader()->hold(false);
+  for (int i = 0; i < 500 && p->editor()->loading(); i++) ASSERT_TRUE(p->step());
+  EXPECT_EQ(p->editor()->loading(), 0u);
+  ASSERT_EQ(p->stack().size(), 1u);
+  EXPECT_STREQ(p->stack()[0]->filename, "blue.png");
+  p->context()->lockstep = true;
+  ASSERT_TRUE(p->step());
+  EXPECT_TRUE(same(pixel(*p, 32, 20), kBlue)) << str(pixel(*p, 32, 20));
+}
+
 // ---------------------------------------------------------------------------
 // Records
 // ---------------------------------------------------------------------------
