@@ -4,6 +4,10 @@
 #include "jutils.h"
 #include "plugger.h"
 
+namespace {
+const std::chrono::seconds kFirstFrame(2);  // Context::wait_first_frame's
+}  // namespace
+
 StackEditor::StackEditor(Context &ctx, const Bank &bank, Loader &loader)
     : ctx_(ctx), bank_(bank), loader_(loader) {}
 
@@ -144,7 +148,11 @@ void StackEditor::settle(bool wait) {
     if (!p.failed) {
       if (!p.layer) break;  // still loading
       if (wait) ctx_.wait_first_frame(p.layer);
-      if (!p.layer->running && p.layer->alive && !wait) break;  // no first frame yet
+      // No first frame yet: waited for as long as the engine waits for a
+      // new layer's; then it joins and is let in once it delivers.
+      if (!p.layer->running && p.layer->alive && !wait &&
+          std::chrono::steady_clock::now() < p.started + kFirstFrame)
+        break;
       join(p);
     }
     pending_.erase(pending_.begin());
@@ -166,6 +174,7 @@ void StackEditor::made(Pending &p, Loader::Done &done) {
     l = nullptr;
   }
   p.layer = l;
+  p.started = std::chrono::steady_clock::now();
   p.source = done.source;
   p.failed = !l;
   if (!l) fail(err);

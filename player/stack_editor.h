@@ -25,6 +25,7 @@
 #ifndef KOLVEX_PLAYER_STACK_EDITOR_H
 #define KOLVEX_PLAYER_STACK_EDITOR_H
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -78,6 +79,7 @@ class StackEditor {
     std::string name;
     bool gone = false;       // the target left meanwhile
     Layer *layer = nullptr;  // made, set up, its thread started; not listed
+    std::chrono::steady_clock::time_point started;  // a watchdog's, not frame timing
     std::string source;
     bool failed = false;     // told already
   };
