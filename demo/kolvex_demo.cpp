@@ -137,8 +137,8 @@ int main(int argc, char **argv) {
   // One second at a time: fade the top layer in and out meanwhile.
   const double start = dtime();
   for (int s = 0; s < seconds; s++) {
-    if (s % 4 == 0) fading->fade_in_target = 160;
-    if (s % 4 == 2) fading->fade_out_target = 1;
+    if (s % 4 == 0) fading->fade_in(160, 1.5);
+    if (s % 4 == 2) fading->fade_out(0, 1.5);
     ctx.cafudda(1);
   }
   // The engine's fps figure is measured from a frame's own work, before

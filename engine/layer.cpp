@@ -1,6 +1,7 @@
 #include "layer.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +14,6 @@
 Layer::Layer()
     : blit(BLIT_RGB),
       alpha(255),
-      fade_in_target(0),
-      fade_out_target(0),
       geo(),
       active(false),
       quit(false),
@@ -78,10 +77,35 @@ void Layer::set_filename(const char *path) {
 
 void Layer::set_position(int x, int y) {
   lock();
+  pos_set_ = true;
+  pos_x_ = x, pos_y_ = y;
   geo.x = (int16_t)env->canvas().to_screen_x(x);
   geo.y = (int16_t)env->canvas().to_screen_y(y);
   env->screen->crop(this);
   unlock();
+}
+
+void Layer::take_settings(Layer &from) {
+  set_blit(from.blit);
+  set_alpha(from.alpha);
+  blender = std::move(from.blender);
+  parked_ = std::move(from.parked_);
+  fade = from.fade;
+  look = from.look;
+  fading_out_ = from.fading_out_;
+  hidden = from.hidden;
+  if (from.pos_set_) set_position(from.pos_x_, from.pos_y_);
+  const bool resized = from.geo.w != geo.w || from.geo.h != geo.h;
+  while (Entry *e = from.filters.begin()) {
+    Filter *f = static_cast<Filter *>(e);
+    e->rem();
+    if (resized && f->init(&geo) != 0) {
+      warning("effect %s refuses a layer of %ix%i: left off", f->name ? f->name : "?", geo.w, geo.h);
+      f->in_use = 0;
+      continue;
+    }
+    filters.append(f);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -253,14 +277,53 @@ bool Layer::cafudda(bool advance) {
   return true;
 }
 
-void Layer::step_fade() {
-  if (fade_in_target) {
-    if (fade_in_target > alpha) alpha++;
-    else fade_in_target = 0;
-  } else if (fade_out_target) {
-    if (fade_out_target < alpha) alpha--;
-    else fade_out_target = 0;
+// ---------------------------------------------------------------------------
+// Fades
+// ---------------------------------------------------------------------------
+void Layer::fade_out(int target, double seconds) {
+  enter_fade(true);
+  fading_out_ = true;
+  start_fade(target, seconds);
+}
+
+void Layer::fade_in(int target, double seconds) {
+  enter_fade(false);
+  fading_out_ = false;
+  start_fade(target < 0 ? (look ? look->alpha : 255) : target, seconds);
+}
+
+void Layer::stop_fade() {
+  fade.stop();
+  look.reset();
+  fading_out_ = false;
+}
+
+// A fade shows in the ALPHA mode or through the layer's own blend. A plain
+// mode is remembered, and left at 255 where it showed the layer whole.
+void Layer::enter_fade(bool out) {
+  const bool plain = !blender && blit != BLIT_ALPHA;
+  if (!look && (out || plain)) look = Look{blit, plain ? (uint8_t)255 : alpha};
+  if (!plain) return;
+  set_alpha(255);
+  set_blit(BLIT_ALPHA);
+}
+
+void Layer::start_fade(int target, double seconds) {
+  int64_t frames = -1;
+  if (seconds >= 0) {  // NaN is none
+    // Frames at the set rate: a capture and a live show step alike.
+    const double n = seconds * (env ? env->fps_rate : 0);
+    frames = n < (double)INT32_MAX ? (int64_t)std::llround(n) : INT32_MAX;
   }
+  fade.start(alpha, target, frames);
+}
+
+void Layer::step_fade() {
+  if (!fade.running()) return;
+  set_alpha(fade.step());
+  if (fade.running() || fading_out_ || !look || alpha != look->alpha) return;
+  set_blit(look->blit);  // back in to the look
+  look.reset();
 }
 
 bool Layer::feed_again() {

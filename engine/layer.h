@@ -15,16 +15,21 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
+
+#include <string>
 
 #include "blit.h"
+#include "fade.h"
 #include "geometry.h"
 #include "jsync.h"
 #include "layer_blend.h"
 #include "linklist.h"
+#include "params.h"
 
 class Context;
 
-class Layer : public Entry, public JSyncThread {
+class Layer : public Entry, public JSyncThread, public Parametric {
  public:
   Layer();
   virtual ~Layer();
@@ -36,6 +41,9 @@ class Layer : public Entry, public JSyncThread {
   virtual void close() = 0;
   virtual bool keypress(SDL_keysym *key) = 0;
   virtual void *feed() = 0;                  // next frame, or null
+  // What its last key or setting changed, for a status line ("speed
+  // 1.25x"); "" when it tells nothing.
+  virtual std::string said() const { return ""; }
 
   // Composite this layer for the current frame. Called by the frame loop
   // with the engine's layer list locked; true when drawn. Without
@@ -59,6 +67,54 @@ class Layer : public Entry, public JSyncThread {
   // lock, then crop.
   void set_position(int x, int y);
 
+  // Fades (fade.h), stepped by cafudda(advance=true). Main thread,
+  // between frames, like the setters above.
+  // fade_out: the alpha moves from where it is to `target` (0..255) and
+  // ends on it, 0 included, in the ALPHA mode; a layer with its own blend
+  // keeps it and the alpha applies to the blend. A plain mode shows the
+  // layer whole, so the fade starts at 255. The first fade out remembers
+  // the layer's look (mode and alpha); later ones keep that first look.
+  // fade_in: the same up (or down) to `target`, -1 being the look's alpha
+  // (255 without one). A fade in that ends on the look's alpha gives its
+  // mode back and forgets it; one from a plain mode remembers that mode.
+  // seconds < 0: one alpha step a frame. seconds >= 0: linear over
+  // round(seconds * env->fps_rate) frames, frame k of n at
+  // round(start + (target - start) * k / n); 0 is the target next frame.
+  void fade_out(int target = 0, double seconds = -1);
+  void fade_in(int target = -1, double seconds = -1);
+  bool fading() const { return fade.running(); }
+  // From a fade out until a fade in starts, the target reached or not: what
+  // a toggle asks. stop_fade() ends it too.
+  bool fading_out() const { return fading_out_; }
+  // The fade ends where it is and the look is forgotten: for a caller about
+  // to set the alpha or the mode by hand, which then stays.
+  void stop_fade();
+
+  // What the layer was made from (a file's path, "layer_gen",
+  // "frei0r.NAME:SETTINGS"), as its maker names it: users call a layer by
+  // it. Empty when made by hand.
+  std::string source;
+
+  // Parameters (params.h), main thread: the base's rows (alpha, blit, pos,
+  // shown, the fades), then the kind's own (kind_params). layer_params.cpp.
+  const ParamTable &params() const final;
+  virtual const ParamTable &kind_params() const;
+  static const ParamTable &base_params();  // the base's rows, for lists
+  // The blend the layer was given (OVER, a frei0r mixer) while it shows one
+  // of the nine modes: the blit parameter brings it back by its name.
+  // Empty when it has none.
+  std::string own_blend() const;
+  // Where set_position put it, in canvas pixels; its centred place until then.
+  void position(int &x, int &y) const;
+
+  // Another layer's settings, for a layer that takes its place (a new
+  // source): mode, alpha, blends (own and parked), the fade under way and
+  // the look it remembers, a position set by hand (a centred layer stays
+  // centred), hidden, and its effects, moved over and set up again for
+  // this layer's size (one that refuses it is left off, logged). Both set
+  // up (init); `from`'s thread stopped. Main thread, between frames.
+  void take_settings(Layer &from);
+
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
   // was busy is lost). False, with an error line, when the thread is still
@@ -67,8 +123,6 @@ class Layer : public Entry, public JSyncThread {
 
   uint8_t blit;
   uint8_t alpha;
-  uint8_t fade_in_target;
-  uint8_t fade_out_target;
   Linklist filters;
   ScreenGeometry geo;
   std::atomic<bool> active;
@@ -114,10 +168,25 @@ class Layer : public Entry, public JSyncThread {
   pthread_cond_t fed_cond;  // the feed thread has made a frame (feed lock)
   std::atomic<bool> refeed_wanted;
   std::unique_ptr<LayerBlend> blender;
+  std::unique_ptr<LayerBlend> parked_;  // own_blend() while a mode shows
+  mutable ParamTable params_;
+  mutable std::string params_own_;      // own_blend() params_ was made for
+  bool pos_set_ = false;
+  int pos_x_ = 0, pos_y_ = 0;
+  friend struct LayerParams;
   void *filter_frame;  // the filter chain's copy of the frame
   uint32_t filter_frame_size;
   void *filter_copy(const void *frame);
-  void step_fade();  // one alpha step towards the fade's target
+  // The fade, and how the layer looked before a fade out (main thread).
+  struct Look {
+    uint8_t blit, alpha;
+  };
+  Fade fade;
+  std::optional<Look> look;
+  bool fading_out_ = false;
+  void enter_fade(bool out);
+  void start_fade(int target, double seconds);
+  void step_fade();  // the frame's alpha; a fade in back to the look ends it
   void ask_next();   // the thread makes the next frame
 
  protected:

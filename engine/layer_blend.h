@@ -8,10 +8,16 @@
 #ifndef KOLVEX_LAYER_BLEND_H
 #define KOLVEX_LAYER_BLEND_H
 
+#include <SDL.h>
+
+#include <string>
+
+#include "params.h"
+
 class Layer;
 class ViewPort;
 
-class LayerBlend {
+class LayerBlend : public Parametric {
  public:
   virtual ~LayerBlend() {}
   // What the player shows for it ("OVER", "frei0r.multiply").
@@ -22,6 +28,13 @@ class LayerBlend {
   // main thread with the layer's filters locked, only when clip.w and
   // clip.h are above 0 and the layer is not hidden.
   virtual void blend(Layer &layer, ViewPort &screen) = 0;
+  // Its parameters (params.h): none unless it has some.
+  const ParamTable &params() const override {
+    static const ParamTable none;
+    return none;
+  }
+  // A key for the blend: what it changed, or "" when it took none.
+  virtual std::string key(const SDL_keysym &) { return ""; }
 };
 
 #endif

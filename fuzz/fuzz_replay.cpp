@@ -11,7 +11,9 @@ int fz::one(const uint8_t *data, size_t size) {
   static std::unique_ptr<Controls> controls;
   if (!controls) {
     if (!layer.init(&engine())) fail("test layer");
-    controls.reset(new Controls(engine(), {&layer}, {"layer_gen"}));
+    layer.source = "layer_gen";
+    engine().layers.prepend(&layer);
+    controls.reset(new Controls(engine()));
   }
   Show show;
   std::string err;

@@ -41,11 +41,13 @@ void music_teardown() {
 }
 
 // A layer that could not be set up is null here: the programme keeps its
-// timing, the fade's two seconds still run.
+// timing, the fade's two seconds still run. The programme's own rules: the
+// target's low 8 bits, and a fade only towards a target it has not passed,
+// 0 being none.
 void fade_in(Layer *layer, int target) {
   if (layer) {
     layer->set_blit(BLIT_ALPHA);
-    layer->fade_in_target = (uint8_t)target;
+    if ((uint8_t)target > layer->alpha) layer->fade_in((uint8_t)target);
   }
   kolvex->cafudda(2);
 }
@@ -53,7 +55,8 @@ void fade_in(Layer *layer, int target) {
 void fade_out(Layer *layer, int target) {
   if (layer) {
     layer->set_blit(BLIT_ALPHA);
-    layer->fade_out_target = (uint8_t)target;
+    const uint8_t to = (uint8_t)target;
+    if (to && to < layer->alpha) layer->fade_out(to);
   }
   kolvex->cafudda(2);
 }

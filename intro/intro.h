@@ -39,7 +39,8 @@ void fsigquit(int signum);
 void cafudda(int seconds);
 
 // Fade `layer` towards `target` (only its low 8 bits count: 256 is 0, no
-// fade) one alpha step per frame, in the alpha blend; runs 2 seconds.
+// fade) one alpha step per frame, in the alpha blend; runs 2 seconds. A
+// target the alpha is already at or beyond is no fade.
 void fade_in(Layer *layer, int target);
 void fade_out(Layer *layer, int target);
 

@@ -96,14 +96,18 @@ Layer *open_png(const char *name) {
   return nullptr;
 }
 
-}  // namespace
+std::vector<LayerKind> &kinds() {
+  static std::vector<LayerKind> k = {
+#ifdef KOLVEX_HAVE_FFMPEG
+      {"video", "FILE.mp4, .webm, .mkv, .mov, .avi, .y4m, .gif, /dev/videoN", VideoLayer::table,
+       nullptr, nullptr},
+#endif
+      {"generator", "layer_gen", GenLayer::table, nullptr, nullptr},
+  };
+  return k;
+}
 
-Layer *make_layer(const char *name, std::string &err) {
-  err.clear();
-  if (!name || !*name) {
-    err = "a layer needs a name";
-    return nullptr;
-  }
+Layer *make_builtin(const char *name, std::string &err) {
   if (has_prefix(name, "layer_gen")) return new GenLayer();
   if (has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
     std::vector<Frei0rSetting> settings;
@@ -137,8 +141,35 @@ Layer *make_layer(const char *name, std::string &err) {
   return layer;
 }
 
+}  // namespace
+
+void register_layer_kind(LayerKind kind) { kinds().insert(kinds().begin(), std::move(kind)); }
+
+const std::vector<LayerKind> &layer_kinds() { return kinds(); }
+
+Layer *make_layer(const char *name, std::string &err) {
+  err.clear();
+  if (!name || !*name) {
+    err = "a layer needs a name";
+    return nullptr;
+  }
+  Layer *layer = nullptr;
+  bool claimed = false;
+  for (const LayerKind &k : kinds())
+    if (k.claims && k.claims(name)) {
+      layer = k.make(name, err);
+      claimed = true;
+      break;
+    }
+  if (!claimed) layer = make_builtin(name, err);
+  if (layer) layer->source = name;
+  return layer;
+}
+
 bool is_layer_file(const char *name) {
   if (!name || has_prefix(name, "/dev/")) return false;
+  for (const LayerKind &k : kinds())
+    if (k.claims && k.claims(name)) return true;
 #ifdef KOLVEX_HAVE_FFMPEG
   if (is_clip(name)) return true;
 #endif

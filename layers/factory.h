@@ -13,7 +13,9 @@
 #ifndef KOLVEX_FACTORY_H
 #define KOLVEX_FACTORY_H
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "layer.h"
 
@@ -28,8 +30,25 @@ Layer *create_layer(const char *name);
 // /dev/video* cameras, as a VideoLayer already opened (without FFmpeg those
 // names go to create_layer). Null with one line
 // in `err`, "NAME: reason", and nothing logged; a name no kind claims falls
-// back to create_layer, whose own lines then say why it is refused.
+// back to create_layer, whose own lines then say why it is refused. The
+// layer's `source` is `name`.
 Layer *make_layer(const char *name, std::string &err);
+
+// A kind of layer: what it is called, how its sources are named, and its
+// parameters (the rows its layers add to the base's), so that lists and
+// checks know them before any layer exists. A kind registered by a
+// program claims the sources it makes (`claims`) and makes them (`make`,
+// null with `err`); make_layer asks registered kinds first. The built-in
+// kinds are listed without either.
+struct LayerKind {
+  std::string name;   // "video"
+  std::string names;  // "FILE.mp4, ..."
+  const ParamTable &(*params)();
+  std::function<bool(const char *source)> claims;
+  std::function<Layer *(const char *source, std::string &err)> make;
+};
+void register_layer_kind(LayerKind kind);
+const std::vector<LayerKind> &layer_kinds();
 
 // Whether make_layer makes a layer of the file `name` by its name alone:
 // a ".png" picture, or (built with FFmpeg) a clip by its suffix. Nothing

@@ -6,6 +6,11 @@ Frei0rLayer::Frei0rLayer(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> 
     : inst_(plugin, std::move(settings)) {
   setname("F0R");
   set_filename(plugin.use_name().c_str());
+  rows_ = frei0r_rows(
+      plugin, [](const Parametric &o) -> const Frei0rInstance & {
+        return static_cast<const Frei0rLayer &>(o).inst_;
+      },
+      [](Parametric &o, const Frei0rSetting &s) { static_cast<Frei0rLayer &>(o).set(s); });
 }
 
 // The thread must be gone before the instance it runs.

@@ -30,7 +30,8 @@ class Frei0rLayer : public Layer {
   void *feed() override;
 
   // What the last key changed, as Frei0rKeys tells it.
-  const std::string &last_said() const { return said_; }
+  std::string said() const override { return said_; }
+  const ParamTable &kind_params() const override { return rows_; }
   // A parameter set from the main thread, for the frame about to be
   // composed: under the feed lock, since the layer's thread runs the
   // instance.
@@ -41,6 +42,7 @@ class Frei0rLayer : public Layer {
   Frei0rInstance inst_;  // the feed thread's, or the keys' under the feed lock
   Frei0rKeys keys_;
   std::string said_;
+  ParamTable rows_;
   uint64_t first_frame_ = 0;  // Context::frames at init: frame 0
   const uint8_t *make(uint64_t frame);
 };

@@ -172,6 +172,16 @@ bool GenLayer::keypress(SDL_keysym *key) {
 // ---------------------------------------------------------------------------
 // Parameters
 // ---------------------------------------------------------------------------
+const ParamTable &GenLayer::table() {
+  static const ParamTable t = {
+      row<GenLayer>({"gen/next", ParamType::trigger, 0, 0, 0, "", "the next figure (key right)"},
+                    nullptr, [](GenLayer &g, const ParamValue &) { g.blossom_recal(true); }),
+      row<GenLayer>({"gen/previous", ParamType::trigger, 0, 0, 0, "", "another figure (key left)"},
+                    nullptr, [](GenLayer &g, const ParamValue &) { g.blossom_recal(false); }),
+  };
+  return t;
+}
+
 void GenLayer::blossom_recal(bool up) {
   lock_feed();
   // Seven draws, in this order: the range of the prime picks, the two

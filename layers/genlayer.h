@@ -41,6 +41,8 @@ class GenLayer : public Layer {
   bool init(Context *env) override;
   void close() override;                  // safe to call twice
   bool keypress(SDL_keysym *key) override;  // right / left arrow: recal
+  const ParamTable &kind_params() const override { return table(); }
+  static const ParamTable &table();  // gen/next, gen/previous
   void *feed() override;                  // one frame, or null
 
   // New curve parameters (seven fastrand draws) and mix one step up/down.

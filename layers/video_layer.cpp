@@ -409,7 +409,10 @@ void VideoLayer::seek(double seconds) {
 }
 
 void VideoLayer::set_speed(double speed) {
-  if (!env) return;
+  if (!env) {  // not started: where it starts
+    options_.speed = VideoClock::clamp(speed);
+    return;
+  }
   std::lock_guard<std::mutex> lock(m_);
   // Back to exactly 1 when a step comes near it.
   clock_.set_speed(env->frames, std::fabs(speed - 1) < 0.01 ? 1 : VideoClock::clamp(speed));
@@ -423,6 +426,54 @@ void VideoLayer::set_paused(bool paused) {
   clock_.set_paused(env->frames, paused);
   status_ = clock_.paused() ? "paused" : "playing";
   refeed();
+}
+
+double VideoLayer::speed() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return clock_.speed();
+}
+
+bool VideoLayer::paused() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return clock_.paused();
+}
+
+const ParamTable &VideoLayer::table() {
+  static const ParamTable t = {
+      row<VideoLayer>({"video/speed", ParamType::number, VideoClock::min_speed, VideoClock::max_speed,
+                       1, "x", "how fast the clip plays"},
+                      [](const VideoLayer &v) { return ParamValue::of(v.speed()); },
+                      [](VideoLayer &v, const ParamValue &x) { v.set_speed(x.num[0]); }),
+      row<VideoLayer>({"video/seek", ParamType::trigger, 0, 0, 0, "",
+                       "to that second of the clip (its start without one)", true, {}, 0,
+                       {{"seconds", 0, 1e9}}},
+                      nullptr,
+                      [](VideoLayer &v, const ParamValue &x) {
+                        v.seek(std::isnan(x.num[0]) ? 0 : x.num[0]);
+                      }),
+      row<VideoLayer>({"video/pause", ParamType::boolean, 0, 1, 0, "", "the clip stands still, alone"},
+                      [](const VideoLayer &v) { return ParamValue::of(v.paused() ? 1 : 0); },
+                      [](VideoLayer &v, const ParamValue &x) { v.set_paused(x.num[0] != 0); }),
+      row<VideoLayer>({"video/restart", ParamType::trigger, 0, 0, 0, "", "back to its start"}, nullptr,
+                      [](VideoLayer &v, const ParamValue &) { v.restart(); }),
+      // Set before it starts (the command line's --fit, --fill, --once, --start).
+      row<VideoLayer>({"video/size", ParamType::choice, 0, 2, 0, "",
+                       "the clip's size; fit: the canvas, aspect kept; fill: covered, cut", false,
+                       {"clip", "fit", "fill"}},
+                      [](const VideoLayer &v) { return ParamValue::of(v.options_.size); },
+                      [](VideoLayer &v, const ParamValue &x) {
+                        v.options_.size = (VideoOptions::Size)(int)x.num[0];
+                      }),
+      row<VideoLayer>({"video/once", ParamType::boolean, 0, 1, 0, "",
+                       "hold the last frame instead of looping", false},
+                      [](const VideoLayer &v) { return ParamValue::of(v.options_.once); },
+                      [](VideoLayer &v, const ParamValue &x) { v.options_.once = x.num[0] != 0; }),
+      row<VideoLayer>({"video/start", ParamType::number, 0, 86400, 0, "s", "where it starts, in seconds",
+                       false},
+                      [](const VideoLayer &v) { return ParamValue::of(v.options_.start); },
+                      [](VideoLayer &v, const ParamValue &x) { v.options_.start = x.num[0]; }),
+  };
+  return t;
 }
 
 std::string VideoLayer::key_status() const {

@@ -81,9 +81,15 @@ class VideoLayer : public Layer {
   void seek(double seconds);     // to that time of the clip, wrapped into it
   void set_speed(double speed);  // clamped to VideoClock's range
   void set_paused(bool paused);  // this layer alone
+  double speed() const;
+  bool paused() const;
+  // Its rows: video/speed, video/seek, video/pause, video/restart.
+  const ParamTable &kind_params() const override { return table(); }
+  static const ParamTable &table();
 
   // What the last key changed, for a status line: "speed 1.25x".
   std::string key_status() const;
+  std::string said() const override { return key_status(); }
   double time_now() const;  // the layer's time at the current frame
   // Live feeds that found the frame due not yet decoded, so showed an
   // older one (a measure of the decoder keeping up; 0 in lockstep).

@@ -159,3 +159,39 @@ uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
   }
   return end;
 }
+
+namespace {
+
+// A line's text and whether it shows, by its place.
+template <int Line>
+void osd_line(Osd &o, char *&text, int32_t *&show) {
+  text = Line == 0 ? o.top_text : Line == 1 ? o.mid_text : o.low_text;
+  show = Line == 0 ? &o.show_top : Line == 1 ? &o.show_mid : &o.show_low;
+}
+
+template <int Line>
+Param osd_row(const char *name, const char *help) {
+  return row<Osd>({name, ParamType::text, 0, 51, 0, "", help},
+                  [](const Osd &o) {
+                    char *text;
+                    int32_t *show;
+                    osd_line<Line>(const_cast<Osd &>(o), text, show);
+                    return ParamValue::of_text(*show ? text : "");
+                  },
+                  [](Osd &o, const ParamValue &v) {
+                    char *text;
+                    int32_t *show;
+                    osd_line<Line>(o, text, show);
+                    snprintf(text, sizeof o.top_text, "%s", v.text.c_str());
+                    *show = !v.text.empty();
+                  });
+}
+
+}  // namespace
+
+const ParamTable &Osd::table() {
+  static const ParamTable t = {osd_row<0>("top", "the top line; empty hides it"),
+                               osd_row<1>("middle", "the middle line"),
+                               osd_row<2>("low", "the bottom line")};
+  return t;
+}

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 
+#include "params.h"
+
 class Context;
 
 enum colors { BLACK = 0, WHITE = 1, GREEN = 2, RED = 3, BLUE = 4, YELLOW = 5 };
 
-class Osd {
+class Osd : public Parametric {
  public:
   Osd();
   ~Osd() {}
@@ -29,6 +31,10 @@ class Osd {
   // Draws one line with each font pixel as an hsize x vsize block; returns
   // the address 8 * vsize rows below pos.
   uint32_t *print(const char *text, uint32_t *pos, int hsize, int vsize);
+  // Its lines as parameters: top, middle, low, up to 51 characters; an
+  // empty one is off.
+  const ParamTable &params() const override { return table(); }
+  static const ParamTable &table();
 
   int32_t bottom_step;
   uint32_t *top_pos, *mid_pos, *low_pos;

@@ -19,7 +19,7 @@ enum {
   OPT_START,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
-  OPT_OSC, OPT_OSC_BIND, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
+  OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
 };
 
 const struct option kOptions[] = {
@@ -48,6 +48,7 @@ const struct option kOptions[] = {
     {"plugin-dir", required_argument, nullptr, OPT_PLUGIN_DIR},
     {"osc", required_argument, nullptr, OPT_OSC},
     {"osc-bind", required_argument, nullptr, OPT_OSC_BIND},
+    {"osc-feedback", required_argument, nullptr, OPT_OSC_FEEDBACK},
     {"record", required_argument, nullptr, OPT_RECORD},
     {"replay", required_argument, nullptr, OPT_REPLAY},
     {"list-controls", no_argument, nullptr, OPT_LIST_CONTROLS},
@@ -62,9 +63,6 @@ const struct option kOptions[] = {
 // is reported as ':' and getopt prints nothing itself.
 const char kShort[] = "-:qvhV";
 
-const char *const kBlitNames[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD",
-                                  "SUB", "AND", "OR",  "ALPHA"};
-
 std::string option_name(int val) {
   for (const struct option *o = kOptions; o->name; o++)
     if (o->val == val) return std::string("--") + o->name;
@@ -76,15 +74,6 @@ bool parse_long(const char *text, long min, long max, long &out) {
   errno = 0;
   long v = strtol(text, &end, 10);
   if (!*text || *end || errno || v < min || v > max) return false;
-  out = v;
-  return true;
-}
-
-bool parse_real(const char *text, double min, double max, double &out) {
-  char *end = nullptr;
-  errno = 0;
-  const double v = strtod(text, &end);
-  if (!*text || *end || errno || !(v >= min && v <= max)) return false;
   out = v;
   return true;
 }
@@ -131,6 +120,27 @@ const NumberOption kNumbers[] = {
     {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
     {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"},
     {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"}};
+
+// A row of a layer kind's table (factory.h), checked by the row itself: in
+// range, of its type. Whether the layer's kind has it is known once it is
+// made.
+bool kind_setting(LayerSpec &layer, const std::string &option, const std::string &row,
+                  const ParamArgs &args, std::string &err) {
+  for (const LayerKind &k : layer_kinds())
+    for (const Param &p : k.params()) {
+      if (p.name != row) continue;
+      ParamValue v;
+      std::string why;
+      if (parse_param(p, args, v, why) != ParamParse::ok) {
+        err = option + " " + param_wants(p) + ", not " + args[0].text;
+        return false;
+      }
+      layer.settings.push_back({option, row, args});
+      return true;
+    }
+  err = option + ": this player has no layers that take it";
+  return false;
+}
 
 // Applies one option that takes a value; false with `err` set.
 bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_given,
@@ -180,16 +190,9 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       layer->has_pos = true;
       break;
     case OPT_SPEED:
-    case OPT_START: {
-      const bool speed = opt == OPT_SPEED;
-      double &to = speed ? layer->clip.speed : layer->clip.start;
-      if (!parse_real(val, speed ? 0.1 : 0, speed ? 10 : 86400, to)) {
-        err = name + (speed ? " wants 0.1 to 10, not " : " wants 0 to 86400 seconds, not ") + val;
-        return false;
-      }
-      if (layer->clip.given.empty()) layer->clip.given = name;
-      break;
-    }
+    case OPT_START:
+      return kind_setting(*layer, name, opt == OPT_SPEED ? "video/speed" : "video/start",
+                          {ParamArg::string(val)}, err);
     case OPT_SIZE:
       if (!parse_pair(val, 'x', 16, 4096, o.width, o.height)) {
         err = name + " wants WxH from 16x16 to 4096x4096, not " + val;
@@ -211,6 +214,16 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_PLUGIN_DIR: o.plugin_dir = val; break;
     case OPT_OSC: o.osc_port = (int)n; break;
     case OPT_OSC_BIND: o.osc_bind = val; break;
+    case OPT_OSC_FEEDBACK: {
+      const char *colon = strrchr(val, ':');
+      long port = 0;
+      if (!colon || colon == val || !parse_long(colon + 1, 1, 65535, port)) {
+        err = name + " wants HOST:PORT, not " + val;
+        return false;
+      }
+      o.osc_feedback = val;
+      break;
+    }
     case OPT_RECORD: o.record_file = val; break;
     case OPT_REPLAY: o.replay_file = val; break;
     case OPT_BANK: o.banks.push_back(val); break;
@@ -248,24 +261,14 @@ bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
     err = name + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
-  LayerSpec::Clip &c = o.layers.back().clip;
   o.layers.back().args.push_back(name);  // kept for a record
-  if (opt == OPT_ONCE) c.once = true;
-  else c.size = opt == OPT_FIT ? LayerSpec::Clip::FIT : LayerSpec::Clip::FILL;
-  if (c.given.empty()) c.given = name;
+  if (opt == OPT_ONCE) return kind_setting(o.layers.back(), name, "video/once", {ParamArg::number(1)}, err);
+  return kind_setting(o.layers.back(), name, "video/size",
+                      {ParamArg::string(opt == OPT_FIT ? "fit" : "fill")}, err);
   return true;
 }
 
 }  // namespace
-
-int parse_blit(const std::string &text) {
-  for (int code = 1; code <= 9; code++)
-    if (strcasecmp(text.c_str(), kBlitNames[code]) == 0 || text == std::to_string(code))
-      return code;
-  return 0;
-}
-
-const char *blit_name(int code) { return kBlitNames[code >= 1 && code <= 9 ? code : 0]; }
 
 bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &err) {
   out = PlayerOptions();
@@ -395,6 +398,9 @@ void print_usage(FILE *out) {
           "      --osc PORT        take changes over OSC (UDP) on PORT, see --list-controls\n"
           "      --osc-bind ADDR   the address it listens on (default 127.0.0.1: this\n"
           "                        computer only; 0.0.0.0 opens it to the network)\n"
+          "      --osc-feedback HOST:PORT  send every change, whatever made it, as OSC\n"
+          "                        to HOST:PORT (a control surface stays in sync); OSC\n"
+          "                        /get PATH answers the sender with PATH's value\n"
           "      --record FILE     write the stack and every change, frame by frame\n"
           "      --replay FILE     play a recorded show again (to its end, or --seconds);\n"
           "                        with --capture frame-exact, at any --size: the\n"

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "blit.h"
+#include "params.h"
 #include "render_session.h"
 
 // One layer of the stack, as named on the command line.
@@ -27,14 +29,15 @@ struct LayerSpec {
   bool has_pos = false;              // else the layer stays centred
   int x = 0, y = 0;
   std::vector<std::string> args;     // its options as given, for a record
-  // Video layers only (a --fit ... on another kind is refused).
-  struct Clip {
-    enum Size { CLIP, FIT, FILL } size = CLIP;
-    bool once = false;
-    double speed = 1;  // 0.1..10
-    double start = 0;  // seconds
-    std::string given; // the first of these options named, "" for none
-  } clip;
+  // Settings of the kind's own rows (params.h), in the order given:
+  // --speed 2 is "video/speed" 2, --fit is "video/size" fit. Applied
+  // before the layer starts; a row its kind does not have is refused then.
+  struct Setting {
+    std::string option;  // "--speed", for what is told
+    std::string row;
+    ParamArgs args;
+  };
+  std::vector<Setting> settings;
 };
 
 struct PlayerOptions {
@@ -61,6 +64,7 @@ struct PlayerOptions {
   // Control and replay (controls.h, osc.h, replay.h).
   int osc_port = 0;          // 0: no OSC server
   std::string osc_bind = "127.0.0.1";
+  std::string osc_feedback;  // HOST:PORT every change is sent to, or empty
   std::string record_file;   // the stack and every change, as played
   std::string replay_file;   // a record played again
   int64_t frames = 0;        // exact length without --seconds (a replay's end)
@@ -75,12 +79,6 @@ struct PlayerOptions {
 // Reads argv into `out`. False on bad input, with one line in `err` that
 // names the argument and what is wrong (the caller ends with status 2).
 bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &err);
-
-// A blit mode by name (RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, any
-// case) or code ("1".."9"); 0 when it is neither.
-int parse_blit(const std::string &text);
-// The mode's name as the player shows it ("ALPHA" for 9, "OR" for 8).
-const char *blit_name(int code);
 
 void print_usage(FILE *out);  // options, keys, and the layer kinds
 

@@ -1,39 +1,37 @@
 /*  kolvex - the control tree
  *
- *  Every setting of a running stack under one path, with one setter that
- *  checks and clamps its value. The keys, the OSC server and a replay all
- *  change the stack through set(); nothing else does. Paths (`--list-controls`
- *  prints them with types and ranges):
+ *  Every setting of a running show under one path. The tree knows no kind
+ *  of layer, effect or blend: it finds the object a path names and the row
+ *  of that object's parameter table (params.h) the rest of the path names,
+ *  and calls the row's setter with the value parsed by the row's type. The
+ *  keys, OSC, a replay and the command line's layer settings all go
+ *  through set(); get() reads any value back. `--list-controls` prints the
+ *  tables (list()).
  *
- *    /layer/L/alpha NUMBER        0..1, in the ALPHA mode (ends a fade)
- *    /layer/L/blit MODE           RGB..ALPHA, 1..9, OVER, or the blend the
- *                                 layer was started with (by its name)
- *    /layer/L/pos X Y             top-left corner, canvas pixels
- *    /layer/L/fade                out, or back in to the alpha and mode it had
- *    /layer/L/fade/out [TARGET]   down to TARGET (0..1, default 0)
- *    /layer/L/fade/in [TARGET]    up to TARGET (default: what it had)
- *    /layer/L/shown BOOL, /layer/L/select, /layer/L/key NAME
- *    /layer/L/video/speed NUMBER  a video layer's speed, 0.1..10
- *    /layer/L/video/seek SECONDS, /layer/L/video/pause BOOL,
- *    /layer/L/video/restart       its clock: where it plays, and whether
- *    /layer/L/effect/E/active BOOL
- *    /layer/L/effect/E/param/P VALUE   a frei0r effect's parameter
- *    /layer/L/blend/param/P VALUE      the layer's frei0r mixer's
- *    /layer/L/param/P VALUE            a frei0r source layer's
- *    /layer/add NAME              a layer from the bank on top (stack_editor.h)
- *    /layer/L/source NAME         the layer shows NAME, its settings kept
- *    /layer/L/remove, /layer/L/move N   out of the stack; to place N
- *    /osd/top|middle|low TEXT     a line of the OSD; "" hides it
- *    /pause BOOL, /magnify 1..3, /screenshot, /quit
+ *    /layer/L/NAME                a row of the layer's table: the base's
+ *                                 (alpha, blit, pos, shown, fade...) and
+ *                                 its kind's (video/speed, param/P...)
+ *    /layer/L/effect/E/NAME       a row of an effect's table (active,
+ *                                 param/P for a frei0r effect)
+ *    /layer/L/blend/NAME          a row of the layer's own blend's table
+ *    /layer/L/select, /layer/L/key NAME   the player's: the layer the keys
+ *                                 act on; a key for the layer and its effects
+ *    /layer/add NAME, /layer/L/source NAME, /layer/L/remove,
+ *    /layer/L/move N              the stack's own changes (stack_editor.h):
+ *                                 a layer from the bank on top; the layer
+ *                                 shows another, its settings kept; out of
+ *                                 the stack; to place N, 1 at the bottom
+ *    /osd/top|middle|low TEXT     the OSD's lines
+ *    /pause, /magnify, /screenshot, /quit   the player's own rows
  *
- *  L is a layer's number from 1 at the bottom or its name (layer_name: the
- *  file name without directories, "layer_gen", or a frei0r source's name
- *  without its settings); E an effect's number on the layer
- *  from 1 or its name; P a frei0r parameter's name or number from 0.
- *  Nothing is loaded or run because of a value but what the bank holds
- *  (bank.h): a blend can only come back if the layer had it, keys go to
- *  what is already there. An add or a source is done, and told to
- *  on_change, when the layer joins the stack, frames later in a live show.
+ *  L is a layer's number from 1 at the bottom or its name (layer_name of
+ *  the source it was made from); E an effect's number on the layer from 1
+ *  or its name; a row in a group ("param/amount") also by its number in
+ *  the group ("param/0"). The stack is the engine's list as it is at each
+ *  call. Values out of a row's range are clamped, told once per path.
+ *  Nothing is loaded or run because of a value but what the bank (--bank)
+ *  holds; an add or a source is a load, and is told to the hooks when the
+ *  layer joins the stack (frames later in a live show), not when asked.
  *
  *  Main thread only, between frames.
  */
@@ -42,23 +40,17 @@
 
 #include <cstdio>
 #include <functional>
-#include <map>
-#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "context.h"
+#include "params.h"
 
 class StackEditor;
-// One argument: OSC's numbers (any width) are `num`, strings `text`.
-struct ControlArg {
-  bool is_text = false;
-  double num = 0;
-  std::string text;
-  static ControlArg number(double v) { return {false, v, ""}; }
-  static ControlArg string(const std::string &s) { return {true, 0, s}; }
-};
-typedef std::vector<ControlArg> ControlArgs;
+
+typedef ParamArg ControlArg;
+typedef ParamArgs ControlArgs;
 
 enum class ControlStatus {
   done,       // applied (possibly clamped)
@@ -70,88 +62,65 @@ enum class ControlStatus {
 // "data/ant.png", "frei0r.onecol0r" for "frei0r.onecol0r:color=#ff0000".
 std::string layer_name(const std::string &source);
 
-class Controls {
+class Controls : public Parametric {
  public:
-  // `stack`: the layers bottom first; `names`: what each was named with
-  // (the factory's source), for addressing by name.
-  Controls(Context &ctx, std::vector<Layer *> stack, const std::vector<std::string> &names);
-  ~Controls();
+  explicit Controls(Context &ctx);
+  ~Controls() override;
 
   // Applies one change. `said` gets the line the OSD tells (may be empty),
   // `why` what is wrong when not done.
   ControlStatus set(const std::string &path, const ControlArgs &args, std::string &said,
                     std::string &why);
+  // The value at `path` as set() would take it back; false with `why` for
+  // a path that names nothing or a row without a value (a trigger).
+  bool get(const std::string &path, ControlArgs &out, std::string &why) const;
   // Called after every change done, with the path by number and the value
   // as applied (clamped), which set() takes back (the recorder's hook). A
-  // key that nothing takes is done but changes nothing: not called.
-  std::function<void(const std::string &path, const ControlArgs &applied)> on_change;
+  // key that nothing takes is done but changes nothing: not called. Each
+  // hook added is called in turn.
+  typedef std::function<void(const std::string &path, const ControlArgs &applied)> ChangeHook;
+  void on_change(ChangeHook hook) { hooks_.push_back(std::move(hook)); }
 
-  // Where /layer/add, /layer/L/source, /remove and /move go; none: refused.
+  // A change done later than its set() (a load that has joined the
+  // stack): counted and told to the hooks like any other.
+  void changed(const std::string &path, const ControlArgs &applied);
+  // Where the stack's own changes go; none: they are refused.
   StackEditor *editor = nullptr;
-  // The stack has changed: the layers bottom first, their sources. `was`
-  // has left, or given its place to `now`: its fade and parked blend go
-  // with it.
-  void restack(std::vector<Layer *> stack, const std::vector<std::string> &names, Layer *was,
-               Layer *now);
 
-  // The tree as --list-controls prints it.
+  // Every path with its type, range and help, from the tables.
   static void list(FILE *out);
 
-  // After every frame: a fade-out the engine has taken down to 1 (its
-  // lowest target) is finished at 0; a fade back in gets its mode back.
-  void settle();
+  // The player's own rows: pause, magnify, screenshot, quit.
+  const ParamTable &params() const override;
+  static const ParamTable &table();
 
   // What the keys read to choose their next value.
-  size_t size() const { return stack_.size(); }
-  Layer *layer(size_t i) const { return stack_[i]; }
-  size_t selected() const { return sel_; }
-  std::string mode(size_t i) const;       // "ALPHA 128", "ADD", "frei0r.multiply"
-  std::string own_blend(size_t i) const;  // the blend it was started with, or ""
-  bool fading_out(size_t i) const;
-  std::string label(size_t i) const;      // "layer 2 ant.png"
+  std::vector<Layer *> stack() const;  // bottom first
+  size_t size() const { return stack().size(); }
+  Layer *layer(size_t i) const;        // null past the top
+  size_t selected() const;
+  std::string mode(size_t i) const;    // "ALPHA 128", "ADD", "frei0r.multiply"
+  std::string label(size_t i) const;   // "layer 2 ant.png"
   int magnification() const { return ctx_.magnification; }  // 0..2
 
   bool paused = false;
   bool quit = false;
   bool screenshot = false;  // asked for, not taken yet
-  uint64_t changes = 0;     // changes done so far (on_change's calls)
+  uint64_t changes = 0;     // changes done so far
 
   struct Target;  // what a path names (controls.cpp)
 
  private:
-  friend struct ControlTable;
-  ControlStatus layer_set(const std::string &what, Target &t, const ControlArgs &args,
-                          std::string &said, ControlArgs &applied, std::string &why);
-  ControlStatus effect_set(const std::vector<std::string> &rest, Target &t, const ControlArgs &args,
-                           std::string &said, ControlArgs &applied, std::string &why);
-  ControlStatus stack_set(const std::vector<std::string> &parts, const ControlArgs &args,
-                          std::string &said, ControlArgs &applied, std::string &canonical,
+  bool resolve(const std::string &path, Target &t, std::string &why) const;
+  std::string pass_key(Layer *l, const std::string &label, const std::string &name);
+  int find_layer(const std::vector<Layer *> &stack, const std::string &token) const;
+  ControlStatus stack_set(const Target &t, const ParamValue &v, std::string &said,
                           std::string &why);
-  ControlStatus global_set(const std::vector<std::string> &parts, const ControlArgs &args,
-                           std::string &said, ControlArgs &applied, std::string &why);
-  ControlStatus set_blit(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
-  ControlStatus set_alpha(size_t i, const ControlArgs &args, ControlArgs &applied, std::string &why);
-  void fade_out(size_t i, int target);
-  void fade_in(size_t i, int target);  // -1: what it had
-  ControlStatus video_set(const std::string &what, size_t i, const ControlArgs &args,
-                          std::string &said, ControlArgs &applied, std::string &why);
-  std::string pass_key(size_t i, const std::string &name);
-  int find_layer(const std::string &token) const;  // -1 when none
 
   Context &ctx_;
-  std::vector<Layer *> stack_;
-  std::vector<std::string> names_;
-  size_t sel_ = 0;
-  // A fade out turns the layer to ALPHA; what it was, for the fade back.
-  struct Look {
-    int blit, alpha;
-  };
-  std::map<Layer *, Look> faded_;
-  std::map<Layer *, bool> fading_out_;  // true until the fade has reached 0
-  // A layer's own blend (OVER, a frei0r mixer) while it shows one of the
-  // nine modes: it can come back by its name.
-  std::map<Layer *, std::unique_ptr<LayerBlend>> parked_;
-  bool unchanged_ = false;  // set() done, but nothing took the key
+  Layer *sel_ = nullptr;  // null: the top one
+  std::vector<ChangeHook> hooks_;
+  std::set<std::string> clamped_told_;
 };
 
 #endif

@@ -4,8 +4,6 @@
 
 namespace {
 
-const int kAlphaStep = 16;
-
 int digit(SDLKey sym) {
   if (sym >= SDLK_1 && sym <= SDLK_9) return sym - SDLK_1 + 1;
   if (sym >= SDLK_KP1 && sym <= SDLK_KP9) return sym - SDLK_KP1 + 1;
@@ -27,15 +25,11 @@ std::string KeyMap::on_layer(const std::string &what, const ControlArgs &args) {
   return set("/layer/" + std::to_string(c_.selected() + 1) + "/" + what, args);
 }
 
-// The nine modes in turn; a layer's own blend stands before the first and
-// after the last of them.
-std::string KeyMap::next_blit(int step) const {
-  Layer *l = c_.layer(c_.selected());
-  const std::string own = c_.own_blend(c_.selected());
-  if (l->get_blend()) return step > 0 ? "RGB" : "ALPHA";
-  const int code = l->blit >= 1 && l->blit <= 9 ? l->blit : 1;
-  if (!own.empty() && code == (step > 0 ? BLIT_ALPHA : BLIT_RGB)) return own;
-  return blit_name((code - 1 + step + 9) % 9 + 1);
+std::string KeyMap::step(const std::string &row, int dir) {
+  Layer *l = selected();
+  const Param *p = l ? l->param(row) : nullptr;
+  if (!p || !p->get) return "";
+  return on_layer(row, param_args(*p, step_param(*p, p->get(*l), dir)));
 }
 
 std::string KeyMap::press(const SDL_keysym &key) {
@@ -54,18 +48,17 @@ std::string KeyMap::press(const SDL_keysym &key) {
   const size_t n = c_.size(), sel = c_.selected();
   if (int d = digit(key.sym))
     return (size_t)d <= n ? set("/layer/" + std::to_string(d) + "/select") : "";
-  Layer *l = c_.layer(sel);
   switch (key.sym) {
     case SDLK_TAB:
       return set("/layer/" + std::to_string((sel + (shift ? n - 1 : 1)) % n + 1) + "/select");
-    case SDLK_b: return on_layer("blit", one(next_blit(shift ? -1 : 1)));
+    case SDLK_b: return step("blit", shift ? -1 : 1);
     case SDLK_PLUS:
     case SDLK_EQUALS:
-    case SDLK_KP_PLUS: return on_layer("alpha", one((l->alpha + kAlphaStep) / 255.0));
+    case SDLK_KP_PLUS: return step("alpha", 1);
     case SDLK_MINUS:
-    case SDLK_KP_MINUS: return on_layer("alpha", one((l->alpha - kAlphaStep) / 255.0));
+    case SDLK_KP_MINUS: return step("alpha", -1);
     case SDLK_f: return on_layer("fade");
-    case SDLK_h: return on_layer("shown", one(l->active ? 0 : 1));
+    case SDLK_h: return step("shown", 1);
     default: return on_layer("key", one(SDL_GetKeyName(key.sym)));
   }
 }

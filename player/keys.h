@@ -5,8 +5,9 @@
  *  back for the window's status line.
  *
  *    Tab, Shift-Tab, 1-9   select a layer (1 is the bottom one)
- *    b / B                 next / previous blit mode
- *    + / -                 alpha up / down by 16 (in the ALPHA mode)
+ *    b / B                 next / previous blit mode (the nine, OVER, and
+ *                          the blend the layer was given)
+ *    + / -                 alpha up / down by its step, 16 of 255
  *    f                     fade out to 0, or back in to the alpha and mode
  *                          the layer had
  *    h                     hide or show
@@ -45,7 +46,8 @@ class KeyMap {
  private:
   std::string set(const std::string &path, const ControlArgs &args = {});
   std::string on_layer(const std::string &what, const ControlArgs &args = {});
-  std::string next_blit(int step) const;
+  // The selected layer's row stepped by its table (step_param).
+  std::string step(const std::string &row, int dir);
 
   Controls &c_;
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -62,11 +63,19 @@ class Message {
 // The socket, closed with the server.
 class OscServer : public ControlSource {
  public:
-  OscServer(int fd, bool quiet) : fd_(fd), handler_(quiet), buf_(65536) {}
+  OscServer(int fd, bool quiet) : fd_(fd), handler_(quiet), buf_(65536) {
+    handler_.reply = [this](const std::string &path, const ControlArgs &value) {
+      const std::string bytes = osc_message(path, value);
+      if (!bytes.empty())
+        sendto(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT, (sockaddr *)&from_, from_len_);
+    };
+  }
   ~OscServer() override { close(fd_); }
   void poll(Controls &controls, int64_t) override {
     for (int i = 0; i < kMaxPerFrame; i++) {
-      const ssize_t n = recv(fd_, buf_.data(), buf_.size(), MSG_DONTWAIT);
+      from_len_ = sizeof from_;
+      const ssize_t n =
+          recvfrom(fd_, buf_.data(), buf_.size(), MSG_DONTWAIT, (sockaddr *)&from_, &from_len_);
       if (n < 0) return;  // nothing more (or an error: the next frame tries again)
       handler_.handle(controls, buf_.data(), (size_t)n);
     }
@@ -76,9 +85,68 @@ class OscServer : public ControlSource {
   int fd_;
   OscHandler handler_;
   std::vector<uint8_t> buf_;
+  sockaddr_storage from_{};  // the sender of the packet being handled
+  socklen_t from_len_ = 0;
+};
+
+// Numbers as floats (what surfaces take), texts as strings.
+lo_message new_message(const ControlArgs &args) {
+  lo_message m = lo_message_new();
+  for (const ControlArg &a : args) {
+    if (a.is_text) lo_message_add_string(m, a.text.c_str());
+    else lo_message_add_float(m, (float)a.num);
+  }
+  return m;
+}
+
+class OscFeedback : public ControlSource {
+ public:
+  explicit OscFeedback(lo_address to) : to_(to) {}
+  ~OscFeedback() override { lo_address_free(to_); }
+  void poll(Controls &, int64_t) override {}
+  void send(const std::string &path, const ControlArgs &args) {
+    Message m(new_message(args));
+    if (lo_send_message(to_, path.c_str(), m.get()) < 0 && !failed_) {
+      failed_ = true;  // a surface that is away: told once
+      fprintf(stderr, "kolvex: --osc-feedback: %s\n", lo_address_errstr(to_));
+    }
+  }
+
+ private:
+  lo_address to_;
+  bool failed_ = false;
 };
 
 }  // namespace
+
+std::string osc_message(const std::string &path, const ControlArgs &args) {
+  Message m(new_message(args));
+  size_t size = 0;
+  void *bytes = lo_message_serialise(m.get(), path.c_str(), nullptr, &size);
+  if (!bytes) return "";
+  std::string out((const char *)bytes, size);
+  free(bytes);
+  return out;
+}
+
+std::unique_ptr<ControlSource> open_osc_feedback(Controls &controls, const std::string &where,
+                                                 std::string &err) {
+  const size_t colon = where.rfind(':');
+  char *end = nullptr;
+  const long port = colon == std::string::npos ? 0 : strtol(where.c_str() + colon + 1, &end, 10);
+  if (colon == std::string::npos || colon == 0 || !end || *end || port < 1 || port > 65535) {
+    err = "--osc-feedback wants HOST:PORT, not " + where;
+    return nullptr;
+  }
+  lo_address to = lo_address_new(where.substr(0, colon).c_str(), std::to_string(port).c_str());
+  if (!to) {
+    err = "--osc-feedback " + where + ": not an address";
+    return nullptr;
+  }
+  OscFeedback *f = new OscFeedback(to);
+  controls.on_change([f](const std::string &path, const ControlArgs &args) { f->send(path, args); });
+  return std::unique_ptr<ControlSource>(f);
+}
 
 bool osc_available() { return true; }
 
@@ -138,6 +206,13 @@ int OscHandler::message(Controls &controls, const void *data, size_t size) {
     }
   }
   std::string said, why;
+  if (path == "/get") {
+    ControlArgs value;
+    if (args.size() != 1 || !args[0].is_text) why = "wants the PATH to read";
+    else if (controls.get(args[0].text, value, why) && reply) reply(args[0].text, value);
+    if (!why.empty()) tell(path, why);
+    return 0;
+  }
   const ControlStatus st = controls.set(path, args, said, why);
   if (st == ControlStatus::done) return 1;
   tell(path, st == ControlStatus::unknown ? "no such control (" + why + ")" : why);
@@ -170,5 +245,12 @@ std::unique_ptr<ControlSource> open_osc(const std::string &, int, bool, std::str
   err = "--osc: this kolvex was built without liblo";
   return nullptr;
 }
+
+std::unique_ptr<ControlSource> open_osc_feedback(Controls &, const std::string &, std::string &err) {
+  err = "--osc-feedback: this kolvex was built without liblo";
+  return nullptr;
+}
+
+std::string osc_message(const std::string &, const ControlArgs &) { return ""; }
 
 #endif

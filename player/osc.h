@@ -16,6 +16,7 @@
 #define KOLVEX_PLAYER_OSC_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,6 +32,9 @@ class OscHandler {
   explicit OscHandler(bool quiet) : quiet_(quiet) {}
   // Applies what `data` holds; the number of changes done.
   int handle(Controls &controls, const void *data, size_t size);
+  // Where `/get PATH` sends its answer: a message to PATH holding the value
+  // (numbers as floats, texts as strings). Unset: no answer.
+  std::function<void(const std::string &path, const ControlArgs &value)> reply;
 
  private:
   int message(Controls &controls, const void *data, size_t size);
@@ -41,9 +45,22 @@ class OscHandler {
   std::set<std::string> told_;  // addresses told about, a bounded number
 };
 
+// `/get PATH` is not a change: it answers the sender with the value at
+// PATH, addressed to PATH (a control surface asks what to show).
+
 // The server on ADDR:PORT (UDP), a control source for Player::add_source.
 // Null with one line in `err` when the port cannot be had.
 std::unique_ptr<ControlSource> open_osc(const std::string &addr, int port, bool quiet,
                                         std::string &err);
+
+// Sends every change the tree makes, whatever made it (keys, OSC, a
+// replay), as OSC to HOST:PORT, so a control surface stays in sync.
+// `where` is "HOST:PORT"; null with one line in `err` when it is not one.
+// A control source (it takes nothing), hooked on `controls`.
+std::unique_ptr<ControlSource> open_osc_feedback(Controls &controls, const std::string &where,
+                                                 std::string &err);
+// An OSC message for PATH holding `args`, as bytes (empty when it cannot be
+// made).
+std::string osc_message(const std::string &path, const ControlArgs &args);
 
 #endif

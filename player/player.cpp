@@ -11,7 +11,6 @@
 #include "png_writer.h"
 #include "screenshot.h"
 #ifdef KOLVEX_HAVE_FFMPEG
-#include "video_layer.h"
 #endif
 
 namespace {
@@ -228,27 +227,24 @@ bool Player::init_layer(Layer *l, const std::string &source, std::string &err) {
   return ok;
 }
 
-// --fit, --once and the like, for a video layer; refused on other kinds.
+// --fit, --speed and the like: rows of the layer kind's own table, set
+// before it starts; a kind without the row refuses them.
 bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
-  const LayerSpec::Clip &c = layer_spec.clip;
-#ifdef KOLVEX_HAVE_FFMPEG
-  if (VideoLayer *video = dynamic_cast<VideoLayer *>(layer)) {
-    VideoOptions o;
-    o.size = c.size == LayerSpec::Clip::FIT    ? VideoOptions::FIT
-             : c.size == LayerSpec::Clip::FILL ? VideoOptions::FILL
-                                               : VideoOptions::CLIP;
-    o.once = c.once;
-    o.speed = c.speed;
-    o.start = c.start;
-    video->set_options(o);
-    return true;
+  for (const LayerSpec::Setting &s : layer_spec.settings) {
+    const Param *p = layer->param(s.row);
+    ParamValue v;
+    std::string why;
+    if (!p || !p->set) {
+      err = layer_spec.source + ": " + s.option + " is not a setting of this kind of layer";
+      return false;
+    }
+    if (parse_param(*p, s.args, v, why) == ParamParse::bad) {
+      err = layer_spec.source + ": " + s.option + " " + why;
+      return false;
+    }
+    p->set(*layer, v);
   }
-#else
-  (void)layer;
-#endif
-  if (c.given.empty()) return true;
-  err = layer_spec.source + ": " + c.given + " applies to video layers only";
-  return false;
+  return true;
 }
 
 bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err) {
@@ -315,10 +311,8 @@ bool Player::open(std::string &err) {
     ctx_->layers.prepend(l);
   }
   pending_.clear();
-  std::vector<std::string> names;
-  for (const LayerSpec &layer : opt_.layers) names.push_back(layer.source);
-  controls_.reset(new Controls(*ctx_, stack_, names));
-  open_editor(names);
+  controls_.reset(new Controls(*ctx_));
+  open_editor();
   keys_.reset(new KeyMap(*controls_));
   ctx_->on_show = [this](Context &) { to_window(); };
   return true;
@@ -410,14 +404,13 @@ void Player::tell_stream_drops() {
 
 // The stack's own changes (stack_editor.h): loads off the frame loop, set
 // up like the command line's layers, told to the tree and the record.
-void Player::open_editor(const std::vector<std::string> &names) {
+void Player::open_editor() {
   loader_.reset(new Loader());
   editor_.reset(new StackEditor(*ctx_, bank_, *loader_));
-  for (size_t i = 0; i < stack_.size(); i++) editor_->named(stack_[i], names[i]);
   editor_->ready = [this](Layer *l, const std::string &source, std::string &e) {
     return init_layer(l, source, e);
   };
-  editor_->on_restack = [this](Layer *was, Layer *now) { restack(was, now); };
+  editor_->on_restack = [this] { stack_ = editor_->stack(); };
   editor_->on_failed = [this](const std::string &line) {
     if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
     tell(line);
@@ -425,19 +418,10 @@ void Player::open_editor(const std::vector<std::string> &names) {
   // Done when it joins: the record has it at the frame it first shows in.
   editor_->on_joined = [this](const std::string &path, const std::string &name,
                               const std::string &said) {
-    controls_->changes++;
-    if (controls_->on_change) controls_->on_change(path, {ControlArg::string(name)});
+    controls_->changed(path, {ControlArg::string(name)});
     tell(said);
   };
   controls_->editor = editor_.get();
-}
-
-// The stack as the engine lists it, told to the tree.
-void Player::restack(Layer *was, Layer *now) {
-  stack_ = editor_->stack();
-  std::vector<std::string> names;
-  for (Layer *l : stack_) names.push_back(editor_->source_of(l));
-  controls_->restack(stack_, names, was, now);
 }
 
 bool Player::step() {
@@ -453,7 +437,6 @@ bool Player::step() {
     frozen_.clear();
     ctx_->cafudda(-1);
   }
-  controls_->settle();
   tell_stream_drops();
 
   // A line told now is drawn in the next 2 * fps frames.

@@ -83,8 +83,7 @@ class Player {
  private:
   bool make_layers(std::string &err);
   bool init_layer(Layer *layer, const std::string &source, std::string &err);
-  void open_editor(const std::vector<std::string> &names);
-  void restack(Layer *was, Layer *now);
+  void open_editor();
   bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();

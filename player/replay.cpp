@@ -309,14 +309,19 @@ bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
     if (!osc) return false;
     player.add_source(std::move(osc));
   }
+  if (!opt.osc_feedback.empty()) {
+    std::unique_ptr<ControlSource> feedback =
+        open_osc_feedback(*player.controls(), opt.osc_feedback, err);
+    if (!feedback) return false;
+    player.add_source(std::move(feedback));
+  }
   if (opt.record_file.empty()) return true;
   if (!recorder.open(opt.record_file, opt, opt.has_seed ? opt.seed : 2004, err)) return false;
   // Programme frames: a pause lasts in the record as long as it was held.
   Player *p = &player;
-  player.controls()->on_change = [&recorder, p](const std::string &path,
-                                                 const ControlArgs &applied) {
+  player.controls()->on_change([&recorder, p](const std::string &path, const ControlArgs &applied) {
     if (path == "/screenshot" || path == "/quit") return;  // not the show's
     recorder.change(p->frame(), path, applied);
-  };
+  });
   return true;
 }

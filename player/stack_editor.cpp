@@ -34,13 +34,9 @@ size_t StackEditor::place_of(Layer *layer) const {
   return 0;
 }
 
-std::string StackEditor::source_of(Layer *layer) const {
-  auto it = sources_.find(layer);
-  return it == sources_.end() ? std::string() : it->second;
-}
-
 std::string StackEditor::label(Layer *layer) const {
-  return "layer " + std::to_string(place_of(layer)) + " " + layer_name(source_of(layer));
+  return "layer " + std::to_string(place_of(layer)) + " " +
+         (layer->filename[0] ? layer->filename : layer->name);
 }
 
 void StackEditor::fail(const std::string &line) {
@@ -92,8 +88,7 @@ bool StackEditor::remove(size_t layer, std::string &said, std::string &why) {
   for (Pending &p : pending_)
     if (p.target == l) p.gone = true;
   l->rem();
-  sources_.erase(l);
-  if (on_restack) on_restack(l, nullptr);
+  if (on_restack) on_restack();
   delete l;
   said = was + ": removed";
   return true;
@@ -110,7 +105,7 @@ bool StackEditor::move(size_t layer, size_t &place, std::string &why) {
   // The engine's list counts from the top.
   l->rem();
   list_at(l, (int)(n - place + 1));
-  if (on_restack) on_restack(nullptr, nullptr);
+  if (on_restack) on_restack();
   return true;
 }
 
@@ -175,7 +170,6 @@ void StackEditor::made(Pending &p, Loader::Done &done) {
   }
   p.layer = l;
   p.started = std::chrono::steady_clock::now();
-  p.source = done.source;
   p.failed = !l;
   if (!l) fail(err);
 }
@@ -199,9 +193,8 @@ void StackEditor::join(Pending &p) {
   }
   if (!p.target) {
     ctx_.layers.prepend(l);
-    sources_[l] = p.source;
     show(l, true);
-    if (on_restack) on_restack(nullptr, l);
+    if (on_restack) on_restack();
     if (on_joined) on_joined("/layer/add", p.name, label(l) + ": added");
     return;
   }
@@ -224,52 +217,16 @@ bool StackEditor::swap(Layer *was, Layer *now, std::string &why) {
     return false;
   }
   const bool shown = was->active;
-  carry(*was, *now);
+  now->take_settings(*was);
   const int pos = (int)(size() - place_of(was) + 1);
   was->rem();
   list_at(now, pos);
-  sources_[now] = sources_[was];
-  sources_.erase(was);
   for (Pending &p : pending_)
     if (p.target == was) p.target = now;
-  if (on_restack) on_restack(was, now);
+  if (on_restack) on_restack();
   delete was;
   show(now, shown);
   return true;
-}
-
-// What the layer base holds beyond its picture.
-void StackEditor::carry(Layer &from, Layer &to) {
-  to.set_blit(from.blit);
-  to.set_alpha(from.alpha);
-  to.set_blend(from.take_blend());
-  to.fade_in_target = from.fade_in_target;
-  to.fade_out_target = from.fade_out_target;
-  to.hidden = from.hidden;
-  // A layer placed by hand keeps its corner; a centred one stays centred.
-  const Canvas canvas = ctx_.canvas();
-  const bool centred = from.geo.x == canvas.x + (canvas.screen_w - (int)from.geo.w) / 2 &&
-                       from.geo.y == canvas.y + (canvas.screen_h - (int)from.geo.h) / 2;
-  if (!centred) {
-    to.lock();
-    to.geo.x = from.geo.x;
-    to.geo.y = from.geo.y;
-    ctx_.screen->crop(&to);
-    to.unlock();
-  }
-  // Effects follow, set up again for a picture of another size.
-  const bool resized = from.geo.w != to.geo.w || from.geo.h != to.geo.h;
-  while (Entry *e = from.filters.begin()) {
-    Filter *f = static_cast<Filter *>(e);
-    e->rem();
-    if (resized && f->init(&to.geo) != 0) {
-      warning("effect %s refuses a layer of %ix%i: left off", f->name ? f->name : "?", to.geo.w,
-              to.geo.h);
-      f->in_use = 0;
-      continue;
-    }
-    to.filters.append(f);
-  }
 }
 
 // Its thread has made its first frame (or gave up on it: the engine's

@@ -3,9 +3,8 @@
  *  Four changes, as the control tree asks for them; L and N count from 1
  *  at the bottom, as the tree does:
  *    add(NAME)        a new layer on top, with default settings
- *    source(L, NAME)  the layer shows NAME instead, its settings kept: mode,
- *                     blend, alpha, fade, position (a centred one stays
- *                     centred), shown or hidden, its effects
+ *    source(L, NAME)  the layer shows NAME instead, its settings kept
+ *                     (Layer::take_settings), shown or hidden too
  *    remove(L)        its thread stopped, out of the stack, deleted; one
  *                     whose thread will not stop stays, hidden
  *    move(L, N)       to place N
@@ -28,7 +27,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -55,9 +53,6 @@ class StackEditor {
   // The stack, bottom first, read from the engine's list.
   std::vector<Layer *> stack() const;
   size_t size() const { return (size_t)ctx_.layers.length; }
-  // What a layer was made from (the factory's source); for the tree's names.
-  void named(Layer *layer, const std::string &source) { sources_[layer] = source; }
-  std::string source_of(Layer *layer) const;
 
   // Sets a layer made from `source` up at the canvas; false with `err`.
   // Required.
@@ -68,9 +63,8 @@ class StackEditor {
       on_joined;
   // A load that came to nothing: one line.
   std::function<void(const std::string &line)> on_failed;
-  // The stack has changed: `was` gone (null for none), `now` in its place
-  // (null when it left).
-  std::function<void(Layer *was, Layer *now)> on_restack;
+  // The stack has changed.
+  std::function<void()> on_restack;
 
  private:
   struct Pending {
@@ -80,7 +74,6 @@ class StackEditor {
     bool gone = false;       // the target left meanwhile
     Layer *layer = nullptr;  // made, set up, its thread started; not listed
     std::chrono::steady_clock::time_point started;  // a watchdog's, not frame timing
-    std::string source;
     bool failed = false;     // told already
   };
   void ask(Layer *target, const std::string &name, const std::string &file);
@@ -89,7 +82,6 @@ class StackEditor {
   bool swap(Layer *was, Layer *now, std::string &why);
   void show(Layer *layer, bool shown);
   void drop(Layer *layer);  // stopped and deleted
-  void carry(Layer &from, Layer &to);
   void list_at(Layer *layer, int pos);  // in the engine's list, 1 on top
   Layer *at(size_t layer) const;  // from 1 at the bottom; null when none
   size_t place_of(Layer *layer) const;  // from 1 at the bottom; 0 when not listed
@@ -100,7 +92,6 @@ class StackEditor {
   const Bank &bank_;
   Loader &loader_;
   std::vector<Pending> pending_;
-  std::map<Layer *, std::string> sources_;
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "frei0r_effects.h"
 
+#include <frei0r.h>
+
 #include <cstring>
 
 #include "blit.h"
@@ -23,8 +25,56 @@ std::string Frei0rKeys::press(Frei0rInstance &inst, const SDL_keysym &key) {
   }
 }
 
+ParamTable frei0r_rows(const Frei0rPlugin &p,
+                       std::function<const Frei0rInstance &(const Parametric &)> inst,
+                       std::function<void(Parametric &, const Frei0rSetting &)> apply) {
+  ParamTable t;
+  for (size_t i = 0; i < p.params.size(); i++) {
+    const Frei0rParam &fp = p.params[i];
+    Param r;
+    r.name = "param/" + fp.key;
+    r.help = fp.explanation.empty() ? fp.name : fp.explanation;
+    switch (fp.type) {
+      case F0R_PARAM_BOOL: r.type = ParamType::boolean; break;
+      case F0R_PARAM_COLOR: r.type = ParamType::colour; break;
+      case F0R_PARAM_POSITION: r.type = ParamType::position; break;
+      case F0R_PARAM_STRING: r.type = ParamType::text, r.max = 1024; break;
+      default: r.type = ParamType::number; break;
+    }
+    const int index = (int)i, type = fp.type;
+    r.get = [inst, index](const Parametric &o) {
+      const Frei0rValue v = inst(o).value(index);
+      ParamValue out;
+      out.num[0] = v.type == F0R_PARAM_COLOR ? v.rgb[0] : v.type == F0R_PARAM_POSITION ? v.xy[0] : v.number;
+      out.num[1] = v.type == F0R_PARAM_COLOR ? v.rgb[1] : v.xy[1];
+      out.num[2] = v.rgb[2];
+      out.text = v.text;
+      return out;
+    };
+    r.set = [apply, index, type](Parametric &o, const ParamValue &v) {
+      Frei0rSetting s{index, Frei0rValue()};
+      s.value.type = type;
+      s.value.number = v.num[0];
+      for (int c = 0; c < 3; c++) s.value.rgb[c] = (float)v.num[c];
+      s.value.xy[0] = v.num[0], s.value.xy[1] = v.num[1];
+      s.value.text = v.text;
+      apply(o, s);
+    };
+    r.def = 0;
+    Frei0rValue d;
+    if (p.default_value(index, d) && (type == F0R_PARAM_BOOL || type == F0R_PARAM_DOUBLE)) r.def = d.number;
+    t.push_back(r);
+  }
+  return t;
+}
+
 Frei0rFilter::Frei0rFilter(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> settings)
     : name_(plugin.use_name()), inst_(plugin, std::move(settings)) {
+  rows_ = frei0r_rows(
+      plugin, [](const Parametric &o) -> const Frei0rInstance & {
+        return static_cast<const Frei0rFilter &>(o).inst_;
+      },
+      [](Parametric &o, const Frei0rSetting &s) { static_cast<Frei0rFilter &>(o).inst_.set(s); });
   name = name_.c_str();
   author = plugin.author.c_str();
   info = plugin.explanation.c_str();
@@ -44,7 +94,13 @@ int Frei0rFilter::key(SDL_keysym *k, std::string &said) {
 }
 
 Frei0rMixer::Frei0rMixer(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> settings)
-    : name_(plugin.use_name()), inst_(plugin, std::move(settings)) {}
+    : name_(plugin.use_name()), inst_(plugin, std::move(settings)) {
+  rows_ = frei0r_rows(
+      plugin, [](const Parametric &o) -> const Frei0rInstance & {
+        return static_cast<const Frei0rMixer &>(o).inst_;
+      },
+      [](Parametric &o, const Frei0rSetting &s) { static_cast<Frei0rMixer &>(o).inst_.set(s); });
+}
 
 void Frei0rMixer::blend(Layer &layer, ViewPort &screen) {
   const BlitClip &c = layer.clip;

@@ -17,6 +17,7 @@
 
 #include <SDL.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct Frei0rKeys {
   std::string press(Frei0rInstance &inst, const SDL_keysym &key);
 };
 
+// The rows "param/KEY" of a plug-in's parameters (params.h), in its order:
+// numbers, positions and colours 0..1, booleans, texts. `inst` gives the
+// object's instance to read, `apply` sets one value on the object.
+ParamTable frei0r_rows(const Frei0rPlugin &p,
+                       std::function<const Frei0rInstance &(const Parametric &)> inst,
+                       std::function<void(Parametric &, const Frei0rSetting &)> apply);
+
 class Frei0rFilter : public Filter {
  public:
   Frei0rFilter(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> settings);
@@ -39,11 +47,13 @@ class Frei0rFilter : public Filter {
   bool changes_input() const override { return false; }
   int key(SDL_keysym *key, std::string &said) override;
   Frei0rInstance &instance() { return inst_; }
+  const ParamTable &kind_params() const override { return rows_; }
 
  private:
   std::string name_;
   Frei0rInstance inst_;
   Frei0rKeys keys_;
+  ParamTable rows_;
 };
 
 class Frei0rMixer : public LayerBlend {
@@ -51,13 +61,15 @@ class Frei0rMixer : public LayerBlend {
   Frei0rMixer(const Frei0rPlugin &plugin, std::vector<Frei0rSetting> settings);
   const char *name() const override { return name_.c_str(); }
   void blend(Layer &layer, ViewPort &screen) override;
-  std::string key(const SDL_keysym &key) { return keys_.press(inst_, key); }
+  std::string key(const SDL_keysym &key) override { return keys_.press(inst_, key); }
   Frei0rInstance &instance() { return inst_; }
+  const ParamTable &params() const override { return rows_; }
 
  private:
   std::string name_;
   Frei0rInstance inst_;
   Frei0rKeys keys_;
+  ParamTable rows_;
 };
 
 #endif

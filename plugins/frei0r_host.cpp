@@ -614,6 +614,14 @@ void Frei0rInstance::set(const Frei0rSetting &s) {
   apply(s);
 }
 
+Frei0rValue Frei0rInstance::value(int index) const {
+  for (const Frei0rSetting &s : settings_)
+    if (s.index == index) return s.value;
+  Frei0rValue v;
+  plugin_.default_value(index, v);
+  return v;
+}
+
 std::string Frei0rInstance::step(int index, int dir) {
   if (index < 0 || (size_t)index >= plugin_.params.size()) return "";
   // What was set, as it was given (plug-ins may keep values rounded),

@@ -172,6 +172,9 @@ class Frei0rInstance {
   const std::vector<Frei0rSetting> &settings() const { return settings_; }
   std::string step(int index, int dir);
   void set(const Frei0rSetting &s);
+  // A parameter's value as set, else the plug-in's default (never read from
+  // the running instance: safe beside the thread that runs it).
+  Frei0rValue value(int index) const;
 
  private:
   struct Buffer {

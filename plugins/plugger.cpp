@@ -144,6 +144,28 @@ void *Filter::run(void *frame, Layer &) { return process(frame); }
 
 int Filter::key(SDL_keysym *k, std::string &) { return kbd_input(k); }
 
+const ParamTable &Filter::kind_params() const {
+  static const ParamTable none;
+  return none;
+}
+
+const ParamTable &Filter::base_params() {
+  static const ParamTable t = {
+      row<Filter>({"active", ParamType::boolean, 0, 1, 1, "", "the effect runs"},
+                  [](const Filter &f) { return ParamValue::of(f.active ? 1 : 0); },
+                  [](Filter &f, const ParamValue &v) { f.active = v.num[0] != 0; })};
+  return t;
+}
+
+const ParamTable &Filter::params() const {
+  if (params_.empty()) {
+    params_ = base_params();
+    const ParamTable &kind = kind_params();
+    params_.insert(params_.end(), kind.begin(), kind.end());
+  }
+  return params_;
+}
+
 // ---------------------------------------------------------------------------
 // Plugger
 // ---------------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include "frei0r_host.h"
 #include "geometry.h"
 #include "linklist.h"
+#include "params.h"
 
 #define MAX_PLUGINS 144
 
@@ -61,7 +62,7 @@ class Plugin {
   Plugin &operator=(const Plugin &) = delete;
 };
 
-class Filter : public Plugin, public Entry {
+class Filter : public Plugin, public Entry, public Parametric {
  public:
   Filter();
   virtual ~Filter();
@@ -76,11 +77,18 @@ class Filter : public Plugin, public Entry {
   // A key for the filter: our plug-ins' kbd_input(); non-zero when used.
   // `said`, when the filter tells what changed, gets one short line.
   virtual int key(SDL_keysym *key, std::string &said);
+  // Parameters (params.h): "active", then the kind's own.
+  const ParamTable &params() const final;
+  virtual const ParamTable &kind_params() const;
+  static const ParamTable &base_params();  // "active", for lists
 
   int reserved;
   int active;
   int in_use;
   bool warned_null;  // a null frame from process() was logged already
+
+ private:
+  mutable ParamTable params_;
 };
 
 // Only the first directory of the search path is ever scanned.

@@ -1,5 +1,7 @@
 #include "blit.h"
 
+#include <strings.h>
+
 #include "blit_dispatch.h"
 #include "yuv420.h"
 
@@ -33,3 +35,17 @@ void kolvex_bgrx_to_yuv420(const uint8_t *bgrx, int pitch, int w, int h, uint8_t
                            uint8_t *v) {
   blit_kernels().bgrx_to_yuv420(bgrx, pitch, w, h, y, u, v);
 }
+
+namespace {
+const char *const kBlitNames[] = {"???", "RGB", "BLU", "GRE", "RED", "ADD",
+                                  "SUB", "AND", "OR",  "ALPHA"};
+}
+
+int parse_blit(const std::string &text) {
+  for (int code = 1; code <= 9; code++)
+    if (strcasecmp(text.c_str(), kBlitNames[code]) == 0 || text == std::to_string(code))
+      return code;
+  return 0;
+}
+
+const char *blit_name(int code) { return kBlitNames[code >= 1 && code <= 9 ? code : 0]; }

@@ -10,6 +10,8 @@
 #ifndef KOLVEX_BLIT_H
 #define KOLVEX_BLIT_H
 
+#include <string>
+
 #include <stdint.h>
 
 // Result of a layer's crop, read by its blit.
@@ -102,5 +104,12 @@ void blit_over(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, i
 // w x h pixels with red and blue trading places (BGRA <-> RGBA), from src
 // into dst; src may be dst when the pitches are the same.
 void blit_swap_rb(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h);
+
+// A mode by name (RGB, BLU, GRE, RED, ADD, SUB, AND, OR, ALPHA, any case)
+// or code ("1".."9"); 0 when it is neither.
+int parse_blit(const std::string &text);
+// The mode's name as users see it ("ALPHA" for 9, "OR" for 8), "???" for
+// a code that is none.
+const char *blit_name(int code);
 
 #endif

@@ -91,41 +91,25 @@ TEST(LayerInit, ScreenSizeByDefaultCentredOtherwise) {
   set_debug(0);
 }
 
-TEST(LayerFade, OneAlphaStepPerDrawnFrame) {
+// The fades themselves: fade_test.cpp.
+TEST(LayerFade, OnlyDrawnFramesStep) {
   kt::Engine e;
   ASSERT_TRUE(e.ok);
   kt::TestLayer l(64, 64);
   l.init(&e.ctx);
   l.set_blit(BLIT_ALPHA);
-  const struct {
-    int alpha, in, out, frames;
-    int alpha_after, in_after, out_after;
-  } rows[] = {{0, 40, 0, 39, 39, 40, 0},      {0, 40, 0, 40, 40, 40, 0},
-              {0, 40, 0, 41, 40, 0, 0},  // reaching the target is noticed a frame later
-              {200, 0, 190, 10, 190, 0, 190}, {200, 0, 190, 16, 190, 0, 0},
-              {10, 12, 1, 2, 12, 12, 1},      {10, 12, 1, 4, 11, 0, 1},  // fade-in first
-              {10, 10, 0, 1, 10, 0, 0}};
-  for (const auto &r : rows) {
-    SCOPED_TRACE(testing::Message() << r.alpha << " in " << r.in << " out " << r.out << ", "
-                                    << r.frames << " frames");
-    l.set_alpha(r.alpha);
-    l.fade_in_target = r.in;
-    l.fade_out_target = r.out;
-    l.active = true;
-    l.feed_buffer = l.frame.data();
-    for (int i = 0; i < r.frames; ++i) l.cafudda();
-    EXPECT_EQ(std::vector<int>({l.alpha, l.fade_in_target, l.fade_out_target}),
-              std::vector<int>({r.alpha_after, r.in_after, r.out_after}));
-    EXPECT_EQ(atoi(l.get_blit()), r.alpha) << "the step does not rename";
-  }
-  l.set_alpha(0);  // only drawn frames step: not hidden, inactive, or before a frame
-  l.fade_in_target = 50;
-  for (int skip = 0; skip < 3; skip++) {
+  l.set_alpha(0);
+  l.fade_in(50);
+  for (int skip = 0; skip < 3; skip++) {  // hidden, inactive, before a frame
     l.hidden = skip == 0, l.active = skip != 1;
     l.feed_buffer = skip == 2 ? nullptr : l.frame.data();
     EXPECT_FALSE(l.cafudda());
   }
   EXPECT_EQ(l.alpha, 0);
+  l.hidden = false;
+  l.feed_buffer = l.frame.data();
+  EXPECT_TRUE(l.cafudda());
+  EXPECT_EQ(l.alpha, 1);
 }
 
 // In lockstep the loop waits for each drawn layer's next frame: exactly

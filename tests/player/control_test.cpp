@@ -92,7 +92,7 @@ TEST(PlayerControls, AFrei0rSourcesParameterThroughTheTree) {
   const uint8_t *p = pixel(*player->context(), 5, 5);
   EXPECT_EQ(p[0] + 256 * p[1] + 65536 * p[2], 255 * 65536) << "bytes blue, green, red";
   EXPECT_EQ(player->controls()->set("/layer/1/param/nosuch", red, said, why),
-            ControlStatus::bad_value);
+            ControlStatus::unknown);
 }
 
 // A live player takes OSC from liblo's own sender: each change shows in

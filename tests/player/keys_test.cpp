@@ -45,7 +45,7 @@ TEST_F(PlayerKeys, SelectBlitAlphaAndHideActOnTheSelectedLayer) {
     const char *line;
   } rows[] = {
       {SDLK_1, KMOD_NONE, 1, BLIT_RGB, 255, 1, "layer 1 GEO: RGB"},
-      {SDLK_b, KMOD_LSHIFT, 1, BLIT_ALPHA, 255, 1, "layer 1 GEO: ALPHA 255"},
+      {SDLK_b, KMOD_LSHIFT, 1, BLIT_RGB, 255, 1, "layer 1 GEO: OVER"},
       {SDLK_b, KMOD_NONE, 1, BLIT_RGB, 255, 1, "layer 1 GEO: RGB"},
       {SDLK_MINUS, KMOD_NONE, 1, BLIT_ALPHA, 239, 1, "layer 1 GEO: ALPHA 239"},
       {SDLK_TAB, KMOD_NONE, 2, BLIT_ALPHA, 32, 1, "layer 2 ant.png: ALPHA 32"},
@@ -266,7 +266,7 @@ TEST(PlayerProgramme, KeysThatOnlyTellLeaveTheProgrammeAlone) {
 }
 
 // frei0r on a layer: [ ] , . step the parameters (the line tells the
-// value), b/B go from its mixer to the nine modes and back.
+// value), b/B go from its mixer to the nine modes and OVER, and back.
 TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
   set_debug(0);
   PlayerOptions opt;
@@ -286,6 +286,7 @@ TEST(PlayerFrei0rKeys, StepParametersAndCycleBlends) {
       {SDLK_RIGHTBRACKET, KMOD_NONE, "layer 2 frei0r.nois0r: brightness 0.5", true},
       {SDLK_b, KMOD_NONE, "layer 2 frei0r.nois0r: RGB", false},
       {SDLK_b, KMOD_LSHIFT, "layer 2 frei0r.nois0r: frei0r.darken", true},
+      {SDLK_b, KMOD_LSHIFT, "layer 2 frei0r.nois0r: OVER", true},
       {SDLK_b, KMOD_LSHIFT, "layer 2 frei0r.nois0r: ALPHA 255", false},
   };
   for (const Row &r : rows) {
