@@ -3,9 +3,12 @@
  *  SDL's own halving case, and at 77, the general one), one crop, the
  *  particle generator's frame, the capture's colour conversion, the OVER
  *  blend through a layer, and the arithmetic kernels of each instruction
- *  set the processor runs.
+ *  set the processor runs. The transform sampler (a 1280x720 picture
+ *  turned 30 degrees and scaled 1.5 into 1920x1080) is read against the
+ *  copy of a frame that size, transform/copy_1920x1080.
  *    build/bench/bench_engine --benchmark_repetitions=5 */
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "blit_dispatch.h"
 #include "genlayer.h"
 #include "kolvex.h"
+#include "transform.h"
 #include "yuv420.h"
 
 namespace {
@@ -149,6 +153,38 @@ void Row(benchmark::State &state, BlitRowFn row, uint32_t arg) {
   state.SetBytesProcessed((int64_t)state.iterations() * kb::kFrame);
 }
 
+// A layer's transform at full HD: most of the frame inside the turned
+// picture, its corners outside.
+constexpr int kHdW = 1920, kHdH = 1080, kHdFrame = kHdW * kHdH * 4;
+
+void HdCopy(benchmark::State &state) {
+  const std::vector<unsigned char> src = noise(kHdFrame, 5);
+  std::vector<unsigned char> dst(kHdFrame);
+  for (auto _ : state) {
+    memcpy(dst.data(), src.data(), kHdFrame);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kHdFrame);
+}
+BENCHMARK(HdCopy)->Name("transform/copy_1920x1080")->Unit(benchmark::kMicrosecond);
+
+void Transform(benchmark::State &state, const BlitKernels *k) {
+  const int sw = 1280, sh = 720;
+  const std::vector<unsigned char> src = noise((size_t)sw * sh * 4, 6);
+  std::vector<unsigned char> dst(kHdFrame);
+  PicturePlacement p;
+  p.sx = p.sy = 1.5;
+  p.degrees = 30;
+  p.cx = kHdW / 2.0;
+  p.cy = kHdH / 2.0;
+  const AffineMap map = transform_map(sw, sh, p);
+  for (auto _ : state) {
+    transform_bilinear(*k, src.data(), sw * 4, sw, sh, dst.data(), kHdW * 4, kHdW, kHdH, map);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kHdFrame);
+}
+
 const bool kKernelsRegistered = [] {
   const BlitKernels *sets[kBlitKernelSetsMax];
   const int n = blit_kernel_sets(sets, kBlitKernelSetsMax);
@@ -162,6 +198,9 @@ const bool kKernelsRegistered = [] {
     benchmark::RegisterBenchmark(("kernels/" + set + "/over").c_str(), Row, sets[i]->over, 200u)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("kernels/" + set + "/swap_rb").c_str(), Row, sets[i]->swap_rb, 0u)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("transform/" + set + "/rot30_x1.5_1920x1080").c_str(), Transform,
+                                 sets[i])
         ->Unit(benchmark::kMicrosecond);
   }
   return true;

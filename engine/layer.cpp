@@ -81,6 +81,7 @@ void Layer::set_position(int x, int y) {
   pos_x_ = x, pos_y_ = y;
   geo.x = (int16_t)env->canvas().to_screen_x(x);
   geo.y = (int16_t)env->canvas().to_screen_y(y);
+  transform.set_origin(geo.x, geo.y);
   env->screen->crop(this);
   unlock();
 }
@@ -132,6 +133,7 @@ void Layer::_init(Context *ctx, int w, int h, int bpp) {
   geo.fps = env->fps;
   geo.x = (int16_t)(canvas.x + (canvas.screen_w - (int)geo.w) / 2);
   geo.y = (int16_t)(canvas.y + (canvas.screen_h - (int)geo.h) / 2);
+  transform.set_origin(geo.x, geo.y);
   scr->crop(this);
   // Set up again: jalloc warns about the buffer in use; it is replaced,
   // and freed rather than lost. When the new one cannot be had the old one
@@ -231,7 +233,9 @@ void *Layer::filter_copy(const void *frame) {
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
 bool Layer::cafudda(bool advance) {
-  if (!active || hidden) return false;
+  // A transformed layer may reach the screen from a place its frame alone
+  // would not.
+  if (!active || (hidden && !transform.active())) return false;
 
   // The feed lock keeps the frame whole: the thread holds it while it draws,
   // so the blit never shows a frame half drawn. It is free whenever the
@@ -268,13 +272,41 @@ bool Layer::cafudda(bool advance) {
   }
 
   if (advance) step_fade();
-  if (!blender) env->screen->blit(this);
-  else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
+  if (transform.active()) draw_transformed();
+  else draw();
   filters.unlock();
   if (advance) frame_asked = env->frames + 1;
   unlock_feed();
   if (advance) ask_next();
   return true;
+}
+
+void Layer::draw() {
+  if (!blender) env->screen->blit(this);
+  else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
+}
+
+// The screen's blits and the blends draw what the layer's frame, geometry
+// and clip describe: the transformed picture's stand in for this one draw.
+// The feed lock is held, and the thread reads the geometry only under it.
+void Layer::draw_transformed() {
+  ScreenGeometry shown;
+  void *pixels = transform.render(blit_buffer, geo, env->canvas(), *env->screen, &shown);
+  if (!pixels) return;
+  const ScreenGeometry own_geo = geo;
+  const SDL_Rect own_rect = rect;
+  const BlitClip own_clip = clip;
+  const bool own_hidden = hidden;
+  void *const own_frame = blit_buffer;
+  geo = shown;
+  blit_buffer = pixels;
+  env->screen->crop(this);
+  draw();
+  geo = own_geo;
+  rect = own_rect;
+  clip = own_clip;
+  hidden = own_hidden;
+  blit_buffer = own_frame;
 }
 
 // ---------------------------------------------------------------------------

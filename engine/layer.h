@@ -3,7 +3,7 @@
  *  A layer is a picture source: it produces frames of its own size with
  *  feed() on its own thread (run(), the feed loop) and the frame loop
  *  composites its latest frame once per frame with cafudda(): filters,
- *  fade step, blit in the layer's mode.
+ *  fade step, transform (layer_transform.h), blit in the layer's mode.
  *
  *  Frames are 32 bits per pixel, bytes blue, green, red, fourth byte.
  */
@@ -24,6 +24,7 @@
 #include "geometry.h"
 #include "jsync.h"
 #include "layer_blend.h"
+#include "layer_transform.h"
 #include "linklist.h"
 #include "params.h"
 
@@ -66,6 +67,16 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // Top-left corner in canvas pixels (Context::canvas), under the general
   // lock, then crop.
   void set_position(int x, int y);
+  // Scale (0.01..16), clockwise turn in degrees (taken modulo 360) and fit
+  // to the canvas, applied to the filtered frame before its blit or blend;
+  // placement as layer_transform.h says. Main thread, between frames: the
+  // next frame step shows them.
+  void set_scale(double s) { transform.set_scale(s); }
+  void set_rotation(double degrees) { transform.set_rotation(degrees); }
+  void set_fit(Fit f) { transform.set_fit(f); }
+  double get_scale() const { return transform.scale(); }
+  double get_rotation() const { return transform.rotation(); }
+  Fit get_fit() const { return transform.fit(); }
 
   // Fades (fade.h), stepped by cafudda(advance=true). Main thread,
   // between frames, like the setters above.
@@ -187,6 +198,9 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   void enter_fade(bool out);
   void start_fade(int target, double seconds);
   void step_fade();  // the frame's alpha; a fade in back to the look ends it
+  LayerTransform transform;
+  void draw();              // blit_buffer through the blit mode or the blend
+  void draw_transformed();  // the transformed picture in its place
   void ask_next();   // the thread makes the next frame
 
  protected:

@@ -119,4 +119,5 @@ void bgrx_to_yuv420_avx2(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *
 
 }  // namespace
 
-extern const BlitKernels kBlitKernelsAvx2 = make_kernels<Avx2>("avx2", bgrx_to_yuv420_avx2);
+extern const BlitKernels kBlitKernelsAvx2 = make_kernels<Avx2>("avx2", bgrx_to_yuv420_avx2,
+                                                               transform_row_avx2);

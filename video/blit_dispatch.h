@@ -1,10 +1,11 @@
 /*  Kolvex - the pixel kernels and their choice by processor
  *
- *  Every blit mode and the capture's colour conversion exist as a plain C++
- *  kernel, which defines the bytes, and as SIMD kernels giving the same
- *  bytes (SSE2, the x86-64 floor; SSSE3; AVX2). The fastest set this
- *  processor runs is picked once, on first use; blit.h and yuv420.h call
- *  through it. Tests and benchmarks ask for every set the processor runs.
+ *  Every blit mode, the capture's colour conversion and the transform
+ *  sampler (transform.h) exist as a plain C++ kernel, which defines the
+ *  bytes, and as SIMD kernels giving the same bytes (SSE2, the x86-64
+ *  floor; SSSE3; AVX2). The fastest set this processor runs is picked
+ *  once, on first use; blit.h, yuv420.h and transform.h call through it.
+ *  Tests and benchmarks ask for every set the processor runs.
  *  KOLVEX_KERNELS=plain (or sse2, ssse3, avx2) in the environment picks
  *  that set instead, to compare speeds or to rule a kernel out.
  */
@@ -33,6 +34,14 @@ typedef void (*AddPairRowsFn)(uint8_t *dst, long pitch, const uint64_t *src, int
 typedef void (*Yuv420Fn)(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y,
                          uint8_t *u, uint8_t *v);
 
+// n pixels of a transformed picture (transform.h) into dst: pixel i
+// samples the point (u + i du, v + i dv) of the sw x sh picture at src,
+// 16.16 fixed point from its top-left corner. Every one of the n points
+// lies inside the picture (0 <= u < sw << 16, likewise v): transform.cpp
+// gives the zeros outside it.
+typedef void (*TransformRowFn)(const uint8_t *src, int src_pitch, int sw, int sh, uint8_t *dst,
+                               int n, int32_t u, int32_t v, int32_t du, int32_t dv);
+
 struct BlitKernels {
   const char *name;                // "plain", "sse2", "ssse3", "avx2"
   BlitRowFn row[BLIT_ALPHA + 1];   // by blit mode code, BLIT_RGB .. BLIT_ALPHA
@@ -45,6 +54,7 @@ struct BlitKernels {
   // plug-ins that work in RGBA byte order.
   BlitRowFn over;
   BlitRowFn swap_rb;
+  TransformRowFn transform_row;  // bilinear sampling (transform_<set>.cpp)
 };
 
 static inline uint32_t blit_blend_arg(uint8_t alpha, uint8_t fourth_keep) {
@@ -74,6 +84,12 @@ extern const BlitKernels kBlitKernelsPlain;
 extern const BlitKernels kBlitKernelsSse2, kBlitKernelsSsse3, kBlitKernelsAvx2;
 void bgrx_to_yuv420_sse2(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *y, uint8_t *u,
                          uint8_t *v);
+void transform_row_sse2(const uint8_t *src, int src_pitch, int sw, int sh, uint8_t *dst, int n,
+                        int32_t u, int32_t v, int32_t du, int32_t dv);
+void transform_row_avx2(const uint8_t *src, int src_pitch, int sw, int sh, uint8_t *dst, int n,
+                        int32_t u, int32_t v, int32_t du, int32_t dv);
 #endif
+void transform_row_plain(const uint8_t *src, int src_pitch, int sw, int sh, uint8_t *dst, int n,
+                         int32_t u, int32_t v, int32_t du, int32_t dv);
 
 #endif

@@ -72,4 +72,5 @@ extern const BlitKernels kBlitKernelsPlain = {
     "plain",
     {nullptr, copy_row, channel_row<0>, channel_row<1>, channel_row<2>, add_row, sub_row,
      and_row, or_row, blend_row},
-    bgrx_to_yuv420, pairs_to_bytes, add_pair_rows, over_row, swap_rb_row};
+    bgrx_to_yuv420, pairs_to_bytes, add_pair_rows, over_row, swap_rb_row,
+    transform_row_plain};

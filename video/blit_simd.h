@@ -200,12 +200,13 @@ void add_pair_rows(uint8_t *dst, long pitch, const uint64_t *src, int rows, int 
 }
 
 template <class T>
-constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv) {
+constexpr BlitKernels make_kernels(const char *name, Yuv420Fn yuv, TransformRowFn transform) {
   return BlitKernels{name,
                      {nullptr, copy_row<T>, channel_row<T, 0>, channel_row<T, 1>,
                       channel_row<T, 2>, arith_row<T, false>, arith_row<T, true>, and_row<T>,
                       or_row<T>, blend_row<T>},
-                     yuv, pairs_to_bytes<T>, add_pair_rows<T>, over_row<T>, swap_rb_row<T>};
+                     yuv, pairs_to_bytes<T>, add_pair_rows<T>, over_row<T>, swap_rb_row<T>,
+                     transform};
 }
 
 #ifdef __SSE2__

@@ -84,4 +84,5 @@ void bgrx_to_yuv420_sse2(const uint8_t *bgrx, int pitch, int w, int h, uint8_t *
   yuvpx::frame(bgrx, pitch, w, h, y, u, v, luma_row, chroma_row);
 }
 
-extern const BlitKernels kBlitKernelsSse2 = make_kernels<Sse2>("sse2", bgrx_to_yuv420_sse2);
+extern const BlitKernels kBlitKernelsSse2 = make_kernels<Sse2>("sse2", bgrx_to_yuv420_sse2,
+                                                               transform_row_sse2);

@@ -15,4 +15,5 @@ struct Ssse3 : Vec128 {
 
 }  // namespace
 
-extern const BlitKernels kBlitKernelsSsse3 = make_kernels<Ssse3>("ssse3", bgrx_to_yuv420_sse2);
+extern const BlitKernels kBlitKernelsSsse3 = make_kernels<Ssse3>("ssse3", bgrx_to_yuv420_sse2,
+                                                                 transform_row_sse2);
