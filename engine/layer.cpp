@@ -96,6 +96,9 @@ void Layer::take_settings(Layer &from) {
   fading_out_ = from.fading_out_;
   hidden = from.hidden;
   if (from.pos_set_) set_position(from.pos_x_, from.pos_y_);
+  set_scale(from.get_scale());
+  set_rotation(from.get_rotation());
+  set_fit(from.get_fit());
   const bool resized = from.geo.w != geo.w || from.geo.h != geo.h;
   while (Entry *e = from.filters.begin()) {
     Filter *f = static_cast<Filter *>(e);

@@ -121,7 +121,7 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // Another layer's settings, for a layer that takes its place (a new
   // source): mode, alpha, blends (own and parked), the fade under way and
   // the look it remembers, a position set by hand (a centred layer stays
-  // centred), hidden, and its effects, moved over and set up again for
+  // centred), scale, rotation and fit, hidden, and its effects, moved over and set up again for
   // this layer's size (one that refuses it is left off, logged). Both set
   // up (init); `from`'s thread stopped. Main thread, between frames.
   void take_settings(Layer &from);

@@ -231,6 +231,8 @@ TEST(StackChanges, ANewSourceKeepsTheLayersSettings) {
        [](Layer &l) { return l.get_blend() && std::string(l.get_blend()->name()) == "OVER"; }},
       {"position", "/layer/2/pos", {ControlArg::number(3), ControlArg::number(5)},
        [](Layer &l) { return l.geo.x == 3 && l.geo.y == 5; }},
+      {"transform", "/layer/2/scale", {ControlArg::number(2)},
+       [](Layer &l) { return l.get_scale() == 2; }},
       {"shown", "/layer/2/shown", {ControlArg::number(0)}, [](Layer &l) { return !l.active; }},
       {"fade", "/layer/2/fade/out", {},
        [](Layer &l) { return l.fading_out() && l.fading() && l.alpha < 255 && l.blit == 9; }},
