@@ -77,7 +77,7 @@ void LayerClip720p(benchmark::State &state) {
   for (auto _ : state) {
     const double t0 = cpu_seconds(RUSAGE_SELF);
     std::string err;
-    std::unique_ptr<Layer> layer(make_layer(clips().hd.c_str(), err));
+    LayerPtr layer(make_layer(clips().hd.c_str(), err));
     VideoLayer *v = dynamic_cast<VideoLayer *>(layer.get());
     if (!v) return state.SkipWithError(err.c_str());
     VideoOptions o;
@@ -113,11 +113,11 @@ void FourClipsLive(benchmark::State &state) {
     std::vector<VideoLayer *> videos;
     for (const std::string &path : clips().sd) {
       std::string err;
-      Layer *l = make_layer(path.c_str(), err);
-      VideoLayer *v = dynamic_cast<VideoLayer *>(l);
+      LayerPtr l = make_layer(path.c_str(), err);
+      VideoLayer *v = dynamic_cast<VideoLayer *>(l.get());
       if (!v || !v->init(&ctx)) return state.SkipWithError(err.c_str());
       v->set_blit(BLIT_ADD);
-      ctx.layers.add(v);
+      ctx.layers.add(l.release());
       videos.push_back(v);
     }
     // The frame loop's own pacing, one frame at a time so that each slot

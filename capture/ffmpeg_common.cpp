@@ -4,35 +4,12 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include <cstdarg>
-#include <mutex>
+#include "ffmpeg_process.h"
 
 namespace capture {
 namespace ff {
 
 namespace {
-
-// FFmpeg logs from any thread: its last error line under a lock.
-std::mutex log_mutex;
-std::string last_log_error;
-
-void keep_log_error(void *avcl, int level, const char *fmt, va_list args) {
-  if (level > AV_LOG_ERROR) return;
-  char line[512];
-  int prefix = 0;  // no "[encoder @ address]"
-  av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &prefix);
-  std::string text(line);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  std::lock_guard<std::mutex> lock(log_mutex);
-  last_log_error = text;
-}
-
-std::string take_log_error() {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  std::string text;
-  text.swap(last_log_error);
-  return text;
-}
 
 // Whether `name` is one of the comma-separated `list`.
 bool listed(const std::string &name, const std::string &list) {
@@ -85,11 +62,12 @@ VideoSettings video_settings(const Encoding &e, int width, int height, int fps, 
   return v;
 }
 
-void quiet_log() {
-  static std::once_flag quiet;
-  std::call_once(quiet, [] { av_log_set_callback(keep_log_error); });
-  take_log_error();
+void set_up() {
+  ffmpeg_process::set_up();
+  forget_log();
 }
+
+void forget_log() { ffmpeg_process::take_error_line(); }
 
 std::string av_error(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE];
@@ -98,7 +76,7 @@ std::string av_error(int code) {
 }
 
 std::string reason(int code) {
-  std::string logged = take_log_error();
+  const std::string logged = ffmpeg_process::take_error_line();
   return logged.empty() || logged == av_error(code) ? av_error(code)
                                                     : av_error(code) + " (" + logged + ")";
 }
@@ -179,7 +157,7 @@ bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVSt
   }
   AVDictionary *opts = nullptr;
   av_dict_parse_string(&opts, s.options, "=", ":", 0);
-  take_log_error();
+  forget_log();
   int r = avcodec_open2(c, c->codec, &opts);
   av_dict_free(&opts);
   if (r < 0) {
@@ -202,6 +180,7 @@ bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVSt
 int encode_into(AVFormatContext *mux, AVCodecContext *c, AVStream *st, AVPacket *packet,
                 const AVFrame *frame, bool &muxing) {
   muxing = false;
+  forget_log();
   int r = avcodec_send_frame(c, frame);
   while (r >= 0) {
     r = avcodec_receive_packet(c, packet);

@@ -4,7 +4,8 @@
  *  (live_stream.h) open their video encoder, own FFmpeg's objects and
  *  explain FFmpeg's failures the same way:
  *
- *    - FFmpeg's log is kept off the terminal; its last error line, when it
+ *    - FFmpeg's log is kept off the terminal (ffmpeg_process.h); the error
+ *      line it logged during the failed call on the same thread, when it
  *      says more than the error code, goes into the one-line reasons;
  *    - the encoders of each container (Encoding);
  *    - every FFmpeg object is held by a unique_ptr that frees it;
@@ -28,11 +29,15 @@ extern "C" {
 namespace capture {
 namespace ff {
 
-// FFmpeg's log kept away from the terminal (once a process); the last
-// error line forgotten.
-void quiet_log();
+// FFmpeg's process-wide setup (once a process); this thread's last error
+// line forgotten.
+void set_up();
+// This thread's last error line forgotten: before a call whose failure
+// reason() may explain.
+void forget_log();
 std::string av_error(int code);
-// The error code's text, with what FFmpeg's log said last when it says more.
+// The error code's text, with the error line FFmpeg logged on this thread
+// since forget_log() when it says more.
 std::string reason(int code);
 
 struct MuxerFree {

@@ -9,14 +9,10 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <memory>
 
 #include "ffmpeg_common.h"
+#include "frame_sink.h"
 #include "pending_file.h"
 #include "yuv_planes.h"
 
@@ -48,16 +44,9 @@ bool reserve(AVFrame *f, const AVCodecContext *c, int samples) {
          av_frame_get_buffer(f, 0) >= 0;
 }
 
-// What the frame loop hands the encoding thread, in order.
-struct Job {
-  Frame picture;               // a picture to encode, or
-  std::vector<int16_t> sound;  // stereo samples, or
-  bool end = false;            // the end: encoders drained, trailer
-};
-
-// Encoding and muxing run on a thread of their own: the caller converts a
-// frame, queues it and goes on to render the next while the encoders work.
-// Every FFmpeg call after open() is made on that thread.
+// Conversion, encoding and muxing run on the sink's thread (frame_sink.h):
+// the caller copies a frame and goes on to render the next while the
+// encoders work. Every FFmpeg call after open() is made on that thread.
 class FfmpegWriter : public FrameWriter {
  public:
   FfmpegWriter(const WriterOptions &o, const Encoding &e)
@@ -71,17 +60,14 @@ class FfmpegWriter : public FrameWriter {
   std::string describe() const override { return file_.path(); }
 
  private:
-  static constexpr int kPictures = 3;  // in the queue and being converted
+  static constexpr int kPictures = 3;  // in the queue and being encoded
 
   Codec new_encoder(const char *name, std::string &err) const;
   bool open_video(std::string &err);
   bool open_audio(std::string &err);
-  // The caller's side of the queue.
-  Frame take_picture();
-  bool post(Job job);
-  // The encoding thread.
-  void run();
-  bool perform(const Job &job);
+  // The sink's thread.
+  FrameSink::Outcome perform(const FrameSink::Frame &frame, std::string &why);
+  bool finish(std::string &why);
   bool encode(AVCodecContext *c, AVStream *st, const AVFrame *frame);
   bool resample(const uint8_t *const *in, int frames);
   bool encode_sound(bool last);
@@ -95,28 +81,19 @@ class FfmpegWriter : public FrameWriter {
   ff::Muxer mux_;
   Codec video_, audio_;
   AVStream *video_st_ = nullptr, *audio_st_ = nullptr;
-  Frame sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
+  Frame picture_, sound_{av_frame_alloc()}, resampled_{av_frame_alloc()};
   ff::Packet packet_{av_packet_alloc()};
   std::unique_ptr<SwrContext, ResamplerFree> resampler_;
   std::unique_ptr<AVAudioFifo, FifoFree> fifo_;
   int frame_size_ = 0;  // the audio encoder's
-  int64_t video_pts_ = 0, audio_pts_ = 0;
+  int64_t audio_pts_ = 0;
   bool closed_ = false;
-
-  // Shared by the caller and the encoding thread, under mutex_.
-  std::mutex mutex_;
-  std::condition_variable queued_, freed_;
-  std::deque<Job> jobs_;
-  std::vector<Frame> spare_;  // pictures encoded, ready for reuse
-  int pictures_ = 0;          // pictures made
-  bool abandon_ = false;      // destroyed unclosed: drop the queue
-  std::atomic<bool> failed_{false};
-  std::string thread_error_;  // written by the thread before failed_ is set
-  std::thread thread_;
+  std::string thread_error_;  // the sink's thread's, handed back by the sink
+  std::unique_ptr<FrameSink> sink_;  // last: its thread ends before the rest goes
 };
 
 bool FfmpegWriter::open(std::string &err) {
-  ff::quiet_log();
+  ff::set_up();
   if (!sound_ || !resampled_ || !packet_) {
     err = about(av_error(AVERROR(ENOMEM)));
     return false;
@@ -131,6 +108,11 @@ bool FfmpegWriter::open(std::string &err) {
   mux_.reset(m);
   // The encoders first: a refused setting creates no file.
   if (!open_video(err) || (o_.audio_rate > 0 && !open_audio(err))) return false;
+  picture_ = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
+  if (!picture_) {
+    err = about(av_error(AVERROR(ENOMEM)));
+    return false;
+  }
   int r = avio_open(&mux_->pb, url.c_str(), AVIO_FLAG_WRITE);
   AVDictionary *opts = nullptr;
   if (r >= 0 && std::string(enc_.format) == "mp4") {
@@ -143,19 +125,14 @@ bool FfmpegWriter::open(std::string &err) {
     err = "can't write " + file_.path() + ": " + reason(r);
     return false;
   }
-  thread_ = std::thread(&FfmpegWriter::run, this);
+  FrameSink::Writer writer;
+  writer.write = [this](const FrameSink::Frame &f, std::string &why) { return perform(f, why); };
+  writer.finish = [this](std::string &why) { return finish(why); };
+  sink_.reset(new FrameSink(FrameSink::Policy::wait, o_.width, o_.height, kPictures, writer));
   return true;
 }
 
-FfmpegWriter::~FfmpegWriter() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    abandon_ = true;
-  }
-  queued_.notify_one();
-  thread_.join();
-}
+FfmpegWriter::~FfmpegWriter() { sink_.reset(); }  // unclosed: the queue dropped
 
 // The encoder `name`, not yet opened; null with the reason in `err`.
 Codec FfmpegWriter::new_encoder(const char *name, std::string &err) const {
@@ -224,104 +201,55 @@ bool FfmpegWriter::open_audio(std::string &err) {
 }
 
 // --- the caller's side --------------------------------------------------------
-// A picture to convert into: a spare one, or a new one while fewer than
-// kPictures exist; waits for the thread otherwise. Null on failure.
-Frame FfmpegWriter::take_picture() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  freed_.wait(lock, [this] { return !spare_.empty() || pictures_ < kPictures || failed_; });
-  if (failed_) return nullptr;
-  if (!spare_.empty()) {
-    Frame f = std::move(spare_.back());
-    spare_.pop_back();
-    return f;
-  }
-  Frame f = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
-  if (f) pictures_++;
-  return f;
-}
-
-// Queues a job; false (the thread's error taken over) once it failed.
-bool FfmpegWriter::post(Job job) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failed_) return fail(thread_error_);
-    jobs_.push_back(std::move(job));
-  }
-  queued_.notify_one();
-  return true;
-}
-
 bool FfmpegWriter::write(const uint8_t *bgrx, int pitch) {
   if (closed_) return fail(about("closed"));
-  Job job;
-  job.picture = take_picture();
-  if (!job.picture) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return fail(failed_ ? thread_error_ : about(av_error(AVERROR(ENOMEM))));
-  }
-  AVFrame *f = job.picture.get();
-  if (av_frame_make_writable(f) < 0) return fail(about(av_error(AVERROR(ENOMEM))));
-  bgrx_to_yuv420(bgrx, pitch, o_.width, o_.height, f->data, f->linesize);
-  f->pts = video_pts_++;
-  return post(std::move(job));
+  return sink_->offer(bgrx, pitch) || fail(sink_->error());
 }
 
 bool FfmpegWriter::write_audio(const int16_t *stereo, int frames) {
   if (closed_) return fail(about("closed"));
   if (!audio_ || frames <= 0) return true;
-  Job job;
-  job.sound.assign(stereo, stereo + 2 * (size_t)frames);
-  return post(std::move(job));
+  return sink_->offer_sound(stereo, frames) || fail(sink_->error());
 }
 
 bool FfmpegWriter::close() {
   if (closed_) return fail(about("closed"));
   closed_ = true;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.emplace_back();
-    jobs_.back().end = true;
-  }
-  queued_.notify_one();
-  thread_.join();
+  const bool written = sink_->close();
   // The encoders' own threads end here, and the file is closed, even when
   // the process ends at once afterwards.
   video_.reset();
   audio_.reset();
   mux_.reset();
-  if (failed_) return fail(thread_error_);
+  if (!written) return fail(sink_->error());
   std::string err;
   return file_.commit(err) || fail(err);
 }
 
 // --- the encoding thread -------------------------------------------------------
-void FfmpegWriter::run() {
-  for (;;) {
-    Job job;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      queued_.wait(lock, [this] { return !jobs_.empty() || abandon_; });
-      if (abandon_) return;
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
+FrameSink::Outcome FfmpegWriter::perform(const FrameSink::Frame &frame, std::string &why) {
+  bool ok;
+  if (frame.number >= 0) {
+    AVFrame *f = picture_.get();
+    ok = av_frame_make_writable(f) >= 0 || stop(about(av_error(AVERROR(ENOMEM))));
+    if (ok) {
+      bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
+      f->pts = frame.number;
+      ok = encode(video_.get(), video_st_, f);
     }
-    // After a failure the jobs are only taken off the queue.
-    const bool failed = failed_ || !perform(job);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (job.picture) spare_.push_back(std::move(job.picture));
-      failed_ = failed;
-    }
-    freed_.notify_one();
-    if (job.end) return;
+  } else {
+    const uint8_t *in[1] = {(const uint8_t *)frame.sound.data()};
+    ok = resample(in, (int)(frame.sound.size() / 2)) && encode_sound(false);
   }
+  if (ok) return FrameSink::Outcome::written;
+  why = thread_error_;
+  return FrameSink::Outcome::failed;
 }
 
-bool FfmpegWriter::perform(const Job &job) {
-  if (job.picture) return encode(video_.get(), video_st_, job.picture.get());
-  if (job.end) return finish_streams();
-  const uint8_t *in[1] = {(const uint8_t *)job.sound.data()};
-  return resample(in, (int)(job.sound.size() / 2)) && encode_sound(false);
+bool FfmpegWriter::finish(std::string &why) {
+  if (finish_streams()) return true;
+  why = thread_error_;
+  return false;
 }
 
 bool FfmpegWriter::stop(const std::string &why) {

@@ -35,24 +35,13 @@ std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string
 
 #else
 
-#ifdef KOLVEX_HAVE_AVDEVICE
-extern "C" {
-#include <libavdevice/avdevice.h>
-}
-#endif
-
-#include <pthread.h>
-#include <signal.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "ffmpeg_common.h"
+#include "frame_sink.h"
 #include "yuv_planes.h"
 
 namespace capture {
@@ -68,12 +57,6 @@ constexpr int64_t kNetworkTimeout = 5000000;      // us: a write that long means
 
 bool raw_frames(const std::string &format) { return format == "v4l2"; }
 
-// A frame as handed over: the layer-format bytes, w * 4 a line.
-struct Job {
-  std::vector<uint8_t> pixels;
-  int64_t pts;
-};
-
 class Stream : public LiveStream {
  public:
   Stream(const StreamOptions &o, const std::string &format) : o_(o), format_(format) {}
@@ -81,8 +64,8 @@ class Stream : public LiveStream {
 
   bool open(std::string &err);
   bool offer(const uint8_t *bgrx, int pitch) override;
-  int64_t offered() const override { return offered_; }
-  int64_t dropped() const override { return dropped_; }
+  int64_t offered() const override { return sink_ ? sink_->offered() : 0; }
+  int64_t dropped() const override { return sink_ ? sink_->dropped() : 0; }
   void close() override;
   std::string describe() const override {
     return o_.url + " (" + format_ + ", " + (raw_frames(format_) ? "raw yuv420p" : "H.264") + ")";
@@ -90,39 +73,41 @@ class Stream : public LiveStream {
 
  private:
   bool connect(std::string &why);  // the muxer, the encoder, the header
-  void run();
-  void send(Job &job);
+  // On the sink's thread.
+  FrameSink::Outcome send(const FrameSink::Frame &frame);
   void finish();  // the encoder drained, the trailer
   void lose(const std::string &why);
+  void tell(const std::string &what, bool detail) const {
+    if (o_.tell && !abort_) o_.tell(o_.url + ": " + what, detail);
+  }
   static int interrupt(void *self) { return static_cast<Stream *>(self)->abort_.load(); }
 
   const StreamOptions o_;
   const std::string format_;
-  // The output: made by open(), then only by the stream's thread.
+  // The output: made by open(), then only by the sink's thread.
   ff::Muxer mux_;
   ff::Codec video_;
   AVStream *st_ = nullptr;
   ff::Frame picture_;
   ff::Packet packet_{av_packet_alloc()};
   Clock::time_point retry_at_;
+  std::vector<std::string> told_;  // why attempts failed since the receiver went
 
-  // Shared by the frame loop and the thread, under mutex_.
-  std::mutex mutex_;
-  std::condition_variable queued_, ended_;
-  std::deque<Job> jobs_;
-  std::vector<std::vector<uint8_t>> spare_;
-  bool ending_ = false, ended_flag_ = false;
-  std::atomic<bool> abort_{false};
-  std::atomic<int64_t> offered_{0}, dropped_{0};
-  std::thread thread_;
+  std::atomic<bool> abort_{false};  // FFmpeg's calls return at once
+  std::unique_ptr<FrameSink> sink_;  // last: its thread ends before the rest goes
 };
 
 bool Stream::open(std::string &err) {
   std::string why;
   if (!packet_) why = ff::av_error(AVERROR(ENOMEM));
   if (why.empty() && connect(why)) {
-    for (int i = 0; i < kBuffers; i++) spare_.emplace_back((size_t)o_.width * o_.height * 4);
-    thread_ = std::thread(&Stream::run, this);
+    FrameSink::Writer writer;
+    writer.write = [this](const FrameSink::Frame &f, std::string &) { return send(f); };
+    writer.finish = [this](std::string &) {
+      finish();
+      return true;
+    };
+    sink_.reset(new FrameSink(FrameSink::Policy::drop, o_.width, o_.height, kBuffers, writer));
     return true;
   }
   err = o_.url + ": " + why;
@@ -162,6 +147,7 @@ bool Stream::connect(std::string &why) {
   if (!(m->oformat->flags & AVFMT_NOFILE)) {
     av_dict_set_int(&opts, "rw_timeout", kNetworkTimeout, 0);
     av_dict_set_int(&opts, "pkt_size", 1316, 0);  // seven TS packets a datagram (udp)
+    ff::forget_log();
     r = avio_open2(&m->pb, o_.url.c_str(), AVIO_FLAG_WRITE, &m->interrupt_callback, &opts);
     av_dict_free(&opts);
   }
@@ -175,89 +161,38 @@ bool Stream::connect(std::string &why) {
   return true;
 }
 
-bool Stream::offer(const uint8_t *bgrx, int pitch) {
-  offered_++;
-  std::vector<uint8_t> pixels;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (spare_.empty() || ending_) {
-      dropped_++;
-      return false;
-    }
-    pixels.swap(spare_.back());
-    spare_.pop_back();
-  }
-  const size_t line = (size_t)o_.width * 4;
-  if ((size_t)pitch == line) {
-    memcpy(pixels.data(), bgrx, line * o_.height);
-  } else {
-    for (int y = 0; y < o_.height; y++) memcpy(&pixels[line * y], bgrx + (size_t)pitch * y, line);
-  }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back(Job{std::move(pixels), offered_ - 1});
-  }
-  queued_.notify_one();
-  return true;
-}
+bool Stream::offer(const uint8_t *bgrx, int pitch) { return sink_->offer(bgrx, pitch); }
 
-void Stream::run() {
-  // SIGPIPE from a closed connection is an error code here, not the end.
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-  for (;;) {
-    Job job;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      queued_.wait(lock, [this] { return !jobs_.empty() || ending_; });
-      if (jobs_.empty()) break;
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
-    }
-    send(job);
-    std::lock_guard<std::mutex> lock(mutex_);
-    spare_.push_back(std::move(job.pixels));
-  }
-  finish();
-  std::lock_guard<std::mutex> lock(mutex_);
-  ended_flag_ = true;
-  ended_.notify_all();
-}
-
-void Stream::send(Job &job) {
+FrameSink::Outcome Stream::send(const FrameSink::Frame &frame) {
   if (!mux_ && !abort_ && Clock::now() >= retry_at_) {
     std::string why;
     if (connect(why)) {
-      if (o_.tell) o_.tell(o_.url + ": sending again");
+      told_.clear();
+      tell("sending again", false);
     } else {
+      if (std::find(told_.begin(), told_.end(), why) == told_.end()) {
+        told_.push_back(why);
+        tell(why, true);
+      }
       mux_.reset();
       retry_at_ = Clock::now() + kRetry;
     }
   }
-  if (!mux_) {
-    dropped_++;
-    return;
-  }
+  if (!mux_) return FrameSink::Outcome::dropped;
   AVFrame *f = picture_.get();
-  if (av_frame_make_writable(f) < 0) {
-    dropped_++;
-    return;
-  }
-  bgrx_to_yuv420(job.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
-  f->pts = job.pts;
+  if (av_frame_make_writable(f) < 0) return FrameSink::Outcome::dropped;
+  bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
+  f->pts = frame.number;
   bool muxing = false;
   const int r = ff::encode_into(mux_.get(), video_.get(), st_, packet_.get(), f, muxing);
-  if (r < 0) {
-    dropped_++;
-    lose(muxing ? "the receiver is gone (" + ff::reason(r) + ")"
-                : std::string(video_->codec->name) + " failed: " + ff::reason(r));
-  }
+  if (r >= 0) return FrameSink::Outcome::written;
+  lose(muxing ? "the receiver is gone (" + ff::reason(r) + ")"
+              : std::string(video_->codec->name) + " failed: " + ff::reason(r));
+  return FrameSink::Outcome::dropped;
 }
 
 void Stream::lose(const std::string &why) {
-  if (o_.tell && !abort_) o_.tell(o_.url + ": " + why + "; trying again every 2 s, the show goes on");
+  tell(why + "; trying again every 2 s, the show goes on", false);
   video_.reset();
   mux_.reset();
   retry_at_ = Clock::now() + kRetry;
@@ -273,25 +208,18 @@ void Stream::finish() {
 }
 
 void Stream::close() {
-  if (!thread_.joinable()) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  ending_ = true;
-  queued_.notify_one();
+  if (!sink_) return;
+  sink_->end();
   // A receiver that takes nothing more is given up on: FFmpeg's calls
   // return at once from here on.
-  if (!ended_.wait_for(lock, kCloseGrace, [this] { return ended_flag_; })) abort_ = true;
-  lock.unlock();
-  thread_.join();
+  if (!sink_->ended_within(kCloseGrace)) abort_ = true;
+  sink_->close();
 }
 
 }  // namespace
 
 std::unique_ptr<LiveStream> open_live_stream(const StreamOptions &o, std::string &err) {
-  ff::quiet_log();
-#ifdef KOLVEX_HAVE_AVDEVICE
-  static std::once_flag devices;
-  std::call_once(devices, [] { avdevice_register_all(); });  // the v4l2 muxer
-#endif
+  ff::set_up();  // the v4l2 muxer registered too
   std::string format = !o.format.empty() ? o.format : stream_format_for(o.url);
   const size_t scheme = o.url.find("://");
   if (scheme != std::string::npos && !avio_find_protocol_name(o.url.c_str())) {

@@ -20,7 +20,8 @@
  *  sending run on the stream's own thread. When sending fails (the
  *  receiver gone) the thread tells one line, drops the frames meanwhile
  *  (counted) and opens the URL again every two seconds, telling another
- *  line once it sends again.
+ *  line once it sends again. Why an attempt failed is a detail, told once
+ *  for each reason in each time without a receiver.
  */
 #ifndef KOLVEX_CAPTURE_LIVE_STREAM_H
 #define KOLVEX_CAPTURE_LIVE_STREAM_H
@@ -39,8 +40,9 @@ struct StreamOptions {
   int crf = -1;        // H.264's, as the capture's mp4; -1 / "": its default
   std::string preset;
   // A line about the receiver (gone, back), without a prefix; called on
-  // the stream's thread.
-  std::function<void(const std::string &)> tell;
+  // the stream's thread. A `detail` (why an attempt to send again failed)
+  // is for a user who asked to be told more.
+  std::function<void(const std::string &line, bool detail)> tell;
 };
 
 // The muxer a URL's protocol takes ("mpegts", "flv", "v4l2"); "" when the

@@ -14,15 +14,21 @@ namespace capture {
 
 namespace {
 
-// The writer tells what failed in its own line: libpng says nothing.
-void png_failed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+const size_t kReasonSize = 160;
+
+// libpng's reason is kept for the writer's own line; libpng prints nothing.
+void png_failed(png_structp png, png_const_charp why) {
+  char *reason = (char *)png_get_error_ptr(png);
+  if (reason) snprintf(reason, kReasonSize, "libpng: %s", why ? why : "failed");
+  png_longjmp(png, 1);
+}
 void png_warned(png_structp, png_const_charp) {}
 
 struct PngWrite {
   png_structp png = nullptr;
   png_infop info = nullptr;
-  PngWrite() {
-    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_warned);
+  explicit PngWrite(char *reason) {
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, reason, png_failed, png_warned);
     if (png) info = png_create_info_struct(png);
   }
   ~PngWrite() { png_destroy_write_struct(&png, info ? &info : nullptr); }
@@ -30,8 +36,8 @@ struct PngWrite {
 
 // libpng reports errors by longjmp: no object with a destructor may be
 // created after the setjmp.
-bool encode(FILE *f, const uint8_t *bgrx, int pitch, int w, int h, uint8_t *row) {
-  PngWrite p;
+bool encode(FILE *f, const uint8_t *bgrx, int pitch, int w, int h, uint8_t *row, char *reason) {
+  PngWrite p(reason);
   if (!p.png || !p.info) return false;
   if (setjmp(png_jmpbuf(p.png))) return false;
   png_init_io(p.png, f);
@@ -116,9 +122,13 @@ bool save_png(const std::string &path, const uint8_t *bgrx, int w, int h, int pi
   }
   std::vector<uint8_t> row((size_t)w * 3);
   errno = 0;
-  const bool encoded = encode(out.get(), bgrx, pitch, w, h, row.data());
+  char reason[kReasonSize] = "";
+  const bool encoded = encode(out.get(), bgrx, pitch, w, h, row.data(), reason);
+  const int write_errno = errno;
   if (!close_file(out) || !encoded) {
-    err = write_error(path, errno ? errno : EIO);
+    // The system's reason when a write failed, else libpng's own.
+    const int e = errno ? errno : write_errno;
+    err = e || !*reason ? write_error(path, e ? e : EIO) : "can't write " + path + ": " + reason;
     return false;
   }
   return file.commit(err);

@@ -147,7 +147,7 @@ bool window_watched() {
 RenderSession::RenderSession(const SessionOptions &options) : opt_(options) {}
 
 RenderSession::~RenderSession() {
-  if (ctx_) ctx_->on_frame = nullptr;
+  hook_.reset();
   stream_.reset();  // its thread tells through this session: first
   writer_.reset();  // not closed: its temporary files go
   if (!begun_) return;
@@ -179,7 +179,9 @@ bool RenderSession::open_stream(std::string &err) {
   s.fps = opt_.fps;
   s.crf = opt_.settings.crf;
   s.preset = opt_.settings.preset;
-  s.tell = [this](const std::string &line) { say(stderr, opt_.program + ": " + line); };
+  s.tell = [this](const std::string &line, bool detail) {
+    if (!detail || opt_.sink_level >= LOG_WARNING) say(stderr, opt_.program + ": " + line);
+  };
   stream_ = open_live_stream(s, err);
   return stream_ != nullptr;
 }
@@ -207,8 +209,7 @@ bool RenderSession::attach(Context &ctx, std::string &err) {
     ctx.lockstep = true;
     ctx.present = window_watched();
   }
-  ctx_ = &ctx;
-  ctx.on_frame = [this](Context &c) { return on_frame(c); };
+  hook_ = ctx.on_frame.set([this](Context &c) { return on_frame(c); });
   return true;
 }
 
@@ -231,7 +232,7 @@ bool RenderSession::on_frame(Context &ctx) {
 
 // The frame and exactly its sound: the samples from frame n to n + 1.
 bool RenderSession::write_frame(Context &ctx) {
-  ViewPort *s = ctx.screen;
+  ViewPort *s = ctx.screen.get();
   bool ok = s && s->lock();
   if (ok) {
     ok = writer_->write((const uint8_t *)s->get_surface(), s->pitch);
@@ -253,19 +254,14 @@ bool RenderSession::write_frame(Context &ctx) {
 
 // The hand-off: one copy; the stream drops the frame itself when it is behind.
 void RenderSession::stream_frame(Context &ctx) {
-  ViewPort *s = ctx.screen;
+  ViewPort *s = ctx.screen.get();
   if (!s || !s->lock()) return;
   stream_->offer((const uint8_t *)s->get_surface(), s->pitch);
   s->unlock();
 }
 
-void RenderSession::detach() {
-  if (ctx_) ctx_->on_frame = nullptr;
-  ctx_ = nullptr;
-}
-
 int RenderSession::finish() {
-  detach();
+  hook_.reset();
   interrupted();
   if (writer_ && error_.empty() && !writer_->close()) error_ = writer_->error();
   const std::string done = writer_ && error_.empty() ? writer_->describe() : "";

@@ -9,7 +9,8 @@
  *    - the virtual clock (virtual_clock.h) and lockstep layers, so that
  *      the same command line writes the same frames;
  *    - the per-frame hand-off: the frame loop's hook (Context::on_frame)
- *      writes each composed frame and exactly that frame's sound;
+ *      writes each composed frame and exactly that frame's sound; the
+ *      hook goes with the session, and an engine may go before it;
  *    - the length: a number of frames, `--seconds N` being N * fps + 1,
  *      held (paused) frames counted as they went out;
  *    - SIGINT and SIGTERM: held from begin() on in every thread started
@@ -107,11 +108,9 @@ class RenderSession {
   // for. False with one line naming the URL in `err`.
   bool open_stream(std::string &err);
   // Once the screen is open: opens the writer (creating the directory)
-  // and hooks the frame loop. False with one line in `err`: nothing is
-  // left under the final names.
+  // and hooks the frame loop until finish() or the session's end. False
+  // with one line in `err`: nothing is left under the final names.
   bool attach(Context &ctx, std::string &err);
-  // The hook off the engine, for an engine that goes before the session.
-  void detach();
   // Whether a stop signal has come (taken at most once a call).
   bool interrupted();
   // While held, the log's lines are kept back instead of shown, and the
@@ -149,7 +148,7 @@ class RenderSession {
   SessionOptions opt_;
   std::unique_ptr<FrameWriter> writer_;
   std::unique_ptr<LiveStream> stream_;
-  Context *ctx_ = nullptr;
+  HookHandle hook_;  // the frame loop's hook into this session
   bool begun_ = false, stopped_ = false;
   int64_t frames_ = 0, audio_frames_ = 0;
   std::vector<int16_t> mix_;

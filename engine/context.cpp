@@ -23,7 +23,6 @@ Context::Context()
       magnification(0),
       change_magnification(false),
       skip_layers(false),
-      screen(nullptr),
       fps(0.0f),
       track_fps(false),
       clear_all(false),
@@ -47,7 +46,7 @@ Context::~Context() {
 // Set-up
 // ---------------------------------------------------------------------------
 bool Context::init(int w, int h) {
-  screen = new SdlScreen();
+  screen = std::make_unique<SdlScreen>();
   if (!screen->init(w, h)) {
     error("Can't initialize the viewport");
     error("This is a fatal error");
@@ -120,7 +119,7 @@ void Context::cafudda(int seconds) {
     layers.unlock();
 
     osd.cafudda();
-    if (seconds != 0 && on_frame && !on_frame(*this)) ended = true;
+    if (seconds != 0 && !on_frame.call_or(true, *this)) ended = true;
     if (on_show) on_show(*this);
     if (present) screen->show();
     frames++;
@@ -262,14 +261,8 @@ void Context::close() {
     l->quit = true;
     l->signal_feed();
     l->unlock();
-    // Waits until the thread has left its loop, and no longer; never
-    // delete a layer whose thread still runs: one that will not end is
-    // left alone (stop() logs it).
-    if (l->stop()) delete l;
+    LayerDeleter()(l);  // deleted once its thread has ended, never under it
   }
-  if (screen) {
-    delete screen;
-    screen = nullptr;
-  }
+  screen.reset();
   plugger.close();
 }

@@ -13,8 +13,10 @@
 #include <time.h>
 
 #include <functional>
+#include <memory>
 
 #include "canvas.h"
+#include "hook.h"
 #include "layer.h"
 #include "linklist.h"
 #include "osd.h"
@@ -75,7 +77,10 @@ class Context {
   bool change_magnification;
   bool skip_layers;
   Linklist layers;
-  ViewPort *screen;
+  // The context's own screen: made by init(), or given (a screen without
+  // a window, before the layers are set up); deleted by close().
+  std::unique_ptr<ViewPort> screen;
+  void set_screen(std::unique_ptr<ViewPort> s) { screen = std::move(s); }
   Osd osd;
   Plugger plugger;
   float fps;
@@ -102,10 +107,11 @@ class Context {
   // The per-frame hook, for a program that takes the frames (a capture, a
   // stream): called on the frame loop's thread for every frame of a timed
   // run (cafudda(n), n != 0) once the layers and the OSD are drawn, before
-  // the frame is shown. Returning false ends the run after this frame and
+  // the frame is shown, while the handle on_frame.set() gave is kept
+  // (hook.h). Returning false ends the run after this frame and
   // sets `ended`: from then on cafudda() returns at once and draws
   // nothing, so a programme of many steps runs out without another frame.
-  std::function<bool(Context &)> on_frame;
+  Hook<bool(Context &)> on_frame;
   bool ended;
 
   // The window's own hook: called on the frame loop's thread for every

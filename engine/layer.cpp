@@ -117,7 +117,7 @@ void Layer::take_settings(Layer &from) {
 // ---------------------------------------------------------------------------
 void Layer::_init(Context *ctx, int w, int h, int bpp) {
   env = ctx;
-  ViewPort *scr = env->screen;
+  ViewPort *scr = env->screen.get();
   geo.bpp = (uint8_t)(bpp ? bpp : scr->bpp);
   // A line must fit the 16-bit pitch; a wider layer would get a pitch cut
   // short, its lines overlapping. Cut the width instead: the geometry then
@@ -193,6 +193,12 @@ bool Layer::stop(double timeout) {
     jsleep(0, 1000000);
   }
   return true;
+}
+
+void LayerDeleter::operator()(Layer *layer) const {
+  if (!layer) return;
+  if (layer->stop(timeout)) delete layer;
+  else error("layer %s left undeleted: its thread still runs", layer->get_name());
 }
 
 void Layer::wait_fed() {

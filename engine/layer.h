@@ -59,7 +59,8 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // A blend of the layer's own, used instead of the blit mode while set
   // (layer_blend.h); the layer owns it, null goes back to the blit mode.
   // Main thread, between frames.
-  void set_blend(LayerBlend *b) { blender.reset(b); }
+  void set_blend(std::unique_ptr<LayerBlend> b) { blender = std::move(b); }
+  void set_blend(LayerBlend *b) { blender.reset(b); }  // takes it
   LayerBlend *get_blend() const { return blender.get(); }
   LayerBlend *take_blend() { return blender.release(); }  // the caller owns it
   void set_alpha(int a);           // clamped 0..255, also writes alpha_name
@@ -129,7 +130,8 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
   // was busy is lost). False, with an error line, when the thread is still
-  // running after `timeout` seconds; such a layer must not be deleted.
+  // running after `timeout` seconds; such a layer must not be deleted
+  // (LayerDeleter).
   bool stop(double timeout = 5.0);
 
   uint8_t blit;
@@ -210,5 +212,14 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // 16-bit pitch is cut to one that does (16383 at 32 bpp), logged.
   void _init(Context *env, int w, int h, int bpp);
 };
+
+// Ownership of a layer: its thread is stopped before it is deleted. One
+// whose thread will not stop is leaked, with a line, rather than destroyed
+// under the thread.
+struct LayerDeleter {
+  double timeout = 5.0;  // seconds the thread is given (Layer::stop)
+  void operator()(Layer *layer) const;
+};
+using LayerPtr = std::unique_ptr<Layer, LayerDeleter>;
 
 #endif

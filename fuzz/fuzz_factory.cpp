@@ -29,12 +29,12 @@ int fz::one(const uint8_t *data, size_t size) {
   if (name.find("..") != std::string::npos) return -1;
   if (name[0] == '/' && strncasecmp(name.c_str(), "/dev/", 5) != 0) return -1;
   InScratch here;
-  Layer *layer = create_layer(name.c_str());
+  LayerPtr owned = create_layer(name.c_str());
+  Layer *layer = owned.get();
   if (auto *png = dynamic_cast<PngLayer *>(layer)) {
     if (!png->file) fail("PNG layer for %s without its open file", name.c_str());
   } else if (layer && !dynamic_cast<GenLayer *>(layer)) {
     fail("layer of an unknown kind for %s", name.c_str());
   }
-  delete layer;
   return 0;
 }

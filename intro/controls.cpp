@@ -85,7 +85,7 @@ std::vector<std::string> data_places(const char *name) {
 }
 
 Layer *load_img(const char *name) {
-  Layer *layer = nullptr;
+  LayerPtr layer;
   for (const std::string &place : data_places(name))
     if ((layer = create_layer(place.c_str()))) break;
   if (!layer) {
@@ -97,10 +97,9 @@ Layer *load_img(const char *name) {
   // would wait for it for ever. A partly decoded picture is shown as it is.
   if (!layer->init(kolvex) && !layer->feed_buffer) {
     error("image not usable: %s", name);
-    delete layer;
     return nullptr;
   }
-  return layer;
+  return layer.release();  // the engine's list takes it
 }
 
 MODULE *load_music(const char *name) {

@@ -53,11 +53,10 @@ bool is_clip(const char *name) {
   return has_prefix(name, "/dev/video");
 }
 
-Layer *open_clip(const char *name, std::string &err) {
-  VideoLayer *layer = new VideoLayer();
-  if (layer->open(name)) return layer;
+LayerPtr open_clip(const char *name, std::string &err) {
+  std::unique_ptr<VideoLayer> layer(new VideoLayer());
+  if (layer->open(name)) return LayerPtr(layer.release());
   err = layer->open_error();
-  delete layer;
   return nullptr;
 }
 #endif
@@ -75,23 +74,23 @@ bool can_open(const char *name) {
   return true;
 }
 
-Layer *refuse(const char *why, const char *name, bool final_line) {
+LayerPtr refuse(const char *why, const char *name, bool final_line) {
   error("%s", why);
   act("can't load %s", name);
   if (final_line) error("can't create a layer with %s", name);
   return nullptr;
 }
 
-Layer *made(Layer *layer) {
+LayerPtr made(Layer *layer) {
   func("create_layer succesful, returns %p", (void *)layer);
-  return layer;
+  return LayerPtr(layer);
 }
 
-Layer *open_png(const char *name) {
-  PngLayer *png = new PngLayer();
-  if (png->open(name)) return made(png);
+LayerPtr open_png(const char *name) {
+  std::unique_ptr<PngLayer> png(new PngLayer());
+  if (png->open(name)) return made(png.release());
   error("create_layer : PNG open failed");
-  delete png;
+  png.reset();
   error("can't create a layer with %s", name);
   return nullptr;
 }
@@ -107,12 +106,12 @@ std::vector<LayerKind> &kinds() {
   return k;
 }
 
-Layer *make_builtin(const char *name, std::string &err) {
-  if (has_prefix(name, "layer_gen")) return new GenLayer();
+LayerPtr make_builtin(const char *name, std::string &err) {
+  if (has_prefix(name, "layer_gen")) return LayerPtr(new GenLayer());
   if (has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
     std::vector<Frei0rSetting> settings;
     const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::source, settings, err);
-    return p ? new Frei0rLayer(*p, std::move(settings)) : nullptr;
+    return p ? LayerPtr(new Frei0rLayer(*p, std::move(settings))) : nullptr;
   }
   if (has_suffix(name, ".png")) {
     FILE *f = fopen(name, "rb");
@@ -127,16 +126,15 @@ Layer *make_builtin(const char *name, std::string &err) {
       err = std::string(name) + ": not a PNG file";
       return nullptr;
     }
-    PngLayer *layer = new PngLayer();
-    if (layer->open(name)) return layer;
-    delete layer;
+    std::unique_ptr<PngLayer> layer(new PngLayer());
+    if (layer->open(name)) return LayerPtr(layer.release());
     err = std::string(name) + ": can't be opened";
     return nullptr;
   }
 #ifdef KOLVEX_HAVE_FFMPEG
   if (is_clip(name)) return open_clip(name, err);
 #endif
-  Layer *layer = create_layer(name);
+  LayerPtr layer = create_layer(name);
   if (!layer) err = std::string(name) + ": not a layer this engine makes";
   return layer;
 }
@@ -147,13 +145,13 @@ void register_layer_kind(LayerKind kind) { kinds().insert(kinds().begin(), std::
 
 const std::vector<LayerKind> &layer_kinds() { return kinds(); }
 
-Layer *make_layer(const char *name, std::string &err) {
+LayerPtr make_layer(const char *name, std::string &err) {
   err.clear();
   if (!name || !*name) {
     err = "a layer needs a name";
     return nullptr;
   }
-  Layer *layer = nullptr;
+  LayerPtr layer;
   bool claimed = false;
   for (const LayerKind &k : kinds())
     if (k.claims && k.claims(name)) {
@@ -176,19 +174,19 @@ bool is_layer_file(const char *name) {
   return has_suffix(name, ".png");
 }
 
-LayerBlend *make_blend(const char *name, std::string &err) {
+std::unique_ptr<LayerBlend> make_blend(const char *name, std::string &err) {
   err.clear();
-  if (name && strcasecmp(name, "over") == 0) return new OverBlend();
+  if (name && strcasecmp(name, "over") == 0) return std::make_unique<OverBlend>();
   std::vector<Frei0rSetting> settings;
   if (name && has_prefix(name, KOLVEX_FREI0R_PREFIX)) {
     const Frei0rPlugin *p = Frei0rLibrary().resolve(name, Frei0rKind::mixer, settings, err);
-    return p ? new Frei0rMixer(*p, std::move(settings)) : nullptr;
+    return p ? std::make_unique<Frei0rMixer>(*p, std::move(settings)) : nullptr;
   }
   err = std::string(name ? name : "") + ": not a blend (OVER or " KOLVEX_FREI0R_PREFIX "NAME)";
   return nullptr;
 }
 
-Layer *create_layer(const char *name) {
+LayerPtr create_layer(const char *name) {
   if (!name) {
     error("can't create a layer without a name");
     return nullptr;

@@ -7,20 +7,22 @@
  *  recognised and refused with its own message, since this engine has no
  *  such layer kinds. Letter case is ignored in prefixes and suffixes.
  *
- *  The caller owns the returned layer and calls its init(); the factory
- *  neither initialises it nor puts it into the engine's list.
+ *  The caller owns the returned layer (LayerPtr: its thread stopped before
+ *  it is deleted) and calls its init(); the factory neither initialises it
+ *  nor puts it into the engine's list.
  */
 #ifndef KOLVEX_FACTORY_H
 #define KOLVEX_FACTORY_H
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "layer.h"
 
 // A new layer for `name`, or null after the reason has been logged.
-Layer *create_layer(const char *name);
+LayerPtr create_layer(const char *name);
 
 // The entry point for programs that take layer names from their users: the
 // kinds create_layer makes, told apart before anything is logged, and the
@@ -32,7 +34,7 @@ Layer *create_layer(const char *name);
 // in `err`, "NAME: reason", and nothing logged; a name no kind claims falls
 // back to create_layer, whose own lines then say why it is refused. The
 // layer's `source` is `name`.
-Layer *make_layer(const char *name, std::string &err);
+LayerPtr make_layer(const char *name, std::string &err);
 
 // A kind of layer: what it is called, how its sources are named, and its
 // parameters (the rows its layers add to the base's), so that lists and
@@ -45,7 +47,7 @@ struct LayerKind {
   std::string names;  // "FILE.mp4, ..."
   const ParamTable &(*params)();
   std::function<bool(const char *source)> claims;
-  std::function<Layer *(const char *source, std::string &err)> make;
+  std::function<LayerPtr(const char *source, std::string &err)> make;
 };
 void register_layer_kind(LayerKind kind);
 const std::vector<LayerKind> &layer_kinds();
@@ -58,7 +60,7 @@ bool is_layer_file(const char *name);
 // A blend for a layer (Layer::set_blend) by the name users give: "OVER"
 // (any case) or a frei0r mixer, "frei0r.NAME[:SETTINGS]". Null with one
 // line in `err`.
-LayerBlend *make_blend(const char *name, std::string &err);
+std::unique_ptr<LayerBlend> make_blend(const char *name, std::string &err);
 
 // Help text for a front end: one line per layer kind the factory makes.
 extern const char *const layers_description;

@@ -12,6 +12,7 @@
 #ifndef KOLVEX_FREI0R_LAYER_H
 #define KOLVEX_FREI0R_LAYER_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,12 @@ class Frei0rLayer : public Layer {
   // composed: under the feed lock, since the layer's thread runs the
   // instance.
   void set(const Frei0rSetting &s);
-  const Frei0rPlugin &plugin() const { return inst_.plugin(); }
+  const Frei0rPlugin &plugin() const { return inst_->plugin(); }
 
  private:
-  Frei0rInstance inst_;  // the feed thread's, or the keys' under the feed lock
+  // The feed thread's, or the keys' under the feed lock; leaked rather
+  // than destroyed under a thread that will not stop.
+  std::unique_ptr<Frei0rInstance> inst_;
   Frei0rKeys keys_;
   std::string said_;
   ParamTable rows_;

@@ -106,7 +106,11 @@ GenLayer::GenLayer(int w, int h)
   setname("GEO");
 }
 
-GenLayer::~GenLayer() { close(); }
+// The layer's thread reads what close() frees: it goes first.
+GenLayer::~GenLayer() {
+  stop();
+  close();
+}
 
 bool GenLayer::open(const char *) { return true; }
 

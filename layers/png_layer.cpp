@@ -19,7 +19,11 @@ PngLayer::PngLayer()
   setname("PNG");
 }
 
-PngLayer::~PngLayer() { close(); }
+// The layer's thread reads what close() frees: it goes first.
+PngLayer::~PngLayer() {
+  stop();
+  close();
+}
 
 bool PngLayer::open(const char *path) {
   func("PngLayer::open(%s)", path);

@@ -45,7 +45,7 @@ class PngLayer : public Layer {
   static constexpr uint32_t max_cached_chunks = 128;
 
   PngLayer();
-  ~PngLayer() override;  // close()
+  ~PngLayer() override;  // its thread stopped, then close()
 
   bool open(const char *path) override;  // true for a PNG file; kept open
   bool init(Context *ctx) override;      // decode; once, after open

@@ -28,7 +28,11 @@ ScrollLayer::ScrollLayer()
   setname("SCR");
 }
 
-ScrollLayer::~ScrollLayer() { close(); }
+// The layer's thread reads what close() frees: it goes first.
+ScrollLayer::~ScrollLayer() {
+  stop();
+  close();
+}
 
 bool ScrollLayer::init(Context *ctx) {
   _init(ctx, 0, 0, 32);  // the canvas

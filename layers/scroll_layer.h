@@ -29,7 +29,7 @@ struct txtline {
 class ScrollLayer : public Layer {
  public:
   ScrollLayer();
-  ~ScrollLayer() override;  // close()
+  ~ScrollLayer() override;  // its thread stopped, then close()
 
   bool open(const char *path) override;  // appends every line of the file
   bool init(Context *ctx) override;      // full screen, 32 bpp; before any line

@@ -6,14 +6,12 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
-#ifdef KOLVEX_HAVE_AVDEVICE
-#include <libavdevice/avdevice.h>
-#endif
 }
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
+
+#include "ffmpeg_process.h"
 
 void AVFrameFree::operator()(AVFrame *f) const { av_frame_free(&f); }
 
@@ -63,19 +61,6 @@ int sws_space(int space, int width, int height) {
   }
 }
 
-// FFmpeg's own log is kept quiet: the layer tells what went wrong in its
-// own line. Set once, for the process, as the capture's writer does for
-// its own calls.
-void quiet_ffmpeg() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
-#ifdef KOLVEX_HAVE_AVDEVICE
-    avdevice_register_all();
-#endif
-  });
-}
-
 // What FFmpeg takes the file's first bytes for, its name aside: tells a
 // damaged clip from a file that never was one.
 const char *probed_format(const std::string &path) {
@@ -95,7 +80,9 @@ const char *probed_format(const std::string &path) {
 
 }  // namespace
 
-VideoDecoder::VideoDecoder() { quiet_ffmpeg(); }
+// FFmpeg's own log is kept quiet: the layer tells what went wrong in its
+// own line.
+VideoDecoder::VideoDecoder() { ffmpeg_process::set_up(); }
 
 VideoDecoder::~VideoDecoder() { close(); }
 

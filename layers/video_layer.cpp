@@ -25,7 +25,11 @@ std::string speed_text(double s) {
 
 VideoLayer::VideoLayer() { setname("VID"); }
 
-VideoLayer::~VideoLayer() { close(); }
+// The layer's thread reads what close() frees: it goes first.
+VideoLayer::~VideoLayer() {
+  stop();
+  close();
+}
 
 // ---------------------------------------------------------------------------
 // Opening: the header and a first frame, or a reason
@@ -389,8 +393,9 @@ bool VideoLayer::keypress(SDL_keysym *key) {
 
 void VideoLayer::restart() {
   if (!env || !decoder_thread_.joinable()) return;
-  seek_to(wrap(options_.start));
-  std::lock_guard<std::mutex> lock(m_);
+  std::lock_guard<std::mutex> lock(m_);  // wrap reads the loop length the decoder sets
+  seek_locked(env->frames, wrap(options_.start));
+  refeed();
   status_ = "restart";
 }
 

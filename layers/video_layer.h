@@ -63,7 +63,7 @@ class VideoLayer : public Layer {
   static constexpr double catch_up = 2.0;    // seconds behind: live, seek instead
 
   VideoLayer();
-  ~VideoLayer() override;  // close()
+  ~VideoLayer() override;  // its thread stopped, then close()
 
   void set_options(const VideoOptions &o) { options_ = o; }  // before init
   const VideoOptions &options() const { return options_; }

@@ -54,7 +54,7 @@ Osd::Osd()
 void Osd::init(Context *ctx) {
   env = ctx;
   set_color(WHITE);
-  ViewPort *scr = env->screen;
+  ViewPort *scr = env->screen.get();
   // Placed in canvas pixels; the glyphs grow by whole multiples, so that
   // the font stays sharp.
   const Canvas canvas = env->canvas();
@@ -113,7 +113,7 @@ void Osd::cafudda() {
 
 uint32_t *Osd::print(const char *text, uint32_t *pos, int hsize, int vsize) {
   if (!env || !env->screen || !text) return pos;
-  ViewPort *scr = env->screen;
+  ViewPort *scr = env->screen.get();
   uint32_t *surface = (uint32_t *)scr->get_surface();
   const int32_t sw = scr->w;
   // Nothing is drawn outside the canvas: its right and bottom edges clip.

@@ -16,7 +16,7 @@ namespace {
 // Options without a one-letter form.
 enum {
   OPT_BLIT = 256, OPT_ALPHA, OPT_EFFECT, OPT_POS, OPT_FIT, OPT_FILL, OPT_ONCE, OPT_SPEED,
-  OPT_START,
+  OPT_START, OPT_SET,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
@@ -32,6 +32,7 @@ const struct option kOptions[] = {
     {"once", no_argument, nullptr, OPT_ONCE},
     {"speed", required_argument, nullptr, OPT_SPEED},
     {"start", required_argument, nullptr, OPT_START},
+    {"set", required_argument, nullptr, OPT_SET},
     {"size", required_argument, nullptr, OPT_SIZE},
     {"fps", required_argument, nullptr, OPT_FPS},
     {"seconds", required_argument, nullptr, OPT_SECONDS},
@@ -121,25 +122,51 @@ const NumberOption kNumbers[] = {
     {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"},
     {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"}};
 
+std::string show_args(const ParamArgs &args) {
+  std::string out;
+  for (const ParamArg &a : args) out += (out.empty() ? "" : ",") + (a.is_text ? a.text : std::to_string(a.num));
+  return out;
+}
+
 // A row of a layer kind's table (factory.h), checked by the row itself: in
 // range, of its type. Whether the layer's kind has it is known once it is
 // made.
 bool kind_setting(LayerSpec &layer, const std::string &option, const std::string &row,
                   const ParamArgs &args, std::string &err) {
-  for (const LayerKind &k : layer_kinds())
-    for (const Param &p : k.params()) {
+  std::vector<const ParamTable *> tables = {&Layer::base_params()};
+  for (const LayerKind &k : layer_kinds()) tables.push_back(&k.params());
+  for (const ParamTable *t : tables)
+    for (const Param &p : *t) {
       if (p.name != row) continue;
       ParamValue v;
       std::string why;
       if (parse_param(p, args, v, why) != ParamParse::ok) {
-        err = option + " " + param_wants(p) + ", not " + args[0].text;
+        err = option + " " + param_wants(p) + ", not " + show_args(args);
         return false;
       }
       layer.settings.push_back({option, row, args});
       return true;
     }
-  err = option + ": this player has no layers that take it";
+  err = option + ": " + row + " is no layer's setting (--list-controls lists them)";
   return false;
+}
+
+// --set NAME=VALUE[,VALUE...]: any row of the layer's table.
+bool set_option(LayerSpec &layer, const std::string &option, const std::string &text,
+                std::string &err) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) {
+    err = option + " wants NAME=VALUE, not " + text;
+    return false;
+  }
+  ParamArgs args;
+  for (size_t at = eq + 1;;) {
+    const size_t comma = text.find(',', at);
+    args.push_back(ParamArg::string(text.substr(at, comma == std::string::npos ? comma : comma - at)));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return kind_setting(layer, option + " " + text.substr(0, eq), text.substr(0, eq), args, err);
 }
 
 // Applies one option that takes a value; false with `err` set.
@@ -151,11 +178,11 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     err = name + " needs a value";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_START && !layer) {
+  if (opt >= OPT_BLIT && opt <= OPT_SET && !layer) {
     err = name + " " + val + ": no LAYER before it (layer options follow their layer)";
     return false;
   }
-  if (opt >= OPT_BLIT && opt <= OPT_START) {  // kept for a record
+  if (opt >= OPT_BLIT && opt <= OPT_SET) {  // kept for a record
     layer->args.push_back(name);
     layer->args.push_back(val);
   }
@@ -189,6 +216,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       }
       layer->has_pos = true;
       break;
+    case OPT_SET: return set_option(*layer, name, val, err);
     case OPT_SPEED:
     case OPT_START:
       return kind_setting(*layer, name, opt == OPT_SPEED ? "video/speed" : "video/start",
@@ -362,7 +390,10 @@ void print_usage(FILE *out) {
           "      --effect NAME     an effect plug-in, ours or frei0r.NAME[:PARAM=VALUE,...];\n"
           "                        repeat to chain them in order\n"
           "      --pos X,Y         top-left corner on the canvas (default: centred)\n"
-          "  for video layers:\n"
+          "      --set NAME=VALUE  any of the layer's settings, as --list-controls names\n"
+          "                        them below /layer/L/ (scale=2, rotation=30,\n"
+          "                        fit=fill, video/speed=2; VALUE,VALUE for two)\n"
+          "  for video layers (the same as --set video/...):\n"
           "      --fit             scaled to the canvas, aspect kept (default: its size)\n"
           "      --fill            scaled to cover the canvas, the rest cut off\n"
           "      --once            play once and hold the last frame (default: loop)\n"

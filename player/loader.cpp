@@ -69,7 +69,7 @@ void Loader::work() {
     queue_.pop_front();
     busy_++;
     lock.unlock();
-    d.layer.reset(make_layer(d.source.c_str(), d.err));
+    d.layer = make_layer(d.source.c_str(), d.err);
     lock.lock();
     busy_--;
     finished_.push_back(std::move(d));

@@ -25,7 +25,7 @@ class Loader {
   struct Done {
     uint64_t ticket = 0;
     std::string source;
-    std::unique_ptr<Layer> layer;  // null when the factory refused
+    LayerPtr layer;                // null when the factory refused
     std::string err;               // then why, one line
   };
 

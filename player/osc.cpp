@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -76,8 +77,16 @@ class OscServer : public ControlSource {
       from_len_ = sizeof from_;
       const ssize_t n =
           recvfrom(fd_, buf_.data(), buf_.size(), MSG_DONTWAIT, (sockaddr *)&from_, &from_len_);
-      if (n < 0) return;  // nothing more (or an error: the next frame tries again)
-      handler_.handle(controls, buf_.data(), (size_t)n);
+      if (n >= 0) {
+        handler_.handle(controls, buf_.data(), (size_t)n);
+        continue;
+      }
+      // Nothing more; an error is told once and tried again next frame.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && !told_error_) {
+        told_error_ = true;
+        fprintf(stderr, "kolvex: OSC: can't receive: %s\n", strerror(errno));
+      }
+      return;
     }
   }
 
@@ -85,6 +94,7 @@ class OscServer : public ControlSource {
   int fd_;
   OscHandler handler_;
   std::vector<uint8_t> buf_;
+  bool told_error_ = false;
   sockaddr_storage from_{};  // the sender of the packet being handled
   socklen_t from_len_ = 0;
 };
@@ -234,10 +244,16 @@ std::unique_ptr<ControlSource> open_osc(const std::string &addr, int port, bool 
     if (fd >= 0) close(fd);
     return nullptr;
   }
+  return osc_server(fd, quiet);
+}
+
+std::unique_ptr<ControlSource> osc_server(int fd, bool quiet) {
   return std::unique_ptr<ControlSource>(new OscServer(fd, quiet));
 }
 
 #else  // without liblo
+
+#include <unistd.h>
 
 bool osc_available() { return false; }
 
@@ -252,5 +268,10 @@ std::unique_ptr<ControlSource> open_osc_feedback(Controls &, const std::string &
 }
 
 std::string osc_message(const std::string &, const ControlArgs &) { return ""; }
+
+std::unique_ptr<ControlSource> osc_server(int fd, bool) {
+  close(fd);
+  return nullptr;
+}
 
 #endif

@@ -52,6 +52,9 @@ class OscHandler {
 // Null with one line in `err` when the port cannot be had.
 std::unique_ptr<ControlSource> open_osc(const std::string &addr, int port, bool quiet,
                                         std::string &err);
+// The server on a socket already bound, which it closes. An error on
+// receive is told once on stderr (a line even when `quiet`: nothing comes in).
+std::unique_ptr<ControlSource> osc_server(int fd, bool quiet);
 
 // Sends every change the tree makes, whatever made it (keys, OSC, a
 // replay), as OSC to HOST:PORT, so a control surface stays in sync.

@@ -78,7 +78,6 @@ Player::~Player() {
   editor_.reset();
   loader_.reset();  // after the open under way
   if (ctx_) ctx_->close();  // the listed layers' threads end first
-  if (session_) session_->detach();  // a player never run is still hooked
   ctx_.reset();
   session_.reset();         // then the clock, the signals and the log back
 }
@@ -177,14 +176,14 @@ bool Player::prepare(std::string &err) {
     if (!bank_.add(path, err)) return false;
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &layer_spec : opt_.layers) {
-    Layer *l = make_layer(layer_spec.source.c_str(), err);
+    LayerPtr l = make_layer(layer_spec.source.c_str(), err);
     if (!l) return false;
-    pending_.emplace_back(l);
+    pending_.push_back(std::move(l));
   }
   ctx_.reset(new Context());
   if (!use_plugin_dir(ctx_->plugger, opt_, err)) return false;
   ctx_->plugger.refresh();  // the engine's init finds them loaded
-  ctx_->screen = new LayoutScreen(opt_.width, opt_.height);
+  ctx_->set_screen(std::make_unique<LayoutScreen>(opt_.width, opt_.height));
   ctx_->set_canvas(opt_.canvas_w, opt_.canvas_h, opt_.fill);
   // The stream last: a bad layer needs no connection to be told.
   return make_layers(err) && session_->open_stream(err);
@@ -194,16 +193,17 @@ bool Player::make_layers(std::string &err) {
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
-    if (!set_clip_options(l, layer_spec, err)) return false;
+    if (!apply_settings(l, layer_spec, false, err)) return false;
     if (!init_layer(l, layer_spec.source, err)) return false;
     l->set_blit(layer_spec.blit);
     l->set_alpha(layer_spec.alpha);
     if (!layer_spec.blend.empty()) {
-      LayerBlend *b = make_blend(layer_spec.blend.c_str(), err);
+      std::unique_ptr<LayerBlend> b = make_blend(layer_spec.blend.c_str(), err);
       if (!b) return false;
-      l->set_blend(b);
+      l->set_blend(std::move(b));
     }
     if (layer_spec.has_pos) l->set_position(layer_spec.x, layer_spec.y);
+    if (!apply_settings(l, layer_spec, true, err)) return false;
     stack_.push_back(l);
     if (!attach_effects(i, layer_spec, err)) return false;
   }
@@ -227,11 +227,14 @@ bool Player::init_layer(Layer *l, const std::string &source, std::string &err) {
   return ok;
 }
 
-// --fit, --speed and the like: rows of the layer kind's own table, set
-// before it starts; a kind without the row refuses them.
-bool Player::set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err) {
+// --set, --fit, --speed and the like: rows of the layer's table, those
+// that cannot change while playing before it starts (`live` false), the
+// others once it has; a kind without the row refuses them.
+bool Player::apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live,
+                            std::string &err) {
   for (const LayerSpec::Setting &s : layer_spec.settings) {
     const Param *p = layer->param(s.row);
+    if (p && p->live != live) continue;
     ParamValue v;
     std::string why;
     if (!p || !p->set) {
@@ -280,8 +283,7 @@ bool Player::attach_effects(size_t index, const LayerSpec &layer_spec, std::stri
 // The window
 // ---------------------------------------------------------------------------
 bool Player::open(std::string &err) {
-  delete ctx_->screen;
-  ctx_->screen = nullptr;
+  ctx_->set_screen(nullptr);
   const bool capturing = !opt_.capture_dir.empty();
   if (capturing) setenv("SDL_VIDEODRIVER", "dummy", 0);  // frames go to files: no window
   session_->hold_log(true);
@@ -337,7 +339,7 @@ void Player::to_window() {
 // At the window's bottom on a black band, in the OSD's font at its size:
 // clear of the show's own lines, readable over any picture.
 void Player::draw_status() {
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const int band = 10;
   // The OSD's font draws only inside the canvas: the band is the bottom of
   // what it may draw on (the window's bottom unless a letterbox bar is there).
@@ -355,7 +357,7 @@ void Player::draw_status() {
 // drawn again only when a key changes the stack, and the OSD over a copy.
 // Each held frame goes out like a played one.
 void Player::show_paused() {
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const size_t bytes = (size_t)s->pitch * s->h;
   s->lock();
   if (frozen_.empty()) {
@@ -380,7 +382,7 @@ void Player::add_source(std::unique_ptr<ControlSource> source) {
 
 void Player::take_screenshot() {
   controls_->screenshot = false;
-  ViewPort *s = ctx_->screen;
+  ViewPort *s = ctx_->screen.get();
   const std::string name = next_screenshot_name();
   std::string err;
   bool saved = false;
@@ -391,7 +393,7 @@ void Player::take_screenshot() {
   if (name.empty())
     tell("no screenshot: kolvex-0001.png to kolvex-9999.png are taken");
   else
-    tell(saved ? "screenshot " + name : "can't write " + name);
+    tell(saved ? "screenshot " + name : err.empty() ? "can't write " + name : err);
 }
 
 // Once a second at most, while frames are being dropped.

@@ -84,7 +84,7 @@ class Player {
   bool make_layers(std::string &err);
   bool init_layer(Layer *layer, const std::string &source, std::string &err);
   void open_editor();
-  bool set_clip_options(Layer *layer, const LayerSpec &layer_spec, std::string &err);
+  bool apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
   void to_window();  // after the frame went out, before it is shown
@@ -97,7 +97,7 @@ class Player {
   PlayerOptions opt_;
   std::unique_ptr<capture::RenderSession> session_;
   std::unique_ptr<Context> ctx_;
-  std::vector<std::unique_ptr<Layer>> pending_;  // until the engine owns them
+  std::vector<LayerPtr> pending_;  // until the engine owns them
   std::vector<Layer *> stack_;                   // bottom first
   std::unique_ptr<Controls> controls_;
   Bank bank_;

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "osc.h"
 
 namespace {
@@ -244,45 +247,83 @@ static std::string word(const std::string &w) {
 }
 
 ShowRecorder::~ShowRecorder() {
-  if (out_) fclose(out_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
 bool ShowRecorder::open(const std::string &file, const PlayerOptions &opt, uint32_t seed,
                         std::string &err) {
-  out_ = fopen(file.c_str(), "w");
-  if (!out_) {
+  file_ = file;
+  fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
     err = "--record " + file + ": " + strerror(errno);
     return false;
   }
-  fprintf(out_, "# kolvex show: the stack as it started, then FRAME /PATH VALUE... a change\n");
+  std::string head = "# kolvex show: the stack as it started, then FRAME /PATH VALUE... a change\n";
   // The canvas: a replay recorded again keeps its show's size.
-  fprintf(out_, "size %dx%d\nfps %d\nseed %u\n", opt.canvas_w ? opt.canvas_w : opt.width,
-          opt.canvas_w ? opt.canvas_h : opt.height, opt.fps, seed);
-  if (!opt.plugin_dir.empty())
-    fprintf(out_, "plugin-dir %s\n", word(opt.plugin_dir).c_str());
-  for (const std::string &bank : opt.banks) fprintf(out_, "bank %s\n", word(bank).c_str());
+  char buf[96];
+  snprintf(buf, sizeof buf, "size %dx%d\nfps %d\nseed %u\n", opt.canvas_w ? opt.canvas_w : opt.width,
+           opt.canvas_w ? opt.canvas_h : opt.height, opt.fps, seed);
+  head += buf;
+  if (!opt.plugin_dir.empty()) head += "plugin-dir " + word(opt.plugin_dir) + "\n";
+  for (const std::string &bank : opt.banks) head += "bank " + word(bank) + "\n";
   for (const LayerSpec &l : opt.layers) {
-    fprintf(out_, "layer %s", word(l.source).c_str());
-    for (const std::string &a : l.args) fprintf(out_, " %s", word(a).c_str());
-    fprintf(out_, "\n");
+    head += "layer " + word(l.source);
+    for (const std::string &a : l.args) head += " " + word(a);
+    head += "\n";
   }
-  fflush(out_);
+  if (put(head)) return true;
+  err = "--record " + file + ": " + strerror(errno);
+  ::close(fd_);
+  fd_ = -1;
+  return false;
+}
+
+// A line whole or not at all: a short write is cut back to the last whole
+// line, so the file always reads as a show. Each goes to the file at once:
+// a player killed keeps its show up to its last change.
+bool ShowRecorder::put(const std::string &line) {
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += (size_t)n;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      const int why = n < 0 ? errno : ENOSPC;
+      if (done && ftruncate(fd_, kept_) == 0) lseek(fd_, kept_, SEEK_SET);
+      errno = why;
+      return false;
+    }
+  }
+  kept_ += (off_t)line.size();
   return true;
 }
 
+// The first failure ends the record (a show with a change missing would
+// replay as something else), told once.
+void ShowRecorder::fail(int64_t frame) {
+  fprintf(stderr, "kolvex: --record %s: %s; the show ends before frame %lld\n", file_.c_str(),
+          strerror(errno), (long long)frame);
+  ::close(fd_);
+  fd_ = -1;
+}
+
 void ShowRecorder::change(int64_t frame, const std::string &path, const ControlArgs &applied) {
-  if (!out_) return;
-  fprintf(out_, "%lld %s", (long long)frame, path.c_str());
-  for (const ControlArg &a : applied) fprintf(out_, " %s", show_token(a).c_str());
-  fprintf(out_, "\n");
-  fflush(out_);
+  if (fd_ < 0) return;
+  std::string line = std::to_string(frame) + " " + path;
+  for (const ControlArg &a : applied) line += " " + show_token(a);
+  if (!put(line + "\n")) fail(frame);
 }
 
 void ShowRecorder::end(int64_t frame) {
-  if (!out_) return;
-  if (frame > 0) fprintf(out_, "%lld end\n", (long long)frame);
-  fclose(out_);
-  out_ = nullptr;
+  if (fd_ < 0) return;
+  if (frame > 0 && !put(std::to_string(frame) + " end\n")) {
+    fail(frame);
+    return;
+  }
+  ::close(fd_);
+  fd_ = -1;
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <sys/types.h>
 #include <map>
 #include <set>
 #include <string>
@@ -67,18 +68,31 @@ bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions 
 std::string show_token(const ControlArg &arg);
 
 // Writes the stack as it starts, then every change the tree makes with the
-// frame it shows in, a line at a time (flushed: a crash keeps the show).
+// frame it shows in, each line whole and in the file as it is made: a
+// player killed leaves a show that replays up to its last change. A write
+// that fails (a full disk) is told once on stderr and ends the record; the
+// file keeps every line before it, none torn.
 class ShowRecorder {
  public:
+  ShowRecorder() = default;
   ~ShowRecorder();
   // `opt` as played (its seed set). False with `err` when FILE cannot be
   // written.
   bool open(const std::string &file, const PlayerOptions &opt, uint32_t seed, std::string &err);
   void change(int64_t frame, const std::string &path, const ControlArgs &applied);
   void end(int64_t frame);  // the last line; then closed
+  bool recording() const { return fd_ >= 0; }
 
  private:
-  FILE *out_ = nullptr;
+  bool put(const std::string &line);
+  void fail(int64_t frame);
+
+  std::string file_;
+  int fd_ = -1;
+  off_t kept_ = 0;  // bytes of whole lines in the file
+
+  ShowRecorder(const ShowRecorder &) = delete;
+  ShowRecorder &operator=(const ShowRecorder &) = delete;
 };
 
 // Plays a show's changes at their frames: each is set() before its frame

@@ -1,12 +1,11 @@
 // orvanta-capture to MP4 and WebM as a viewer gets them: the streams as
 // ffprobe sees them, a decoded frame against the same frame of a y4m
-// capture, an interrupted capture that still plays, and the refusals,
-// which leave nothing under the final name.
+// capture, and the refusals, which leave nothing under the final name (an
+// interrupted capture that still plays: capture_run_test.cpp).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -154,30 +153,6 @@ TEST(CaptureExport, FiveSecondsPlayInStepAndMatchTheY4mFrames) {
     const std::string frame = decoded_frame(file, 60);
     ASSERT_EQ(frame.size(), kFrameBytes);
     EXPECT_GE(kt::psnr(frame, ref_frame), 35.0);
-  }
-}
-
-TEST(CaptureExport, InterruptedCaptureIsCompleteUpToThere) {
-  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "built without FFmpeg";
-  if (!ffmpeg_tools()) GTEST_SKIP() << "no ffprobe";
-  for (int sig : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(sig);
-    // A directory each: the log of one run must not answer for the next.
-    it::WorkDir wd = staged("export_interrupted_" + std::to_string(sig));
-    const std::string out = wd.path + "/out";
-    it::Process p(it::capture_program(), wd.path, {}, {"--out", out, "-vv"});
-    ASSERT_TRUE(p.wait_for("[F] initialized GEO layer", 120)) << p.log();
-    p.signal(sig);
-    EXPECT_EQ(p.wait(60), 1);
-    long long frames = 0;
-    const std::string log = p.log();
-    size_t at = log.find("orvanta-capture: interrupted after ");
-    ASSERT_NE(at, std::string::npos) << log;
-    sscanf(log.c_str() + at, "orvanta-capture: interrupted after %lld frames", &frames);
-    EXPECT_GT(frames, 2 * 24) << "the generator comes after two one-second steps";
-    auto v = probe(out + "/orvanta.mp4", "v"), a = probe(out + "/orvanta.mp4", "a");
-    EXPECT_EQ(v["nb_read_frames"], std::to_string(frames));
-    EXPECT_NEAR(seconds_of(a), seconds_of(v), 1 / 24.0);
   }
 }
 

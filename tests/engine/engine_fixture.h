@@ -27,8 +27,7 @@ inline bool eventually(const std::function<bool()> &cond, double seconds = 10.0)
 // Takes a layer out of the engine, ends its thread and deletes it.
 inline void drop(Layer *l) {
   l->rem();
-  ASSERT_TRUE(l->stop());
-  delete l;
+  LayerDeleter()(l);
 }
 
 }  // namespace et

@@ -147,12 +147,13 @@ TEST(LayerOrder, PrependedOnTopClearAllBlanksTheRestLockstepFeedsEachFrame) {
   et::drop(bottom);
 }
 
-// Both kinds of troubled layer can be stopped (the stuck one once free); a
-// thread that cannot start is reported and never waited for.
+// Both kinds of troubled layer can be stopped; the stuck one's owner does
+// not delete it under its thread, which can be stopped once free. A thread
+// that cannot start is reported and never waited for.
 TEST(LayerThread, TroubledThreadsAreReportedAndStillStopped) {
   kt::Engine e;
   ASSERT_TRUE(e.ok);
-  Troubled barren(true), stuck(false);
+  Troubled barren(true), &stuck = *new Troubled(false);  // deleted by LayerDeleter
   barren.init(&e.ctx);
   stuck.init(&e.ctx);
   ASSERT_EQ(barren.start(), 0);
@@ -166,18 +167,19 @@ TEST(LayerThread, TroubledThreadsAreReportedAndStillStopped) {
   EXPECT_FALSE(barren.running);
   EXPECT_TRUE(barren.stop());
   kt::StderrCapture log;
-  EXPECT_FALSE(stuck.stop(0.2));
+  LayerDeleter{0.2}(&stuck);  // not deleted: it would be under its thread
   EXPECT_TRUE(stuck.alive);
   stuck.release = true;
-  EXPECT_TRUE(stuck.stop());
+  LayerDeleter{}(&stuck);
   auto *l = new kt::TestLayer(32, 32);
   l->init(&e.ctx);
   ASSERT_EQ(pthread_attr_setstacksize(&l->attr, (size_t)1 << 46), 0);  // no machine maps that
   e.ctx.layers.add(l);
   e.ctx.cafudda(0);
   e.ctx.cafudda(0);
-  EXPECT_EQ(log.text(), "[!] layer TST thread does not stop\n[!] can't start thread for layer TST\n"
-                        "[!] can't start thread for layer TST\n");
+  EXPECT_EQ(log.text(), "[!] layer TST thread does not stop\n"
+                        "[!] layer TST left undeleted: its thread still runs\n"
+                        "[!] can't start thread for layer TST\n[!] can't start thread for layer TST\n");
   EXPECT_FALSE(l->active || l->alive || l->feeds);
   delete l;
 }
@@ -199,9 +201,7 @@ TEST(EngineChurn, LayersAddedAndRemovedEveryFrame) {
     if (live.size() > 4) {  // one from the middle, as a programme does between scenes
       CountedLayer *victim = live[frame % live.size()];
       live.erase(live.begin() + frame % live.size());
-      victim->rem();
-      ASSERT_TRUE(victim->stop()) << "frame " << frame;
-      delete victim;
+      et::drop(victim);
     }
   }
   EXPECT_EQ(deleted, made - (int)live.size());

@@ -40,7 +40,7 @@ TEST(Recovery, InPlaceFilterNeverChangesThePicture) {
   img.version = PNG_IMAGE_VERSION, img.width = 64, img.height = 48, img.format = PNG_FORMAT_RGBA;
   ASSERT_TRUE(png_image_write_to_file(&img, path.c_str(), 0, rgba.data(), 0, nullptr));
 
-  Layer *picture = create_layer(path.c_str());
+  Layer *picture = create_layer(path.c_str()).release();  // the engine's list takes it
   ASSERT_TRUE(picture && picture->init(&e.ctx));
   Filter fx;
   fx.process_f = invert_in_place;
@@ -188,7 +188,7 @@ TEST(Recovery, TallStripLoadsABombDoesNot) {
     img.version = PNG_IMAGE_VERSION, img.width = r.w, img.height = r.h;
     img.format = PNG_FORMAT_GRAY;
     ASSERT_TRUE(png_image_write_to_file(&img, path.c_str(), 0, grey.data(), 0, nullptr));
-    Layer *l = create_layer(path.c_str());
+    LayerPtr l = create_layer(path.c_str());
     ASSERT_NE(l, nullptr);
     kt::StderrCapture quiet;
     EXPECT_EQ(l->init(&e.ctx), r.loads);
@@ -196,7 +196,6 @@ TEST(Recovery, TallStripLoadsABombDoesNot) {
     if (r.loads) {
       EXPECT_EQ(l->geo.h, r.h);
     }
-    delete l;
   }
 }
 

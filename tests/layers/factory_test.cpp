@@ -104,7 +104,7 @@ TEST_F(FactoryTest, RulesInTheirOrderWithTheirMessages) {
       std::ofstream(r.name) << std::ifstream(picture).rdbuf();
     if (r.make == Locked && (chmod(r.name, 0) != 0 || !permissions.enforced)) continue;
     kt::StderrCapture cap;
-    std::unique_ptr<Layer> layer(create_layer(r.name));
+    LayerPtr layer(create_layer(r.name));
     EXPECT_EQ(cap.text(), with_name(r.log, r.name));
     EXPECT_EQ(dynamic_cast<PngLayer *>(layer.get()) != nullptr, r.kind == Png);
     EXPECT_EQ(dynamic_cast<GenLayer *>(layer.get()) != nullptr, r.kind == Gen);
@@ -120,7 +120,7 @@ TEST_F(FactoryTest, PictureLayerIsOpenedAndAnnounced) {
       << std::ifstream(std::string(KOLVEX_TEST_DATA) + "/pngsuite/png/basn2c08.png").rdbuf();
   set_debug(2);
   kt::StderrCapture cap;
-  std::unique_ptr<Layer> layer(create_layer("shot.png"));
+  LayerPtr layer(create_layer("shot.png"));
   const std::string log = cap.text();
   PngLayer *png = dynamic_cast<PngLayer *>(layer.get());
   ASSERT_NE(png, nullptr);

@@ -31,12 +31,11 @@ class VideoLayerTest : public ::testing::Test {
   // A layer made and set up as the player does; null with the reason.
   std::unique_ptr<VideoLayer> play(const std::string &path, VideoOptions o = {}) {
     std::string err;
-    std::unique_ptr<Layer> l(make_layer(path.c_str(), err));
-    auto *v = dynamic_cast<VideoLayer *>(l.get());
-    EXPECT_TRUE(v) << err;
-    if (!v) return nullptr;
+    LayerPtr l(make_layer(path.c_str(), err));
+    std::unique_ptr<VideoLayer> video(dynamic_cast<VideoLayer *>(l.get()));
+    EXPECT_TRUE(video) << err;
+    if (!video) return nullptr;
     l.release();
-    std::unique_ptr<VideoLayer> video(v);
     video->set_options(o);
     EXPECT_TRUE(video->init(&engine.ctx));
     return video;
@@ -147,6 +146,18 @@ TEST_F(VideoLayerTest, KeysMoveTheLayersClockAlone) {
     EXPECT_FALSE(press(other));
 }
 
+// Restarts while the decoder rounds a short clip again and again (and
+// learns its length meanwhile): each takes the layer back to its start.
+TEST_F(VideoLayerTest, RestartsWhileTheClipLoops) {
+  auto v = play(clip("loop.mp4", "testsrc2=s=32x24:r=25:d=0.12", "-pix_fmt yuv420p"));
+  ASSERT_TRUE(v);
+  for (int i = 0; i < 20; i++) {
+    v->restart();
+    usleep(3000);  // the decoder reaches the end and rounds meanwhile
+  }
+  EXPECT_EQ(v->time_now(), 0.0);
+}
+
 TEST_F(VideoLayerTest, AFileCutShortInPlayKeepsItsLastFrameAndSaysSoOnce) {
   const std::string path = clip("cut.y4m", "testsrc2=s=64x48:r=25:d=2", "-pix_fmt yuv420p");
   VideoOptions o;
@@ -191,7 +202,7 @@ TEST_F(VideoLayerTest, BadInputsAreRefusedInOneLineNamingTheFile) {
     SCOPED_TRACE(row.name);
     std::string err;
     kt::StderrCapture cap;
-    std::unique_ptr<Layer> l(make_layer(row.name.c_str(), err));
+    LayerPtr l(make_layer(row.name.c_str(), err));
     EXPECT_EQ(l, nullptr);
     EXPECT_EQ(err.rfind(row.name + ": ", 0), 0u) << err;
     EXPECT_TRUE(kt::contains(err, row.reason)) << err;

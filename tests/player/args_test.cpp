@@ -82,6 +82,10 @@ const struct Row {
     {"frei0r.darken", 2, "frei0r.darken is a frei0r mixer, not a source"},
     {"layer_gen --alpha 256", 2, "--alpha wants 0 to 255, not 256"},
     {"layer_gen --speed 20", 2, "--speed wants a number from 0.1 to 10, not 20"},
+    {"layer_gen --set scale=17", 2, "--set scale wants a number from 0.01 to 16, not 17"},
+    {"layer_gen --set pos=1", 2, "--set pos wants X Y from -32768 to 32767, not 1"},
+    {"layer_gen --set shade=1", 2, "--set shade: shade is no layer's setting (--list-controls lists them)"},
+    {"layer_gen --set video/once=on", 2, "layer_gen: --set video/once is not a setting of this kind of layer"},
     {"--once layer_gen", 2, "--once: no LAYER before it (layer options follow their layer)"},
     // --fill before any layer is the canvas's (a replay names none).
     {"--fill layer_gen", 0, "640x480 24fps 0s x1 canvas filled | layer_gen RGB 255"},

@@ -42,7 +42,7 @@ void write_png(const std::string &path, int w, int h, Colour c) {
 
 // The programme's pixel at (x, y), as r g b.
 Colour pixel(Player &p, int x, int y) {
-  ViewPort *s = p.context()->screen;
+  ViewPort *s = p.context()->screen.get();
   const uint8_t *px = (const uint8_t *)s->get_surface() + (size_t)y * s->pitch + (size_t)x * 4;
   return {px[2], px[1], px[0]};
 }

@@ -1,12 +1,21 @@
 // The control tree from outside: OSC messages into a live player and its
 // frames, a recorded show rendered again (twice: the same frames; with a
-// pause as long as it was held), and the bad input of both ways in.
+// pause as long as it was held), and the bad input of both ways in; what
+// fails (a full disk, a killed player, a socket) is told and leaves a show
+// that reads.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <lo/lo.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 
 #include "osc.h"
@@ -25,10 +34,6 @@ std::unique_ptr<Player> open_player(std::vector<std::string> args, PlayerOptions
   std::unique_ptr<Player> p = pt::open_player(std::move(args), opt);
   if (p) p->context()->lockstep = true;
   return p;
-}
-
-const uint8_t *pixel(Context &ctx, int x, int y) {
-  return (const uint8_t *)ctx.screen->get_surface() + y * ctx.screen->pitch + x * 4;
 }
 
 #ifdef KOLVEX_HAVE_FFMPEG
@@ -89,7 +94,7 @@ TEST(PlayerControls, AFrei0rSourcesParameterThroughTheTree) {
       << why;
   EXPECT_EQ(said.find("color"), said.find(": ") + 2) << said;
   for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
-  const uint8_t *p = pixel(*player->context(), 5, 5);
+  const uint8_t *p = kt::screen_pixel(*player->context(), 5, 5);
   EXPECT_EQ(p[0] + 256 * p[1] + 65536 * p[2], 255 * 65536) << "bytes blue, green, red";
   EXPECT_EQ(player->controls()->set("/layer/1/param/nosuch", red, said, why),
             ControlStatus::unknown);
@@ -104,14 +109,11 @@ TEST(PlayerOsc, ChangesFromAClientShowInTheNextFrame) {
                              PLAYER_DATA_DIR "/ant.png", "--pos", "0,0"},
                             opt);
   ShowRecorder none;
-  Show no_show;
   std::string err;
   int port = 0;
-  for (int p = 20000 + getpid() % 20000, tries = 0; !port && tries < 50; p++, tries++) {
-    opt.osc_port = p;
-    if (attach_controls(*player, opt, no_show, none, err)) port = p;
-  }
-  ASSERT_NE(port, 0) << err;
+  close(kt::bound_socket(SOCK_DGRAM, port));
+  opt.osc_port = port;
+  ASSERT_TRUE(attach_controls(*player, opt, Show(), none, err)) << err;
   lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
   Layer *ant = player->stack()[1];
   Context &ctx = *player->context();
@@ -149,7 +151,7 @@ TEST(PlayerOsc, ChangesFromAClientShowInTheNextFrame) {
   ASSERT_GT(pic.w, 20);
   ctx.screen->lock();
   for (int d : {0, 7, 19}) {
-    const uint8_t *s = pixel(ctx, 12 + d, 9 + d), *p = pic.at(d, d);
+    const uint8_t *s = kt::screen_pixel(ctx, 12 + d, 9 + d), *p = pic.at(d, d);
     EXPECT_EQ(std::make_tuple(s[2], s[1], s[0]), std::make_tuple(p[0], p[1], p[2])) << d;
   }
   ctx.screen->unlock();
@@ -161,6 +163,20 @@ TEST(PlayerOsc, ChangesFromAClientShowInTheNextFrame) {
   for (int i = 0; i < 260; i++) player->step();
   EXPECT_EQ((int)ant->alpha, 0);
   lo_address_free(to);
+  // The port is on loopback alone: another address of this machine does
+  // not reach it, though it reaches a port bound to every address.
+  int any = 0;
+  close(kt::bound_socket(SOCK_DGRAM, any));
+  player->add_source(open_osc("0.0.0.0", any, true, err));
+  ASSERT_TRUE(err.empty()) << err;
+  for (auto [to_port, alpha] : {std::make_pair(port, 0), std::make_pair(any, 128)}) {
+    lo_address other = lo_address_new("127.0.0.2", std::to_string(to_port).c_str());
+    ASSERT_NE(lo_send(other, "/layer/2/alpha", "f", 0.5f), -1);
+    lo_address_free(other);
+    usleep(20000);
+    ASSERT_TRUE(player->step());
+    EXPECT_EQ((int)ant->alpha, alpha) << "sent to 127.0.0.2:" << to_port;
+  }
 }
 
 std::vector<uint64_t> rendered(const std::string &show, const std::string &dir,
@@ -300,7 +316,7 @@ std::vector<uint8_t> be(float f) {
 }
 
 // Packets that are not OSC, or not for us: dropped, never fatal, the
-// layer as it was; the good one among them applies.
+// layer as it was; the good one among them applies. A socket error is told.
 TEST(PlayerOsc, MalformedPacketsAreDropped) {
   set_debug(0);
   PlayerOptions opt;
@@ -342,6 +358,59 @@ TEST(PlayerOsc, MalformedPacketsAreDropped) {
   for (const auto &r : rows) {
     EXPECT_EQ(handler.handle(*player->controls(), r.bytes.data(), r.bytes.size()), r.done) << r.what;
     EXPECT_EQ((int)l->alpha, r.done ? 51 : 100) << r.what;
+  }
+  // A socket that fails on receive is told once, however many frames ask.
+  std::unique_ptr<ControlSource> no_socket = osc_server(open("/dev/null", O_RDONLY), true);
+  kt::StderrCapture cap;
+  for (int frame = 0; frame < 3; frame++) no_socket->poll(*player->controls(), frame);
+  EXPECT_EQ(cap.text(), "kolvex: OSC: can't receive: Socket operation on non-socket\n");
+}
+
+// A player recording a show is killed outright, on a disk with room and on
+// one that fills up: the show reads, every change it took there in order,
+// none torn; a full disk is told once and ends the show there.
+TEST(PlayerRecord, AKilledPlayersShowReadsUpToItsLastChange) {
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "a full disk" : "room");
+    kt::TempDir dir;
+    const std::string disk = dir.path + "/disk", file = disk + "/show.txt", log = dir.path + "/log";
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (full && mount("kolvex-test", disk.c_str(), "tmpfs", 0, "size=4k") != 0)
+      GTEST_SKIP() << "a tmpfs cannot be mounted here (" << strerror(errno) << ")";
+    std::shared_ptr<void> unmount(nullptr, [&](void *) { umount2(disk.c_str(), MNT_DETACH); });
+    int port = 0;
+    close(kt::bound_socket(SOCK_DGRAM, port));
+    const pid_t pid = atoi(kt::output_of(std::string(PLAYER_PROGRAM) + " -q --size 64x48 --osc " +
+                                         std::to_string(port) + " --record " + file +
+                                         " layer_gen >/dev/null 2>" + log + " & echo $!").c_str());
+    ASSERT_GT(pid, 0);
+    auto holds = [](const std::string &f, const std::string &part) {  // within 20 s
+      return kt::output_of("timeout 20 sh -c 'until grep -qF -- \"" + part + "\" " + f +
+                           "; do sleep 0.01; done' && echo yes") == "yes\n";
+    };
+    EXPECT_TRUE(holds(file, "layer layer_gen"));  // recording, the port open
+    lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+    std::vector<std::string> sent;
+    for (int i = 0; i < 100; i++) {  // 5 KiB of changes
+      sent.push_back("change " + std::to_string(i) + " " + std::string(40, 'x'));
+      lo_send(to, "/osd/top", "s", sent.back().c_str());
+    }
+    lo_address_free(to);
+    EXPECT_TRUE(full ? holds(log, "the show ends") : holds(file, "change 99 x"));
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    Show show;
+    std::string err;
+    ASSERT_TRUE(read_show(file, show, err)) << err;
+    std::vector<std::string> kept;
+    for (const ShowChange &c : show.changes) kept.push_back(c.args.at(0).text);
+    EXPECT_EQ(kept, std::vector<std::string>(sent.begin(), sent.begin() + kept.size()));
+    EXPECT_EQ(kept.size() < sent.size(), full);
+    EXPECT_EQ(show.end, 0);
+    const std::string told = kt::output_of("cat " + log);
+    EXPECT_EQ(told.rfind("kolvex: --record " + file + ": No space left on device; the show ends before frame ", 0) == 0 &&
+                  std::count(told.begin(), told.end(), '\n') == 1,
+              full)
+        << told;
   }
 }
 

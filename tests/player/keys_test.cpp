@@ -3,6 +3,7 @@
 // that goes out.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <tuple>
@@ -122,7 +123,7 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
 
   // A key that changes the stack while paused shows on the held picture,
   // and the layers still do not move.
-  ViewPort *screen = player->context()->screen;
+  ViewPort *screen = player->context()->screen.get();
   push(SDLK_SPACE);
   player->step();
   player->step();
@@ -205,7 +206,8 @@ TEST_F(PlayerKeys, KeysThatChangeNothingAreNotRecorded) {
 // What goes out is the programme: keys that only tell something (a layer
 // selected, a screenshot, Shift) leave every captured frame as it was
 // without them, the show's own bottom line included. The window shows the
-// status line under the picture, and a screenshot is the frame that went.
+// status line under the picture, and a screenshot is the frame that went;
+// one that cannot be written says why.
 TEST(PlayerProgramme, KeysThatOnlyTellLeaveTheProgrammeAlone) {
   set_debug(0);
   kt::TempDir dir;
@@ -262,7 +264,15 @@ TEST(PlayerProgramme, KeysThatOnlyTellLeaveTheProgrammeAlone) {
   const kt::Picture frame = kt::read_png(went);
   EXPECT_EQ(std::make_tuple(shot.w, shot.h, shot.rgb),
             std::make_tuple(frame.w, frame.h, frame.rgb));
+  // One that cannot be written says why in the window's line.
+  EXPECT_EQ(mkdir("kolvex-0002.png.part", 0700), 0);  // where it is written first
+  PlayerOptions again;
+  std::unique_ptr<Player> player = pt::open_player({"--size", "64x48", "layer_gen"}, again);
+  push(SDLK_s);
+  const bool stepped = player && player->step() && player->step();
   EXPECT_EQ(chdir(cwd), 0);
+  ASSERT_TRUE(stepped);
+  EXPECT_EQ(player->status(), "can't write kolvex-0002.png: Is a directory");
 }
 
 // frei0r on a layer: [ ] , . step the parameters (the line tells the

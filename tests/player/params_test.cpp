@@ -161,7 +161,7 @@ TEST(PlayerParams, AKindRegisteredByAProgramNeedsNoPlayerChange) {
   if (!registered)
     register_layer_kind({"gauge", "gauge:NAME", Gauge::table,
                          [](const char *s) { return strncmp(s, "gauge:", 6) == 0; },
-                         [](const char *, std::string &) -> Layer * { return new Gauge(); }});
+                         [](const char *, std::string &) { return LayerPtr(new Gauge()); }});
   registered = true;
   char *text = nullptr;
   size_t size = 0;
@@ -248,9 +248,13 @@ namespace {
 // lands on its target on the frame its duration says, at the show's rate.
 TEST(PlayerParams, FadesThroughTheTreeLandOnTheirFrames) {
   PlayerOptions opt;
-  auto player = open_player({"--size", "32x24", "--fps", "20", "layer_gen", PLAYER_DATA_DIR "/ant.png"}, opt);
+  auto player = open_player({"--size", "32x24", "--fps", "20", "layer_gen", PLAYER_DATA_DIR "/ant.png",
+                             "--set", "scale=0.5", "--set", "pos=3,4"}, opt);
   ASSERT_NE(player, nullptr);
   Layer *ant = player->controls()->layer(1);
+  int x, y;
+  ant->position(x, y);
+  EXPECT_EQ(std::make_tuple(ant->get_scale(), x, y), std::make_tuple(0.5, 3, 4)) << "--set";
   const struct {
     const char *path;
     ControlArgs args;

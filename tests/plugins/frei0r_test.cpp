@@ -192,7 +192,7 @@ TEST(Frei0rSource, SameTimesGiveTheSameFrames) {
   std::string err;
   std::vector<uint64_t> hashes;
   for (int run = 0; run < 2; run++) {
-    std::unique_ptr<Layer> l(make_layer("frei0r.nois0r", err));
+    LayerPtr l(make_layer("frei0r.nois0r", err));
     ASSERT_NE(l, nullptr) << err;
     EXPECT_STREQ(l->get_name(), "F0R");
     ASSERT_TRUE(l->init(&e.ctx));
@@ -205,7 +205,7 @@ TEST(Frei0rSource, SameTimesGiveTheSameFrames) {
             std::vector<uint64_t>(hashes.begin() + 3, hashes.end()));
   EXPECT_NE(hashes[0], hashes[1]);
 
-  std::unique_ptr<Layer> one(make_layer("frei0r.onecol0r:color=#ff8000", err));
+  LayerPtr one(make_layer("frei0r.onecol0r:color=#ff8000", err));
   ASSERT_NE(one, nullptr) << err;
   ASSERT_TRUE(one->init(&e.ctx));
   const uint8_t *px = (const uint8_t *)one->feed();

@@ -119,7 +119,7 @@ double psnr(const std::string &a, const std::string &b) {
 Engine::Engine(int w, int h) {
   StderrCapture swallow;
   ok = ctx.init(w, h);
-  screen = static_cast<SdlScreen *>(ctx.screen);
+  screen = static_cast<SdlScreen *>(ctx.screen.get());
 }
 
 bool TestLayer::init(Context *ctx) {

@@ -29,7 +29,7 @@ TEST(SdlScreen, InitOpensTitledWindowWithGeometry) {
   Context ctx;
   ASSERT_TRUE(ctx.init(640, 480));
   EXPECT_TRUE(kt::contains(log.text(), "\n[*] SDL Viewport is 640x480 32bpp\n"));
-  SdlScreen &s = *static_cast<SdlScreen *>(ctx.screen);
+  SdlScreen &s = *static_cast<SdlScreen *>(ctx.screen.get());
   EXPECT_EQ(std::vector<int>({s.w, s.h, s.bpp, s.pitch, s.size}),
             std::vector<int>({640, 480, 32, 2560, 640 * 480 * 4}));
   ASSERT_EQ(s.draw_surface, SDL_GetVideoSurface());
