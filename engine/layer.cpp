@@ -86,6 +86,32 @@ void Layer::set_position(int x, int y) {
   unlock();
 }
 
+void Layer::take_settings(Layer &from) {
+  set_blit(from.blit);
+  set_alpha(from.alpha);
+  blender = std::move(from.blender);
+  parked_ = std::move(from.parked_);
+  fade = from.fade;
+  look = from.look;
+  fading_out_ = from.fading_out_;
+  hidden = from.hidden;
+  if (from.pos_set_) set_position(from.pos_x_, from.pos_y_);
+  set_scale(from.get_scale());
+  set_rotation(from.get_rotation());
+  set_fit(from.get_fit());
+  const bool resized = from.geo.w != geo.w || from.geo.h != geo.h;
+  while (Entry *e = from.filters.begin()) {
+    Filter *f = static_cast<Filter *>(e);
+    e->rem();
+    if (resized && f->init(&geo) != 0) {
+      warning("effect %s refuses a layer of %ix%i: left off", f->name ? f->name : "?", geo.w, geo.h);
+      f->in_use = 0;
+      continue;
+    }
+    filters.append(f);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Geometry set-up, called by each kind's init
 // ---------------------------------------------------------------------------

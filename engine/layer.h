@@ -119,6 +119,14 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // Where set_position put it, in canvas pixels; its centred place until then.
   void position(int &x, int &y) const;
 
+  // Another layer's settings, for a layer that takes its place (a new
+  // source): mode, alpha, blends (own and parked), the fade under way and
+  // the look it remembers, a position set by hand (a centred layer stays
+  // centred), scale, rotation and fit, hidden, and its effects, moved over and set up again for
+  // this layer's size (one that refuses it is left off, logged). Both set
+  // up (init); `from`'s thread stopped. Main thread, between frames.
+  void take_settings(Layer &from);
+
   // Ends the layer's thread: sets quit, signals it and waits until it has
   // left its loop, signalling again meanwhile (a wake-up sent while feed()
   // was busy is lost). False, with an error line, when the thread is still

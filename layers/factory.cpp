@@ -164,6 +164,16 @@ LayerPtr make_layer(const char *name, std::string &err) {
   return layer;
 }
 
+bool is_layer_file(const char *name) {
+  if (!name || has_prefix(name, "/dev/")) return false;
+  for (const LayerKind &k : kinds())
+    if (k.claims && k.claims(name)) return true;
+#ifdef KOLVEX_HAVE_FFMPEG
+  if (is_clip(name)) return true;
+#endif
+  return has_suffix(name, ".png");
+}
+
 std::unique_ptr<LayerBlend> make_blend(const char *name, std::string &err) {
   err.clear();
   if (name && strcasecmp(name, "over") == 0) return std::make_unique<OverBlend>();

@@ -52,6 +52,11 @@ struct LayerKind {
 void register_layer_kind(LayerKind kind);
 const std::vector<LayerKind> &layer_kinds();
 
+// Whether make_layer makes a layer of the file `name` by its name alone:
+// a ".png" picture, or (built with FFmpeg) a clip by its suffix. Nothing
+// is opened: a program that lists loadable files asks this first.
+bool is_layer_file(const char *name);
+
 // A blend for a layer (Layer::set_blend) by the name users give: "OVER"
 // (any case) or a frei0r mixer, "frei0r.NAME[:SETTINGS]". Null with one
 // line in `err`.

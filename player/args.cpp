@@ -19,7 +19,7 @@ enum {
   OPT_START, OPT_SET,
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
-  OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS,
+  OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
 };
 
 const struct option kOptions[] = {
@@ -53,6 +53,7 @@ const struct option kOptions[] = {
     {"record", required_argument, nullptr, OPT_RECORD},
     {"replay", required_argument, nullptr, OPT_REPLAY},
     {"list-controls", no_argument, nullptr, OPT_LIST_CONTROLS},
+    {"bank", required_argument, nullptr, OPT_BANK},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -253,6 +254,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     }
     case OPT_RECORD: o.record_file = val; break;
     case OPT_REPLAY: o.replay_file = val; break;
+    case OPT_BANK: o.banks.push_back(val); break;
     case OPT_STREAM: o.stream_url = val; break;
     case OPT_STREAM_FORMAT: o.stream_format = val; break;
   }
@@ -436,6 +438,9 @@ void print_usage(FILE *out) {
           "                        whole show scales with the screen, the canvas\n"
           "                        centred between black bars (or --fill)\n"
           "      --list-controls   list the paths of the control tree, then end\n"
+          "      --bank PATH       a picture or clip, or a folder of them, that the show\n"
+          "                        may load while it plays (/layer/add, /layer/L/source);\n"
+          "                        repeat for more. Nothing else is ever loaded by name\n"
           "  -q, --quiet           errors only: no progress line, no closing line\n"
           "  -v, --verbose         the engine's notices and warnings; twice: traces\n"
           "  -h, --help            this text\n"

@@ -69,6 +69,7 @@ struct PlayerOptions {
   std::string replay_file;   // a record played again
   int64_t frames = 0;        // exact length without --seconds (a replay's end)
   bool list_controls = false;
+  std::vector<std::string> banks;  // --bank: what a show may load while it plays
   bool quiet = false;       // errors only
   int verbose = 0;          // -v: notices and warnings; -vv: traces
   bool help = false;

@@ -6,6 +6,7 @@
 
 #include "factory.h"
 #include "frei0r_host.h"
+#include "stack_editor.h"
 
 namespace {
 
@@ -47,6 +48,15 @@ SDLKey key_by_name(const std::string &name) {
 const Param kSelect = {"select", ParamType::trigger, 0, 0, 0, "", "the layer the keys act on"};
 const Param kKey = {"key", ParamType::text, 0, 32, 0, "",
                     "a key for the layer and its effects, by SDL's name (up, x, [)"};
+
+// The stack's own changes (stack_editor.h).
+const Param kAdd = {"add", ParamType::text, 0, 255, 0, "",
+                    "a layer from the bank (--bank) on top, once it has loaded"};
+const Param kSource = {"source", ParamType::text, 0, 255, 0, "",
+                       "the layer shows another from the bank, its settings kept"};
+const Param kRemove = {"remove", ParamType::trigger, 0, 0, 0, "", "the layer out of the stack"};
+const Param kMove = {"move", ParamType::integer, 1, 9999, 1, "",
+                     "the layer to that place, 1 at the bottom"};
 
 }  // namespace
 
@@ -122,6 +132,12 @@ bool Controls::resolve(const std::string &path, Target &t, std::string &why) con
     return false;
   }
   std::string rest;
+  if (parts.size() == 2 && parts[0] == "layer" && parts[1] == "add") {
+    t.obj = const_cast<Controls *>(this);
+    t.param = &kAdd;
+    t.path = "/layer/add";
+    return true;
+  }
   if (parts[0] == "layer" && parts.size() >= 3) {
     const std::vector<Layer *> s = stack();
     const int i = find_layer(s, parts[1]);
@@ -145,6 +161,12 @@ bool Controls::resolve(const std::string &path, Target &t, std::string &why) con
       t.path += "key";
       return true;
     }
+    for (const Param *own : {&kSource, &kRemove, &kMove})
+      if (parts[2] == own->name && parts.size() == 3) {
+        t.param = own;
+        t.path += own->name;
+        return true;
+      }
     if (parts[2] == "blend") {
       t.obj = t.layer->get_blend();
       if (!t.obj) {
@@ -228,6 +250,8 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
     if (!said.empty()) changed(t.path, args);  // a key nothing takes changes nothing
     return ControlStatus::done;
   }
+  if (t.param == &kAdd || t.param == &kSource || t.param == &kRemove || t.param == &kMove)
+    return stack_set(t, v, said, why);
   const std::string before = t.layer ? t.layer->said() : "";
   p.set(*t.obj, v);
   const std::string word = p.name.substr(p.name.rfind('/') + 1);  // "color" of "param/color"
@@ -254,6 +278,40 @@ bool Controls::get(const std::string &path, ControlArgs &out, std::string &why) 
   }
   out = param_args(*t.param, t.param->get(*t.obj));
   return true;
+}
+
+// An add or a source is done once asked and told to the hooks when the
+// layer joins (the player's editor hook): a record has it at the frame it
+// first shows in.
+ControlStatus Controls::stack_set(const Target &t, const ParamValue &v, std::string &said,
+                                  std::string &why) {
+  if (!editor) {
+    why = "no stack changes here";
+    return ControlStatus::unknown;
+  }
+  if (t.param == &kAdd) {
+    if (!editor->add(v.text, why)) return ControlStatus::bad_value;
+    said = v.text + ": loading";
+    return ControlStatus::done;
+  }
+  const std::vector<Layer *> s = stack();
+  size_t place = 1;
+  while (place <= s.size() && s[place - 1] != t.layer) place++;
+  if (t.param == &kSource) {
+    if (!editor->source(place, v.text, why)) return ControlStatus::bad_value;
+    said = t.label + ": loading " + v.text;
+    return ControlStatus::done;
+  }
+  if (t.param == &kRemove) {
+    if (!editor->remove(place, said, why)) return ControlStatus::unknown;
+    changed(t.path, {});
+    return ControlStatus::done;
+  }
+  size_t to = (size_t)v.num[0];
+  if (!editor->move(place, to, why)) return ControlStatus::unknown;
+  said = t.label + ": to place " + std::to_string(to);
+  changed(t.path, {ControlArg::number((double)to)});
+  return ControlStatus::done;
 }
 
 void Controls::changed(const std::string &path, const ControlArgs &applied) {
@@ -316,7 +374,8 @@ void Controls::list(FILE *out) {
                "number on the layer from 1, or its name; P: a parameter's name or its\n"
                "number from 0\n\n");
   print_params(out, "/layer/L/", Layer::base_params());
-  print_params(out, "/layer/L/", {kSelect, kKey});
+  print_params(out, "/layer/L/", {kSelect, kKey, kSource, kRemove, kMove});
+  print_params(out, "/layer/", {kAdd});
   for (const LayerKind &k : layer_kinds()) {
     if (k.params().empty()) continue;
     fprintf(out, "\n%s (%s):\n", k.name.c_str(), k.names.c_str());

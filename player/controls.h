@@ -16,6 +16,11 @@
  *    /layer/L/blend/NAME          a row of the layer's own blend's table
  *    /layer/L/select, /layer/L/key NAME   the player's: the layer the keys
  *                                 act on; a key for the layer and its effects
+ *    /layer/add NAME, /layer/L/source NAME, /layer/L/remove,
+ *    /layer/L/move N              the stack's own changes (stack_editor.h):
+ *                                 a layer from the bank on top; the layer
+ *                                 shows another, its settings kept; out of
+ *                                 the stack; to place N, 1 at the bottom
  *    /osd/top|middle|low TEXT     the OSD's lines
  *    /pause, /magnify, /screenshot, /quit   the player's own rows
  *
@@ -24,7 +29,9 @@
  *  or its name; a row in a group ("param/amount") also by its number in
  *  the group ("param/0"). The stack is the engine's list as it is at each
  *  call. Values out of a row's range are clamped, told once per path.
- *  Nothing is loaded or run because of a value.
+ *  Nothing is loaded or run because of a value but what the bank (--bank)
+ *  holds; an add or a source is a load, and is told to the hooks when the
+ *  layer joins the stack (frames later in a live show), not when asked.
  *
  *  Main thread only, between frames.
  */
@@ -39,6 +46,8 @@
 
 #include "context.h"
 #include "params.h"
+
+class StackEditor;
 
 typedef ParamArg ControlArg;
 typedef ParamArgs ControlArgs;
@@ -72,6 +81,12 @@ class Controls : public Parametric {
   typedef std::function<void(const std::string &path, const ControlArgs &applied)> ChangeHook;
   void on_change(ChangeHook hook) { hooks_.push_back(std::move(hook)); }
 
+  // A change done later than its set() (a load that has joined the
+  // stack): counted and told to the hooks like any other.
+  void changed(const std::string &path, const ControlArgs &applied);
+  // Where the stack's own changes go; none: they are refused.
+  StackEditor *editor = nullptr;
+
   // Every path with its type, range and help, from the tables.
   static void list(FILE *out);
 
@@ -99,7 +114,8 @@ class Controls : public Parametric {
   bool resolve(const std::string &path, Target &t, std::string &why) const;
   std::string pass_key(Layer *l, const std::string &label, const std::string &name);
   int find_layer(const std::vector<Layer *> &stack, const std::string &token) const;
-  void changed(const std::string &path, const ControlArgs &applied);
+  ControlStatus stack_set(const Target &t, const ParamValue &v, std::string &said,
+                          std::string &why);
 
   Context &ctx_;
   Layer *sel_ = nullptr;  // null: the top one

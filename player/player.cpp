@@ -75,6 +75,8 @@ std::string installed_plugin_dir() {
 }
 
 Player::~Player() {
+  editor_.reset();
+  loader_.reset();  // after the open under way
   if (ctx_) ctx_->close();  // the listed layers' threads end first
   ctx_.reset();
   session_.reset();         // then the clock, the signals and the log back
@@ -170,6 +172,8 @@ bool Player::prepare(std::string &err) {
   session_.reset(new capture::RenderSession(so));
   session_->begin();
 
+  for (const std::string &path : opt_.banks)
+    if (!bank_.add(path, err)) return false;
   // The factory first: a name it refuses needs no engine to be told.
   for (const LayerSpec &layer_spec : opt_.layers) {
     LayerPtr l = make_layer(layer_spec.source.c_str(), err);
@@ -186,25 +190,11 @@ bool Player::prepare(std::string &err) {
 }
 
 bool Player::make_layers(std::string &err) {
-  const bool seeded = opt_.has_seed || !opt_.capture_dir.empty();
-  seed_seconds = seed();
   for (size_t i = 0; i < pending_.size(); i++) {
     Layer *l = pending_[i].get();
     const LayerSpec &layer_spec = opt_.layers[i];
     if (!apply_settings(l, layer_spec, false, err)) return false;
-    const KolvexClock *clock = kolvex_get_clock();
-    if (seeded) kolvex_set_clock(&seed_clock);
-    session_->hold_log(true);
-    const bool ok = l->init(ctx_.get());
-    kolvex_set_clock(clock);
-    // A picture that does not decode completely is refused: the one line
-    // says why, instead of the decoder's own.
-    const std::string why = session_->first_error();
-    session_->hold_log(false, ok);
-    if (!ok) {
-      err = layer_spec.source + ": the picture does not decode" + (why.empty() ? "" : " (" + why + ")");
-      return false;
-    }
+    if (!init_layer(l, layer_spec.source, err)) return false;
     l->set_blit(layer_spec.blit);
     l->set_alpha(layer_spec.alpha);
     if (!layer_spec.blend.empty()) {
@@ -218,6 +208,23 @@ bool Player::make_layers(std::string &err) {
     if (!attach_effects(i, layer_spec, err)) return false;
   }
   return true;
+}
+
+// At the canvas, from the seed's clock where the frames must be the same on
+// every run. A picture that does not decode completely is refused: the one
+// line says why, instead of the decoder's own.
+bool Player::init_layer(Layer *l, const std::string &source, std::string &err) {
+  const bool seeded = opt_.has_seed || !opt_.capture_dir.empty();
+  seed_seconds = seed();
+  const KolvexClock *clock = kolvex_get_clock();
+  if (seeded) kolvex_set_clock(&seed_clock);
+  session_->hold_log(true);
+  const bool ok = l->init(ctx_.get());
+  kolvex_set_clock(clock);
+  const std::string why = session_->first_error();
+  session_->hold_log(false, ok);
+  if (!ok) err = source + ": the picture does not decode" + (why.empty() ? "" : " (" + why + ")");
+  return ok;
 }
 
 // --set, --fit, --speed and the like: rows of the layer's table, those
@@ -307,6 +314,7 @@ bool Player::open(std::string &err) {
   }
   pending_.clear();
   controls_.reset(new Controls(*ctx_));
+  open_editor();
   keys_.reset(new KeyMap(*controls_));
   ctx_->on_show = [this](Context &) { to_window(); };
   return true;
@@ -396,9 +404,33 @@ void Player::tell_stream_drops() {
   tell("stream: " + std::to_string(dropped) + " frames dropped");
 }
 
+// The stack's own changes (stack_editor.h): loads off the frame loop, set
+// up like the command line's layers, told to the tree and the record.
+void Player::open_editor() {
+  loader_.reset(new Loader());
+  editor_.reset(new StackEditor(*ctx_, bank_, *loader_));
+  editor_->ready = [this](Layer *l, const std::string &source, std::string &e) {
+    return init_layer(l, source, e);
+  };
+  editor_->on_restack = [this] { stack_ = editor_->stack(); };
+  editor_->on_failed = [this](const std::string &line) {
+    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+    tell(line);
+  };
+  // Done when it joins: the record has it at the frame it first shows in.
+  editor_->on_joined = [this](const std::string &path, const std::string &name,
+                              const std::string &said) {
+    controls_->changed(path, {ControlArg::string(name)});
+    tell(said);
+  };
+  controls_->editor = editor_.get();
+}
+
 bool Player::step() {
   const uint64_t changes = controls_->changes;
   for (auto &source : sources_) source->poll(*controls_, frame());
+  // Loads join between frames; a render waits for those due now.
+  editor_->settle(ctx_->lockstep);
   if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again
   if (controls_->paused) {
     show_paused();

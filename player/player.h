@@ -29,10 +29,13 @@
 #include <vector>
 
 #include "args.h"
+#include "bank.h"
 #include "context.h"
 #include "controls.h"
 #include "keys.h"
+#include "loader.h"
 #include "render_session.h"
+#include "stack_editor.h"
 #include "virtual_clock.h"
 
 // Something that changes the stack between frames through the control
@@ -68,6 +71,8 @@ class Player {
   capture::RenderSession *session() { return session_.get(); }
   KeyMap *keys() { return keys_.get(); }
   Controls *controls() { return controls_.get(); }  // once open
+  StackEditor *editor() { return editor_.get(); }    // once open
+  Loader *loader() { return loader_.get(); }         // once open
   void add_source(std::unique_ptr<ControlSource> source);
   const std::vector<Layer *> &stack() const { return stack_; }
   // The window's status line as it shows now; empty when none.
@@ -77,6 +82,8 @@ class Player {
 
  private:
   bool make_layers(std::string &err);
+  bool init_layer(Layer *layer, const std::string &source, std::string &err);
+  void open_editor();
   bool apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
   void show_paused();
@@ -93,6 +100,9 @@ class Player {
   std::vector<LayerPtr> pending_;  // until the engine owns them
   std::vector<Layer *> stack_;                   // bottom first
   std::unique_ptr<Controls> controls_;
+  Bank bank_;
+  std::unique_ptr<Loader> loader_;       // before the editor: it outlives it
+  std::unique_ptr<StackEditor> editor_;
   std::unique_ptr<KeyMap> keys_;
   std::vector<std::unique_ptr<ControlSource>> sources_;
   std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect

@@ -172,10 +172,11 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
       continue;
     }
     if (words.size() != 1) return fail(word + " takes one value");
-    if (word == "size" || word == "fps" || word == "seed" || word == "plugin-dir") {
+    if (word == "size" || word == "fps" || word == "seed" || word == "plugin-dir" ||
+        word == "bank") {
       if (!check_header({"--" + word, words[0], "layer_gen"}, why)) return fail(why);
     } else {
-      return fail("unknown line " + word + " (size, fps, seed, plugin-dir, layer, or FRAME /PATH)");
+      return fail("unknown line " + word + " (size, fps, seed, plugin-dir, bank, layer, or FRAME /PATH)");
     }
     int64_t v = 0;
     if (word == "size") {
@@ -186,6 +187,8 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
       out.seed = (uint32_t)v;
     } else if (word == "plugin-dir") {
       out.plugin_dir = words[0];
+    } else if (word == "bank") {
+      out.banks.push_back(words[0]);
     }
   }
   n++;
@@ -219,6 +222,9 @@ bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions 
   out.has_seed = true;
   out.seed = show.seed;
   if (out.plugin_dir.empty()) out.plugin_dir = show.plugin_dir;
+  // The show's bank, then what this command line adds.
+  out.banks = show.banks;
+  out.banks.insert(out.banks.end(), command.banks.begin(), command.banks.end());
   if (!command.size_given) out.width = show.width, out.height = show.height;
   if (!out.seconds) out.frames = show.end;
   // The show's canvas is its recorded size; the engine scales it to the
@@ -259,6 +265,7 @@ bool ShowRecorder::open(const std::string &file, const PlayerOptions &opt, uint3
            opt.canvas_w ? opt.canvas_h : opt.height, opt.fps, seed);
   head += buf;
   if (!opt.plugin_dir.empty()) head += "plugin-dir " + word(opt.plugin_dir) + "\n";
+  for (const std::string &bank : opt.banks) head += "bank " + word(bank) + "\n";
   for (const LayerSpec &l : opt.layers) {
     head += "layer " + word(l.source);
     for (const std::string &a : l.args) head += " " + word(a);

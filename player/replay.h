@@ -7,6 +7,7 @@
  *    fps 24
  *    seed 2004
  *    plugin-dir build/stage        where its effects came from (if named)
+ *    bank clips                    what it may load as it plays (--bank)
  *    layer layer_gen               a layer and its options, bottom first
  *    layer data/ant.png --alpha 160 --pos 40,30
  *    0 /layer/2/alpha 0.5          FRAME PATH VALUE...: a change of the
@@ -17,7 +18,9 @@
  *  paused included: a pause lasts as long in a render as it was held.
  *  Values are numbers, or text in double quotes (\" \\ \n \xNN inside);
  *  a bare word that is not a number is text too. Frames never go back.
- *  Paths are numbers, never files: nothing is loaded because of a change.
+ *  Paths are numbers, never files: a change loads only what the show's
+ *  bank holds (/layer/add NAME, /layer/L/source NAME), and the layer joins
+ *  at the change's frame: a render waits for it.
  */
 #ifndef KOLVEX_PLAYER_REPLAY_H
 #define KOLVEX_PLAYER_REPLAY_H
@@ -45,6 +48,7 @@ struct Show {
   int width = 640, height = 480, fps = 24;
   uint32_t seed = 2004;
   std::string plugin_dir;
+  std::vector<std::string> banks;
   std::vector<std::vector<std::string>> layers;  // source, then its options
   std::vector<ShowChange> changes;               // by frame
   int64_t end = 0;                               // 0: not recorded
