@@ -21,9 +21,6 @@
 #include "osc.h"
 #include "player.h"
 #include "replay.h"
-#ifdef KOLVEX_HAVE_FFMPEG
-#include "video_layer.h"
-#endif
 #include "player_fixture.h"
 #include "test_support.h"
 
@@ -35,51 +32,6 @@ std::unique_ptr<Player> open_player(std::vector<std::string> args, PlayerOptions
   if (p) p->context()->lockstep = true;
   return p;
 }
-
-#ifdef KOLVEX_HAVE_FFMPEG
-// A video layer's clock through the tree: what each tells, speed clamped,
-// NaN refused, any other layer told it is no video (the frames each shows:
-// exact_render_test.cpp).
-TEST(PlayerControls, AVideoLayersClockThroughTheTree) {
-  if (system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
-  kt::TempDir dir;
-  const std::string clip = dir.path + "/clip.mp4";
-  ASSERT_EQ(system(("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=64x48:rate=24 -t 4 " +
-                    clip).c_str()), 0);
-  PlayerOptions opt;
-  auto player = open_player({"--size", "64x48", clip, "layer_gen"}, opt);
-  ASSERT_NE(player, nullptr);
-  VideoLayer *video = dynamic_cast<VideoLayer *>(player->stack()[0]);
-  ASSERT_NE(video, nullptr);
-  const struct Row {
-    const char *path;
-    ControlArgs args;
-    ControlStatus status;
-    const char *said;
-  } rows[] = {
-      {"/layer/1/video/seek", {ControlArg::number(2.5)}, ControlStatus::done,
-       "layer 1 clip.mp4: at 2.5 s"},
-      {"/layer/1/video/speed", {ControlArg::number(20)}, ControlStatus::done,
-       "layer 1 clip.mp4: speed 10.00x"},
-      {"/layer/1/video/pause", {ControlArg::string("true")}, ControlStatus::done,
-       "layer 1 clip.mp4: paused"},
-      {"/layer/1/video/restart", {}, ControlStatus::done, "layer 1 clip.mp4: restart"},
-      {"/layer/1/video/speed", {ControlArg::number(NAN)}, ControlStatus::bad_value, ""},
-      {"/layer/2/video/speed", {ControlArg::number(2)}, ControlStatus::unknown, ""},
-  };
-  for (const Row &r : rows) {
-    SCOPED_TRACE(r.path);
-    std::string said, why;
-    EXPECT_EQ(player->controls()->set(r.path, r.args, said, why), r.status) << why;
-    EXPECT_EQ(said, r.said);
-    ASSERT_TRUE(player->step());
-  }
-  // Paused at 10x: the clip's time stands while the show goes on.
-  const double held = video->time_now();
-  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
-  EXPECT_EQ(video->time_now(), held);
-}
-#endif
 
 // A live player takes OSC from liblo's own sender: each change shows in
 // the frame composed right after it arrives.
