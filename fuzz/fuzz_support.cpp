@@ -84,6 +84,6 @@ Context &engine() {
   return *ctx;
 }
 
-SdlScreen &screen() { return *static_cast<SdlScreen *>(engine().screen); }
+SdlScreen &screen() { return *static_cast<SdlScreen *>(engine().screen.get()); }
 
 }  // namespace fz
