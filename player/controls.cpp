@@ -60,6 +60,10 @@ const Param kMove = {"move", ParamType::integer, 1, 9999, 1, "",
 
 }  // namespace
 
+std::string layer_label(size_t place, const Layer &l) {
+  return "layer " + std::to_string(place) + " " + (l.filename[0] ? l.filename : l.name);
+}
+
 std::string layer_name(const std::string &source) {
   std::string key, settings;
   if (split_frei0r_name(source.c_str(), key, settings)) return "frei0r." + key;  // not its settings
@@ -108,20 +112,6 @@ int Controls::find_layer(const std::vector<Layer *> &stack, const std::string &t
   return -1;
 }
 
-std::string Controls::label(size_t i) const {
-  Layer *l = layer(i);
-  if (!l) return "";
-  return "layer " + std::to_string(i + 1) + " " + (l->filename[0] ? l->filename : l->name);
-}
-
-std::string Controls::mode(size_t i) const {
-  Layer *l = layer(i);
-  if (!l) return "";
-  if (l->get_blend()) return l->get_blend()->name();
-  std::string m = blit_name(l->blit);
-  return l->blit == BLIT_ALPHA ? m + " " + std::to_string(l->alpha) : m;
-}
-
 // ---------------------------------------------------------------------------
 // Paths
 // ---------------------------------------------------------------------------
@@ -146,8 +136,7 @@ bool Controls::resolve(const std::string &path, Target &t, std::string &why) con
       return false;
     }
     t.layer = s[(size_t)i];
-    t.label = "layer " + std::to_string(i + 1) + " " +
-              (t.layer->filename[0] ? t.layer->filename : t.layer->name);
+    t.label = layer_label((size_t)i + 1, *t.layer);
     t.path = "/layer/" + std::to_string(i + 1) + "/";
     t.obj = t.layer;
     rest = join(parts, 2);
@@ -231,7 +220,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   ParamValue v;
   const ParamParse parsed = parse_param(p, args, v, why);
   if (parsed == ParamParse::bad) return ControlStatus::bad_value;
-  if (p.name == "key" && t.param == &kKey && key_by_name(v.text) == SDLK_UNKNOWN) {
+  if (t.param == &kKey && key_by_name(v.text) == SDLK_UNKNOWN) {
     why = "wants a key's name";
     return ControlStatus::bad_value;
   }
@@ -241,7 +230,8 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
 
   if (t.param == &kSelect) {
     sel_ = t.layer;
-    said = t.label + ": " + mode(selected()) + (t.layer->active ? "" : ", hidden");
+    const Param *blit = t.layer->param("blit");  // its mode as the blit row tells it
+    said = t.label + ": " + blit->tell(*t.layer) + (t.layer->active ? "" : ", hidden");
     changed(t.path, {});
     return ControlStatus::done;
   }
@@ -255,7 +245,7 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   const std::string before = t.layer ? t.layer->said() : "";
   p.set(*t.obj, v);
   const std::string word = p.name.substr(p.name.rfind('/') + 1);  // "color" of "param/color"
-  const ControlArgs applied = param_args(p, p.get ? p.get(*t.obj) : v);
+  const ParamValue now = p.get ? p.get(*t.obj) : v;  // as applied: clamped, rounded
   if (t.layer && t.obj == t.layer && t.layer->said() != before && !t.layer->said().empty())
     said = t.label + ": " + t.layer->said();  // a kind's own words ("speed 1.25x")
   else if (p.tell)
@@ -263,9 +253,8 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
   else if (p.type == ParamType::trigger)
     said = t.label.empty() ? "" : t.label + ": " + word;
   else
-    said = (t.label.empty() ? "" : t.label + ": ") + word + " " +
-           format_param(p, p.get ? p.get(*t.obj) : v);
-  changed(t.path, p.type == ParamType::trigger ? param_args(p, v) : applied);
+    said = (t.label.empty() ? "" : t.label + ": ") + word + " " + format_param(p, now);
+  changed(t.path, param_args(p, now));
   return ControlStatus::done;
 }
 

@@ -61,6 +61,8 @@ enum class ControlStatus {
 // The name a layer started from `source` answers to: "ant.png" for
 // "data/ant.png", "frei0r.onecol0r" for "frei0r.onecol0r:color=#ff0000".
 std::string layer_name(const std::string &source);
+// How the status line calls the layer at `place` (from 1): "layer 2 ant.png".
+std::string layer_label(size_t place, const Layer &l);
 
 class Controls : public Parametric {
  public:
@@ -99,8 +101,6 @@ class Controls : public Parametric {
   size_t size() const { return stack().size(); }
   Layer *layer(size_t i) const;        // null past the top
   size_t selected() const;
-  std::string mode(size_t i) const;    // "ALPHA 128", "ADD", "frei0r.multiply"
-  std::string label(size_t i) const;   // "layer 2 ant.png"
   int magnification() const { return ctx_.magnification; }  // 0..2
 
   bool paused = false;

@@ -35,8 +35,7 @@ size_t StackEditor::place_of(Layer *layer) const {
 }
 
 std::string StackEditor::label(Layer *layer) const {
-  return "layer " + std::to_string(place_of(layer)) + " " +
-         (layer->filename[0] ? layer->filename : layer->name);
+  return layer_label(place_of(layer), *layer);
 }
 
 void StackEditor::fail(const std::string &line) {
