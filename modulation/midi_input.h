@@ -23,6 +23,16 @@ struct MidiEvent {
   double value;        // 0..1
 };
 
+// What the modulation reads MIDI from: a port (MidiInput), or a test's own.
+class MidiSource {
+ public:
+  virtual ~MidiSource() = default;
+  // The events since the last call, in the order they came.
+  virtual void take(std::vector<MidiEvent> &out) = 0;
+  // A line to tell once when the port has gone or come back; else empty.
+  virtual std::string news() { return ""; }
+};
+
 // The input ports there are, for --list-midi: one name a line.
 std::vector<std::string> midi_ports();
 
@@ -30,17 +40,16 @@ std::vector<std::string> midi_ports();
 // (clock, sysex, ...). 3 bytes or fewer.
 bool midi_event(const unsigned char *bytes, size_t n, MidiEvent &out);
 
-class MidiInput {
+class MidiInput : public MidiSource {
  public:
   MidiInput();
-  ~MidiInput();
+  ~MidiInput() override;
   // The first port whose name contains `name`. False with one line in
   // `err`: none does (the ports there are named).
   bool open(const std::string &name, std::string &err);
   const std::string &port() const;  // the port's whole name
-  // The events since the last call, in the order they came.
-  void take(std::vector<MidiEvent> &out);
-  std::string news();  // as AudioSource::news()
+  void take(std::vector<MidiEvent> &out) override;
+  std::string news() override;
 
  private:
   struct State;
