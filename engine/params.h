@@ -111,8 +111,9 @@ class Parametric {
   virtual const ParamTable &params() const = 0;
   // The row called `name`, or null. A row "G/NAME" of a group of rows with
   // the prefix "G/" is also found as "G/N", N its place in the group from 0
-  // (a frei0r parameter by its number).
-  const Param *param(const std::string &name) const;
+  // (a frei0r parameter by its number). An object with rows made on
+  // demand finds those too.
+  virtual const Param *param(const std::string &name) const;
 };
 
 // A row whose getter and setter take the object as the class T that

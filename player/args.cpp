@@ -9,6 +9,8 @@
 
 #include "factory.h"
 #include "frei0r_host.h"
+#include "lfo.h"
+#include "map.h"
 #include "player.h"
 
 namespace {
@@ -20,6 +22,7 @@ enum {
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
+  OPT_LFO, OPT_MAP,
 };
 
 const struct option kOptions[] = {
@@ -54,6 +57,8 @@ const struct option kOptions[] = {
     {"replay", required_argument, nullptr, OPT_REPLAY},
     {"list-controls", no_argument, nullptr, OPT_LIST_CONTROLS},
     {"bank", required_argument, nullptr, OPT_BANK},
+    {"lfo", required_argument, nullptr, OPT_LFO},
+    {"map", required_argument, nullptr, OPT_MAP},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -255,6 +260,21 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_RECORD: o.record_file = val; break;
     case OPT_REPLAY: o.replay_file = val; break;
     case OPT_BANK: o.banks.push_back(val); break;
+    case OPT_LFO: {
+      Lfo lfo;
+      if (!Lfo::parse(val, lfo, err)) return false;
+      o.lfos.push_back(lfo.text());
+      break;
+    }
+    case OPT_MAP: {
+      Map map;
+      if (!Map::parse(val, map, err)) {
+        err = name + " '" + val + "': " + err;
+        return false;
+      }
+      o.maps.push_back(map.text());
+      break;
+    }
     case OPT_STREAM: o.stream_url = val; break;
     case OPT_STREAM_FORMAT: o.stream_format = val; break;
   }
@@ -441,6 +461,12 @@ void print_usage(FILE *out) {
           "      --bank PATH       a picture or clip, or a folder of them, that the show\n"
           "                        may load while it plays (/layer/add, /layer/L/source);\n"
           "                        repeat for more. Nothing else is ever loaded by name\n"
+          "      --lfo 'NAME SHAPE RATE'  the source lfo/NAME: sine, triangle, saw, square\n"
+          "                        or random, at NNhz or one cycle every NNbeats\n"
+          "      --map 'SOURCE PATH [MIN MAX] [CURVE] [smooth SECONDS]'  a source\n"
+          "                        (lfo/NAME, tempo/bpm|phase, midi/cc/CH/NUM, ...)\n"
+          "                        drives the parameter at PATH; CURVE linear, exp,\n"
+          "                        log or step; repeat both for more\n"
           "  -q, --quiet           errors only: no progress line, no closing line\n"
           "  -v, --verbose         the engine's notices and warnings; twice: traces\n"
           "  -h, --help            this text\n"
@@ -454,7 +480,8 @@ void print_usage(FILE *out) {
           "\n"
           "Keys: Tab or 1-9 select a layer; b/B next/previous blit mode; +/- alpha\n"
           "up/down by 16; f fade out, or back in to the mode it had; h hide or show;\n"
-          "m magnification; s PNG screenshot; Space pause; Esc or q quit. Other keys\n"
+          "m magnification; s PNG screenshot; Space pause; Esc or q quit; t tap the\n"
+          "tempo; L learn: the next MIDI control drives what a key last stepped. Other keys\n"
           "go to the selected layer and its effects: [ and ] choose a frei0r\n"
           "parameter, , and . step it down or up. On a video layer: r restart; j, l\n"
           "seek back, forth 5 s; d, u slower, faster; k pause it.\n"          "\n"

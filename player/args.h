@@ -70,6 +70,9 @@ struct PlayerOptions {
   int64_t frames = 0;        // exact length without --seconds (a replay's end)
   bool list_controls = false;
   std::vector<std::string> banks;  // --bank: what a show may load while it plays
+  // The modulator's (modulator.h): 'NAME SHAPE RATE' and 'SOURCE PATH ...',
+  // their form checked here, their sources and paths once the stack is made.
+  std::vector<std::string> lfos, maps;
   bool quiet = false;       // errors only
   int verbose = 0;          // -v: notices and warnings; -vv: traces
   bool help = false;

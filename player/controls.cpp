@@ -6,6 +6,7 @@
 
 #include "factory.h"
 #include "frei0r_host.h"
+#include "modulator.h"
 #include "stack_editor.h"
 
 namespace {
@@ -86,6 +87,7 @@ Controls::~Controls() = default;
 // The stack
 // ---------------------------------------------------------------------------
 std::vector<Layer *> Controls::stack() const {
+  if (prepared) return *prepared;
   std::vector<Layer *> out;
   ctx_.layers.lock();
   for (Entry *e = ctx_.layers.end(); e; e = e->prev) out.push_back(static_cast<Layer *>(e));
@@ -188,6 +190,11 @@ bool Controls::resolve(const std::string &path, Target &t, std::string &why) con
     t.path = "/osd/";
     t.label = "osd";
     rest = join(parts, 1);
+  } else if (modulator && (parts[0] == "map" || parts[0] == "learn" || parts[0] == "tempo" ||
+                           parts[0] == "midi")) {
+    t.obj = modulator;
+    t.path = "/";
+    rest = join(parts, 0);
   } else {
     t.obj = const_cast<Controls *>(this);
     t.path = "/";
@@ -224,6 +231,8 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
     why = "wants a key's name";
     return ControlStatus::bad_value;
   }
+  if (modulator && t.obj == modulator && !modulator->accepts(p, v, *this, why))
+    return ControlStatus::bad_value;
   if (parsed == ParamParse::clamped && clamped_told_.insert(t.path).second)
     fprintf(stderr, "kolvex: %s: out of range (%s), clamped\n", t.path.c_str(),
             param_range(p).c_str());
@@ -256,6 +265,11 @@ ControlStatus Controls::set(const std::string &path, const ControlArgs &args, st
     said = (t.label.empty() ? "" : t.label + ": ") + word + " " + format_param(p, now);
   changed(t.path, param_args(p, now));
   return ControlStatus::done;
+}
+
+const Param *Controls::param_at(const std::string &path, std::string &why) const {
+  Target t;
+  return resolve(path, t, why) ? t.param : nullptr;
 }
 
 bool Controls::get(const std::string &path, ControlArgs &out, std::string &why) const {
@@ -379,4 +393,5 @@ void Controls::list(FILE *out) {
   fprintf(out, "\nthe show:\n");
   print_params(out, "/osd/", Osd::table());
   print_params(out, "/", table());
+  Modulator::list(out);
 }

@@ -23,6 +23,7 @@
  *                                 the stack; to place N, 1 at the bottom
  *    /osd/top|middle|low TEXT     the OSD's lines
  *    /pause, /magnify, /screenshot, /quit   the player's own rows
+ *    /map/..., /learn, /tempo/..., /midi/...   the modulator's (modulator.h)
  *
  *  L is a layer's number from 1 at the bottom or its name (layer_name of
  *  the source it was made from); E an effect's number on the layer from 1
@@ -47,6 +48,7 @@
 #include "context.h"
 #include "params.h"
 
+class Modulator;
 class StackEditor;
 
 typedef ParamArg ControlArg;
@@ -73,6 +75,8 @@ class Controls : public Parametric {
   // `why` what is wrong when not done.
   ControlStatus set(const std::string &path, const ControlArgs &args, std::string &said,
                     std::string &why);
+  // The row `path` names, or null with `why`.
+  const Param *param_at(const std::string &path, std::string &why) const;
   // The value at `path` as set() would take it back; false with `why` for
   // a path that names nothing or a row without a value (a trigger).
   bool get(const std::string &path, ControlArgs &out, std::string &why) const;
@@ -88,6 +92,14 @@ class Controls : public Parametric {
   void changed(const std::string &path, const ControlArgs &applied);
   // Where the stack's own changes go; none: they are refused.
   StackEditor *editor = nullptr;
+  // Where /map, /learn, /tempo and /midi go; none: they name nothing.
+  Modulator *modulator = nullptr;
+  // True while a map sets its parameter: the hooks see a change the
+  // record leaves out (a replay's maps make it again).
+  bool derived = false;
+  // The layers before they join the engine's list (the player checks its
+  // --map against them); null: the engine's list.
+  const std::vector<Layer *> *prepared = nullptr;
 
   // Every path with its type, range and help, from the tables.
   static void list(FILE *out);

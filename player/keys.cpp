@@ -29,6 +29,7 @@ std::string KeyMap::step(const std::string &row, int dir) {
   Layer *l = selected();
   const Param *p = l ? l->param(row) : nullptr;
   if (!p || !p->get) return "";
+  stepped_ = row;
   return on_layer(row, param_args(*p, step_param(*p, p->get(*l), dir)));
 }
 
@@ -42,6 +43,7 @@ std::string KeyMap::press(const SDL_keysym &key) {
     case SDLK_SPACE: return set("/pause", one(c_.paused ? 0 : 1));
     case SDLK_m: return set("/magnify", one((c_.magnification() + 1) % 3 + 1));
     case SDLK_s: return set("/screenshot");
+    case SDLK_t: return set("/tempo/tap");
     default: break;
   }
   if (!c_.size()) return "";
@@ -58,6 +60,9 @@ std::string KeyMap::press(const SDL_keysym &key) {
     case SDLK_MINUS:
     case SDLK_KP_MINUS: return step("alpha", -1);
     case SDLK_f: return on_layer("fade");
+    case SDLK_l:
+      if (shift) return set("/learn", one("/layer/" + std::to_string(sel + 1) + "/" + stepped_));
+      return on_layer("key", one(SDL_GetKeyName(key.sym)));
     case SDLK_h: return step("shown", 1);
     default: return on_layer("key", one(SDL_GetKeyName(key.sym)));
   }

@@ -14,6 +14,10 @@
  *    m                     next magnification (1x, 2x, 3x)
  *    s                     asks for a PNG screenshot (the player takes it)
  *    Space                 pause or resume
+ *    t                     a tap of the tempo
+ *    L (Shift-l)           learn: the next MIDI control moved drives the
+ *                          selected layer's row a key last stepped (alpha
+ *                          when none)
  *    Esc, q                quit
  *  Any other key goes to the selected layer's keypress(), then to the
  *  kbd_input() of each of its filters; one none of them takes changes
@@ -50,6 +54,7 @@ class KeyMap {
   std::string step(const std::string &row, int dir);
 
   Controls &c_;
+  std::string stepped_ = "alpha";  // the row a key last stepped
 };
 
 #endif

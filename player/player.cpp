@@ -8,6 +8,7 @@
 #include "clock.h"
 #include "factory.h"
 #include "jutils.h"
+#include "modulator.h"
 #include "png_writer.h"
 #include "screenshot.h"
 #ifdef KOLVEX_HAVE_FFMPEG
@@ -62,7 +63,7 @@ bool shows_nothing() {
 
 }  // namespace
 
-Player::Player(const PlayerOptions &opt) : opt_(opt) {}
+Player::Player(const PlayerOptions &opt) : opt_(opt), modulator_(new Modulator(opt.fps)) {}
 
 std::string installed_plugin_dir() {
   char exe[4096];
@@ -186,7 +187,23 @@ bool Player::prepare(std::string &err) {
   ctx_->set_screen(std::make_unique<LayoutScreen>(opt_.width, opt_.height));
   ctx_->set_canvas(opt_.canvas_w, opt_.canvas_h, opt_.fill);
   // The stream last: a bad layer needs no connection to be told.
-  return make_layers(err) && session_->open_stream(err);
+  return make_layers(err) && check_modulation(err) && session_->open_stream(err);
+}
+
+// The LFOs, then each --map against the layers as they will play, their
+// effects and blends (the tree reads them before they join the engine).
+bool Player::check_modulation(std::string &err) {
+  for (const std::string &lfo : opt_.lfos)
+    if (!modulator_->add_lfo(lfo, err)) return false;
+  Controls tree(*ctx_);
+  tree.prepared = &stack_;
+  tree.modulator = modulator_.get();
+  for (const std::string &map : opt_.maps)
+    if (!modulator_->check_map(map, tree, err)) {
+      err = "--map '" + map + "': " + err;
+      return false;
+    }
+  return true;
 }
 
 bool Player::make_layers(std::string &err) {
@@ -314,6 +331,7 @@ bool Player::open(std::string &err) {
   }
   pending_.clear();
   controls_.reset(new Controls(*ctx_));
+  controls_->modulator = modulator_.get();
   open_editor();
   keys_.reset(new KeyMap(*controls_));
   ctx_->on_show = [this](Context &) { to_window(); };
@@ -429,6 +447,11 @@ void Player::open_editor() {
 bool Player::step() {
   const uint64_t changes = controls_->changes;
   for (auto &source : sources_) source->poll(*controls_, frame());
+  modulator_->poll(*controls_, frame());
+  for (const std::string &line : modulator_->take_lines()) {
+    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+    tell(line);
+  }
   // Loads join between frames; a render waits for those due now.
   editor_->settle(ctx_->lockstep);
   if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again

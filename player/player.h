@@ -6,9 +6,10 @@
  *               before a window opens, so that bad input ends the program
  *               with nothing on screen;
  *    open()     the window (or, with --capture, the frame-exact capture);
- *    step()     the changes of the control sources (OSC, a replay), one
- *               frame, then the keys pressed meanwhile (keys.h); all of
- *               them go through the control tree (controls.h).
+ *    step()     the changes of the control sources (OSC, a replay), then
+ *               the modulator's (modulator.h), one frame, then the keys
+ *               pressed meanwhile (keys.h); all of them go through the
+ *               control tree (controls.h).
  *  What goes out (the capture, the stream, a screenshot) is the programme:
  *  the layers and the OSD's lines the show sets. The window shows more: a
  *  status line at its bottom, drawn after the frame went out, tells for
@@ -49,6 +50,8 @@ class ControlSource {
   virtual void poll(Controls &controls, int64_t frame) = 0;
 };
 
+class Modulator;
+
 class Player {
  public:
   explicit Player(const PlayerOptions &opt);
@@ -74,6 +77,9 @@ class Player {
   StackEditor *editor() { return editor_.get(); }    // once open
   Loader *loader() { return loader_.get(); }         // once open
   void add_source(std::unique_ptr<ControlSource> source);
+  // Polled after every added source; its --lfo declared and its --map
+  // checked in prepare(). Audio and MIDI are given to it before prepare().
+  Modulator *modulator() { return modulator_.get(); }
   const std::vector<Layer *> &stack() const { return stack_; }
   // The window's status line as it shows now; empty when none.
   const std::string &status() const { return status_; }
@@ -86,6 +92,7 @@ class Player {
   void open_editor();
   bool apply_settings(Layer *layer, const LayerSpec &layer_spec, bool live, std::string &err);
   bool attach_effects(size_t index, const LayerSpec &layer_spec, std::string &err);
+  bool check_modulation(std::string &err);
   void show_paused();
   void to_window();  // after the frame went out, before it is shown
   void take_screenshot();
@@ -105,6 +112,7 @@ class Player {
   std::unique_ptr<StackEditor> editor_;
   std::unique_ptr<KeyMap> keys_;
   std::vector<std::unique_ptr<ControlSource>> sources_;
+  std::unique_ptr<Modulator> modulator_;
   std::map<Filter *, size_t> effect_on_;  // the layer (from 0) of each effect
   std::vector<uint8_t> frozen_;  // the picture while paused, OSD not drawn
   std::string status_;           // the window's line

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "lfo.h"
 #include "osc.h"
 
 namespace {
@@ -171,12 +172,20 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
       out.layers.push_back(words);
       continue;
     }
+    if (word == "lfo") {
+      std::string text;
+      for (const std::string &w : words) text += (text.empty() ? "" : " ") + w;
+      Lfo lfo;
+      if (!Lfo::parse(text, lfo, why)) return fail(why);
+      out.lfos.push_back(lfo.text());
+      continue;
+    }
     if (words.size() != 1) return fail(word + " takes one value");
     if (word == "size" || word == "fps" || word == "seed" || word == "plugin-dir" ||
         word == "bank") {
       if (!check_header({"--" + word, words[0], "layer_gen"}, why)) return fail(why);
     } else {
-      return fail("unknown line " + word + " (size, fps, seed, plugin-dir, bank, layer, or FRAME /PATH)");
+      return fail("unknown line " + word + " (size, fps, seed, plugin-dir, bank, layer, lfo, or FRAME /PATH)");
     }
     int64_t v = 0;
     if (word == "size") {
@@ -218,6 +227,8 @@ bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions 
   out = command;
   out.replay_file.clear();
   out.layers = layers.layers;
+  out.lfos = show.lfos;
+  out.lfos.insert(out.lfos.end(), command.lfos.begin(), command.lfos.end());
   out.fps = show.fps;
   out.has_seed = true;
   out.seed = show.seed;
@@ -271,6 +282,7 @@ bool ShowRecorder::open(const std::string &file, const PlayerOptions &opt, uint3
     for (const std::string &a : l.args) head += " " + word(a);
     head += "\n";
   }
+  for (const std::string &lfo : opt.lfos) head += "lfo " + lfo + "\n";
   if (put(head)) return true;
   err = "--record " + file + ": " + strerror(errno);
   ::close(fd_);
@@ -356,13 +368,23 @@ bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
     if (!feedback) return false;
     player.add_source(std::move(feedback));
   }
-  if (opt.record_file.empty()) return true;
-  if (!recorder.open(opt.record_file, opt, opt.has_seed ? opt.seed : 2004, err)) return false;
-  // Programme frames: a pause lasts in the record as long as it was held.
-  Player *p = &player;
-  player.controls()->on_change([&recorder, p](const std::string &path, const ControlArgs &applied) {
-    if (path == "/screenshot" || path == "/quit") return;  // not the show's
-    recorder.change(p->frame(), path, applied);
-  });
+  if (!opt.record_file.empty()) {
+    if (!recorder.open(opt.record_file, opt, opt.has_seed ? opt.seed : 2004, err)) return false;
+    // Programme frames: a pause lasts in the record as long as it was held.
+    Player *p = &player;
+    player.controls()->on_change([&recorder, p](const std::string &path, const ControlArgs &applied) {
+      if (path == "/screenshot" || path == "/quit") return;  // not the show's
+      if (p->controls()->derived) return;  // a map's: the replay makes it again
+      recorder.change(p->frame(), path, applied);
+    });
+  }
+  for (const std::string &map : opt.maps) {
+    std::string said, why;
+    if (player.controls()->set("/map/add", {ControlArg::string(map)}, said, why) !=
+        ControlStatus::done) {
+      err = "--map '" + map + "': " + why;
+      return false;
+    }
+  }
   return true;
 }

@@ -10,6 +10,7 @@
  *    bank clips                    what it may load as it plays (--bank)
  *    layer layer_gen               a layer and its options, bottom first
  *    layer data/ant.png --alpha 160 --pos 40,30
+ *    lfo wobble sine 0.5hz         an LFO the maps may read (--lfo)
  *    0 /layer/2/alpha 0.5          FRAME PATH VALUE...: a change of the
  *    96 /osd/top "hello, world"    control tree (controls.h) that first
  *    240 end                       shows in frame FRAME (from 0); the end
@@ -50,6 +51,7 @@ struct Show {
   std::string plugin_dir;
   std::vector<std::string> banks;
   std::vector<std::vector<std::string>> layers;  // source, then its options
+  std::vector<std::string> lfos;                 // 'NAME SHAPE RATE'
   std::vector<ShowChange> changes;               // by frame
   int64_t end = 0;                               // 0: not recorded
 };
@@ -114,7 +116,8 @@ class ShowPlayer : public ControlSource {
 
 // What the command line asks of a player once it is open: the replay of
 // `show` (when opt.replay_file was given; `opt` is then show_options'),
-// the OSC server, the record into `recorder`. False with `err`.
+// the OSC server, the record into `recorder`, then the --map given, as
+// changes at frame 0 (a record has them). False with `err`.
 bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
                      ShowRecorder &recorder, std::string &err);
 
