@@ -99,7 +99,7 @@ bool mappable(const Param &p, const std::string &path, std::string &why) {
     case ParamType::boolean:
     case ParamType::choice:
     case ParamType::trigger:
-      if (p.set && p.live) return true;
+      if (p.live) return true;
       why = path + " is set before the show starts: a map drives what may change while playing";
       return false;
     default:
