@@ -1,6 +1,7 @@
 #include "jack_server.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,9 @@ bool JackServer::start() {
   fflush(nullptr);  // a child must not write out what this process has buffered
   pid_ = fork();
   if (pid_ == 0) {
+    // A test killed (a timeout) takes its server along: a server left
+    // running keeps one of the few places JACK has for servers.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     const std::string r = std::to_string(rate_), p = std::to_string(period_);
     // Its chatter is not the test's.
     if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(127);
