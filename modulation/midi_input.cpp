@@ -262,8 +262,8 @@ std::unique_ptr<RtMidiIn> MidiInput::State::input(RtMidi::Api a) {
 }
 
 void MidiInput::State::keep(RtMidi::Api a, int server, std::unique_ptr<RtMidiIn> spare) {
-  spares.erase(std::remove_if(spares.begin(), spares.end(), [a](const Spare &s) { return s.api == a; }),
-               spares.end());
+  auto same_api = [a](const Spare &s) { return s.api == a; };
+  spares.erase(std::remove_if(spares.begin(), spares.end(), same_api), spares.end());
   spares.push_back({a, server, std::move(spare)});
 }
 
