@@ -20,8 +20,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <thread>
+
 
 namespace {
 
@@ -111,7 +113,18 @@ void ignore_error(RtMidiError::Type, const std::string &, void *) {}
 // port list or in isPortOpen().
 std::unique_ptr<RtMidiIn> make_input(RtMidi::Api api) {
   try {
-    auto in = std::make_unique<RtMidiIn>(api, kClient);
+    // A server that stops between our look and this is told by RtMidi's
+    // constructor on std::cerr, before a callback can be set: not ours to
+    // print (nothing of ours writes on std::cerr).
+    std::streambuf *cerr_was = std::cerr.rdbuf(nullptr);
+    std::unique_ptr<RtMidiIn> in;
+    try {
+      in = std::make_unique<RtMidiIn>(api, kClient);
+    } catch (...) {
+      std::cerr.rdbuf(cerr_was);
+      throw;
+    }
+    std::cerr.rdbuf(cerr_was);
     in->setErrorCallback(ignore_error, nullptr);
     return in;
   } catch (const RtMidiError &) {
