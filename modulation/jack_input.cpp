@@ -141,8 +141,8 @@ void JackInput::State::watch() {
   }
 }
 
-// Once a second: a new client opened, our port linked again; the sound is
-// back once both are done. When the server has gone, at once: the dead
+// Once a second: a new client opened, our port linked again (also when the
+// port it is linked from has come back); the sound is back once both are done. When the server has gone, at once: the dead
 // client closed, and nothing opened before the next second. libjack keeps
 // one state for all the clients of a process, and the first client opened
 // after a loss deletes every dead one still open: the process's other
@@ -156,6 +156,9 @@ void JackInput::State::retry() {
     return;
   }
   if (!client && !connect(err)) return;
+  // The port we are linked from goes and comes back with its program.
+  if (linked && !source.empty() && !jack_port_connected_to(port.load(), source.c_str()))
+    linked = false;
   if (!linked && !link(err)) return;
   if (down.exchange(false)) returns++;
 }
@@ -201,6 +204,7 @@ bool JackInput::open(const std::string &spec, std::string &err) {
   if (!s_->connect(err) || (!s_->linked && !s_->link(err))) {
     s_->close();
     s_->ring.reset();
+    s_->rate = 0;
     return false;
   }
   s_->watcher = std::thread(&State::watch, s_.get());
