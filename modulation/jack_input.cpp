@@ -84,8 +84,9 @@ bool JackInput::State::connect(std::string &err) {
   // Several players may run: the name JACK gives, not necessarily ours.
   client = jack_client_open("kolvex", JackNoStartServer, &status);
   if (!client) {
-    err = (status & JackServerFailed) ? "no JACK server running (start jackd, or qjackctl)"
-                                      : "can't open a JACK client";
+    char why[64];
+    snprintf(why, sizeof why, "can't open a JACK client (status 0x%x)", (unsigned)status);
+    err = (status & JackServerFailed) ? "no JACK server running (start jackd, or qjackctl)" : why;
     return false;
   }
   jack_port_t *p = jack_port_register(client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -141,13 +142,14 @@ void JackInput::State::watch() {
   }
 }
 
-// Once a second: a new client opened, our port linked again (also when the
-// port it is linked from has come back); the sound is back once both are done. When the server has gone, at once: the dead
-// client closed, and nothing opened before the next second. libjack keeps
-// one state for all the clients of a process, and the first client opened
-// after a loss deletes every dead one still open: the process's other
-// clients (MIDI, ...) get that second to close theirs, and ours is never
-// left for another's open to delete.
+// Once a second: a new client opened, our port linked again (also to a
+// port whose program has restarted); the sound is back once both are done.
+// When the server has gone, at once: the dead client closed, and nothing
+// opened before the next second. libjack keeps one state for all the
+// clients of a process, and the first client opened after a loss deletes
+// every dead one still open: the process's other clients (MIDI, ...) get
+// that second to close theirs, and ours is never left for another's open
+// to delete.
 void JackInput::State::retry() {
   std::string err;
   if (lost.exchange(false)) {
@@ -156,9 +158,9 @@ void JackInput::State::retry() {
     return;
   }
   if (!client && !connect(err)) return;
-  // The port we are linked from goes and comes back with its program.
-  if (linked && !source.empty() && !jack_port_connected_to(port.load(), source.c_str()))
-    linked = false;
+  // The port we are linked from goes and comes back with its program; a
+  // performer who has patched ours to another one keeps that.
+  if (linked && !source.empty() && jack_port_connected(port.load()) == 0) linked = false;
   if (!linked && !link(err)) return;
   if (down.exchange(false)) returns++;
 }

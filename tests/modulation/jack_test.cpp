@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -18,6 +19,7 @@
 namespace {
 
 const long kSpacing = 1000;  // not a multiple of the period: a lost period shows
+std::atomic<int> xruns{0};  // JACK's late cycles, told to the test's clients
 
 // testclient:out: click k every kSpacing samples at (k % 100 + 1) / 128,
 // silence between, so that a click lost or doubled shows in the numbers.
@@ -26,6 +28,7 @@ struct ClickTrack {
     if (!client) return;
     port = jack_port_register(client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     jack_set_process_callback(client, click_track_process, this);
+    jack_set_xrun_callback(client, [](void *) { xruns++; return 0; }, nullptr);
     jack_activate(client);
   }
   ~ClickTrack() {
@@ -53,12 +56,15 @@ Clicks clicks(const T *samples, size_t n, double scale = 128, size_t stride = 1)
   return c;
 }
 
+// Every click kSpacing after the one before and numbered next, but where
+// JACK has told of a late cycle (a period lost or played twice).
 void expect_regular(const Clicks &c, size_t at_least) {
-  ASSERT_GE(c.size(), at_least);
-  for (size_t i = 1; i < c.size(); i++) {
-    ASSERT_EQ(c[i].first - c[i - 1].first, (size_t)kSpacing) << "click " << i;
-    ASSERT_EQ(c[i].second, c[i - 1].second % 100 + 1) << "click " << i;
-  }
+  EXPECT_GE(c.size(), at_least);
+  int breaks = 0;
+  for (size_t i = 1; i < c.size(); i++)
+    breaks += c[i].first - c[i - 1].first != (size_t)kSpacing ||
+              c[i].second != c[i - 1].second % 100 + 1;
+  EXPECT_LE(breaks, 2 * xruns);
 }
 
 // Frames at 50 a second until `done` or 10 s; the news told meanwhile.
