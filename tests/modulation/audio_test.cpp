@@ -1,0 +1,103 @@
+// The sound a show is driven by: what the analysis reads in it frame by
+// frame, and sound files decoded, taken in lockstep with the frames, played.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "audio_analysis.h"
+#include "audio_file.h"
+#include "test_support.h"
+#include "virtual_clock.h"
+#include "wav_writer.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// The frames' values for a signal cut into frames as a show cuts it.
+std::vector<AudioFrame> analyse(const std::vector<float> &s, int fps) {
+  AudioAnalyser a(kRate, fps);
+  std::vector<AudioFrame> out;
+  for (int64_t f = 0;; f++) {
+    const int64_t from = capture::samples_before(f, kRate, fps);
+    const int64_t to = std::min<int64_t>(capture::samples_before(f + 1, kRate, fps), s.size());
+    if (from >= to) return out;
+    out.push_back(a.analyse(s.data() + from, to - from));
+  }
+}
+
+// A 30 ms decaying 1 kHz click on every beat, silence between.
+std::vector<float> clicks(double bpm, double seconds, double amp = 0.5) {
+  std::vector<float> s((size_t)(seconds * kRate));
+  for (double t = 0.25; t < seconds; t += 60 / bpm)
+    for (int i = 0; i < kRate * 3 / 100 && t * kRate + i < s.size(); i++)
+      s[(size_t)(t * kRate) + i] = amp * std::exp(-i / 300.0) * std::sin(2 * M_PI * 1000 * i / kRate);
+  return s;
+}
+
+// Music of a sort: a bass, a chord and a hi-hat whose loudness changes
+// bar by bar, then two seconds of silence.
+std::vector<float> music(double gain_db) {
+  std::vector<float> s(8 * kRate);
+  const double g = std::pow(10, gain_db / 20);
+  uint32_t noise = 1;
+  for (int i = 0; i < 6 * kRate; i++) {
+    const double t = (double)i / kRate, bar = 0.4 + 0.6 * std::fabs(std::sin(t * 1.3));
+    noise = noise * 1664525u + 1013904223u;
+    const double hat = std::fmod(t, 0.25) < 0.03 ? ((noise >> 16) / 32768.0 - 1) * 0.3 : 0;
+    s[i] = g * bar * (0.4 * std::sin(2 * M_PI * 70 * t) + 0.2 * std::sin(2 * M_PI * 440 * t) +
+                      0.15 * std::sin(2 * M_PI * 660 * t) + hat);
+  }
+  return s;
+}
+
+std::vector<float> sine(double hz, double db, double seconds) {
+  std::vector<float> s((size_t)(seconds * kRate));
+  for (size_t i = 0; i < s.size(); i++) s[i] = std::pow(10, db / 20) * std::sin(2 * M_PI * hz * i / kRate);
+  return s;
+}
+
+}  // namespace
+
+// Beats flagged within a frame of each click once the tempo is found, the
+// tempo within 1 BPM after 8 s, an onset on each click's frame (at most a
+// 24 fps frame late at higher rates), the phase rising through the beat.
+struct Click { double bpm; int fps; };
+class ClickTrack : public ::testing::TestWithParam<Click> {};
+TEST_P(ClickTrack, BeatsOnsetsTempoAndPhase) {
+  const Click c = GetParam();
+  const std::vector<AudioFrame> f = analyse(clicks(c.bpm, 10), c.fps);
+  const int n = (int)f.size(), found = 4 * c.fps, late = (c.fps + 23) / 24;
+  std::vector<int> truth;  // the clicks' frames
+  for (double t = 0.25; t < 10; t += 60 / c.bpm) truth.push_back((int)(t * c.fps));
+  auto click_near = [&](int i, int before, int after) {
+    return std::any_of(truth.begin(), truth.end(), [&](int k) { return i >= k - before && i <= k + after; });
+  };
+  auto flagged = [&](int k, int before, int after, double AudioFrame::*v) {
+    for (int i = std::max(0, k - before); i <= k + after && i < n; i++) {
+      if (f[i].*v == 1) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < n; i++) {
+    EXPECT_TRUE(f[i].onset < 1 || click_near(i, 0, late)) << "stray onset at frame " << i;
+    EXPECT_TRUE(f[i].beat == 0 || i < found || click_near(i, 1, 1)) << "stray beat at frame " << i;
+    EXPECT_TRUE(i < 8 * c.fps || std::fabs(f[i].bpm - c.bpm) <= 1) << f[i].bpm << " BPM at frame " << i;
+    EXPECT_TRUE(f[i].beat == 0 || f[i].phase == 0) << i;
+    EXPECT_TRUE(i < found || i + 1 == n || f[i + 1].beat == 0 || f[i].phase > 0.75) << i;
+  }
+  for (int k : truth) {
+    EXPECT_TRUE(flagged(k, 0, late, &AudioFrame::onset)) << "no onset for frame " << k;
+    EXPECT_TRUE(k < found || flagged(k, 1, 1, &AudioFrame::beat)) << "no beat by frame " << k;
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Tempos, ClickTrack,
+                         ::testing::Values(Click{90, 24}, Click{120, 24}, Click{128, 24},
+                                           Click{140, 24}, Click{120, 25}, Click{128, 60}),
+                         [](const ::testing::TestParamInfo<Click> &i) {
+                           return std::to_string((int)i.param.bpm) + "bpm_" + std::to_string(i.param.fps) + "fps";
+                         });
