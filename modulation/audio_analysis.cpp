@@ -90,7 +90,7 @@ struct AudioAnalyser::State {
     const double hz_per_bin = (double)rate / kFft;
     bins[0] = (int)std::lround(kLowTop / hz_per_bin);
     bins[1] = (int)std::lround(kMidTop / hz_per_bin);
-    bins[2] = kFft / 2 + 1;
+    bins[2] = kFft / 2;  // FFmpeg 5.1 leaves the Nyquist bin's imaginary part unwritten
     const double frame_s = 1.0 / fps;
     fall = std::pow(0.5, frame_s / kPeakHalfLife);
     onset_fall = std::pow(0.5, frame_s / kOnsetHalfLife);

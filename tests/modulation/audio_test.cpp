@@ -101,3 +101,50 @@ INSTANTIATE_TEST_SUITE_P(Tempos, ClickTrack,
                          [](const ::testing::TestParamInfo<Click> &i) {
                            return std::to_string((int)i.param.bpm) + "bpm_" + std::to_string(i.param.fps) + "fps";
                          });
+
+// A steady sine drives its own band to full and leaves the far one near 0,
+// loud or quiet.
+struct Tone { double hz, db; double AudioFrame::*driven, AudioFrame::*far; };
+class Bands : public ::testing::TestWithParam<Tone> {};
+TEST_P(Bands, SineDrivesItsBand) {
+  const Tone t = GetParam();
+  const std::vector<AudioFrame> f = analyse(sine(t.hz, t.db, 2), 24);
+  for (size_t i = 4; i < f.size(); i++) {
+    EXPECT_GT(f[i].*t.driven, 0.9) << "frame " << i;
+    EXPECT_LT(f[i].*t.far, 0.1) << "frame " << i;
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Tones, Bands,
+                         ::testing::Values(Tone{60, 0, &AudioFrame::low, &AudioFrame::high},
+                                           Tone{60, -30, &AudioFrame::low, &AudioFrame::high},
+                                           Tone{800, -10, &AudioFrame::mid, &AudioFrame::low},
+                                           Tone{5000, 0, &AudioFrame::high, &AudioFrame::low},
+                                           Tone{5000, -30, &AudioFrame::high, &AudioFrame::low}));
+
+// The same music 30 dB down reads as the loud one (each value reaching
+// full at its peaks), its silence 0, and one run is another bit for bit.
+TEST(AudioAnalyser, QuietAndLoudSpanTheRangeSilenceIsZeroRunsRepeat) {
+  const std::vector<AudioFrame> loud = analyse(music(0), 24), quiet = analyse(music(-30), 24),
+                                again = analyse(music(-30), 24);
+  ASSERT_EQ(loud.size(), quiet.size());
+  ASSERT_EQ(0, memcmp(quiet.data(), again.data(), quiet.size() * sizeof(AudioFrame)));
+  for (double AudioFrame::*v : {&AudioFrame::level, &AudioFrame::low, &AudioFrame::mid, &AudioFrame::high}) {
+    double top = 0;
+    for (size_t i = 0; i < loud.size(); i++) {
+      EXPECT_NEAR(quiet[i].*v, loud[i].*v, 0.02) << "frame " << i;
+      if (i < 6 * 24) top = std::max(top, quiet[i].*v);
+      if (i >= 6 * 24 + 2) EXPECT_EQ(quiet[i].*v, 0) << "silence at frame " << i;
+    }
+    EXPECT_GT(top, 0.95);
+  }
+}
+
+// An onset halves every 80 ms at any frame rate.
+TEST(AudioAnalyser, OnsetFadesByTimeNotFrames) {
+  for (int fps : {24, 30, 60}) {
+    const std::vector<AudioFrame> f = analyse(clicks(30, 1.5), fps);
+    const int on = (int)(std::find_if(f.begin(), f.end(), [](const AudioFrame &a) { return a.onset == 1; }) - f.begin());
+    ASSERT_LT(on + fps / 4, (int)f.size()) << fps << " fps: no onset";
+    EXPECT_NEAR(f[on + fps / 4].onset, std::pow(0.5, (fps / 4) / (0.08 * fps)), 0.02) << fps << " fps";
+  }
+}
