@@ -13,12 +13,12 @@ extern "C" {
 
 namespace {
 
-constexpr uint_t kHop = 512;      // aubio's tempo step: ~11 ms at 48 kHz
-constexpr uint_t kOnsetHop = 256; // onsets twice as often: told sooner
-constexpr size_t kOnsetsKept = 8;     // onsets a new one is paired with
+constexpr uint_t kHop = 512;           // aubio's tempo step: ~11 ms at 48 kHz
+constexpr uint_t kOnsetHop = 256;      // onsets twice as often: told sooner
+constexpr uint_t kWindow = 1024;       // aubio's analysis window
+constexpr size_t kOnsetsKept = 8;      // onsets a new one is paired with
 constexpr size_t kIntervalsKept = 16;  // the tempo's fine measure: beat intervals
-constexpr uint_t kWindow = 1024;  // aubio's analysis window
-constexpr int kFft = 2048;        // the bands' window: a frame and a bit at 48 kHz
+constexpr int kFft = 2048;             // the bands' window: a frame and a bit at 48 kHz
 constexpr double kLowTop = 200, kMidTop = 2000;  // Hz
 constexpr double kGate = 1e-3;                   // -60 dBFS (RMS): silence below
 constexpr double kBandFloor = 1e-2;  // a band reads full at 40 dB under the level's peak
@@ -35,6 +35,12 @@ struct Gain {
   }
 };
 
+double rms(const float *x, size_t n) {
+  double sum = 0;
+  for (size_t i = 0; i < n; i++) sum += (double)x[i] * x[i];
+  return std::sqrt(sum / n);
+}
+
 struct TxFree {
   void operator()(AVTXContext *t) const { av_tx_uninit(&t); }
 };
@@ -45,7 +51,7 @@ struct AvFree {
 }  // namespace
 
 struct AudioAnalyser::State {
-  int rate, fps;
+  int rate;
   // aubio
   aubio_onset_t *onset = nullptr;
   aubio_tempo_t *tempo = nullptr;
@@ -70,7 +76,7 @@ struct AudioAnalyser::State {
   int64_t since_beat = -1;  // samples from the last beat's frame to this one's start
   AudioFrame held;
 
-  State(int r, int f) : rate(r), fps(f) {
+  State(int r, int fps) : rate(r) {
     onset = new_aubio_onset("default", kWindow, kOnsetHop, (uint_t)rate);
     tempo = new_aubio_tempo("default", kWindow, kHop, (uint_t)rate);
     hop = new_fvec(kHop);
@@ -104,23 +110,19 @@ struct AudioAnalyser::State {
   }
   bool ok() const { return onset && tempo && hop && onset_out && tempo_out && tx && in && out; }
 
-  // One hop through aubio; what it found.
-  void run_hop(bool &onset_seen, bool &beat_seen) {
+  // One step through aubio's tempo: whether a beat fell in it. aubio puts
+  // the beat's place within the step in out[0], which is 0 for a beat on
+  // the step's start too: a new last beat tells it instead. Beats go on
+  // between the clicks of a sparse rhythm, not after a second of silence.
+  bool tempo_hop() {
     aubio_tempo_do(tempo, hop, tempo_out);
-    // aubio puts the beat's place within the hop in out[0], which is 0 for
-    // a beat right on the hop's start too: a new last beat tells it. Beats
-    // go on between the clicks of a sparse rhythm, not after a second of
-    // silence.
-    double sum = 0;
-    for (uint_t i = 0; i < kHop; i++) sum += (double)hop->data[i] * hop->data[i];
-    if (std::sqrt(sum / kHop) >= kGate) sound_hop = hops;
+    if (rms(hop->data, kHop) >= kGate) sound_hop = hops;
     hops++;
     const uint_t last = aubio_tempo_get_last(tempo);
-    if (last != last_beat && sound_hop >= 0 && (hops - sound_hop) * kHop < (uint_t)rate) {
-      beat_seen = true;
-    }
+    const bool beat = last != last_beat && sound_hop >= 0 && (hops - sound_hop) * kHop < (uint_t)rate;
     last_beat = last;
     bpm = fine_bpm();
+    return beat;
   }
 
   // aubio's tempo is a whole number of its steps a beat, up to 1% off. The
@@ -176,7 +178,7 @@ struct AudioAnalyser::State {
       hop->data[filled++] = mono[i];
       if (filled % kOnsetHop == 0) onset_hop(hop->data + filled - kOnsetHop, onset_seen);
       if (filled == kHop) {
-        run_hop(onset_seen, beat_seen);
+        beat_seen |= tempo_hop();
         filled = 0;
       }
     }
@@ -218,9 +220,7 @@ AudioFrame AudioAnalyser::analyse(const float *mono, size_t n) {
   bool onset_seen = false, beat_seen = false;
   s.feed(mono, n, onset_seen, beat_seen);
 
-  double sum = 0;
-  for (size_t i = 0; i < n; i++) sum += (double)mono[i] * mono[i];
-  f.level = s.level.apply(std::sqrt(sum / n), s.fall, kGate);
+  f.level = s.level.apply(rms(mono, n), s.fall, kGate);
   double l, m, h;
   s.bands(l, m, h);
   const double band_floor = std::max(kGate, s.level.peak * kBandFloor);
