@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint_t kHop = 512;           // aubio's tempo step: ~11 ms at 48 kHz
 constexpr uint_t kOnsetHop = 256;      // onsets twice as often: told sooner
+constexpr unsigned kOnsetLate = 8;     // steps aubio may take to find an onset
 constexpr uint_t kWindow = 1024;       // aubio's analysis window
 constexpr size_t kOnsetsKept = 8;      // onsets a new one is paired with
 constexpr size_t kIntervalsKept = 16;  // the tempo's fine measure: beat intervals
@@ -73,12 +74,19 @@ struct AudioAnalyser::State {
   Gain level, low, mid, high;
   double fall = 1, onset_fall = 1;
   double onset_value = 0, bpm = 0;
-  int64_t since_beat = -1;  // samples from the last beat's frame to this one's start
+  int64_t since_beat = -1;
+  unsigned steps_quiet = ~0u / 2;  // onset steps since one above the gate  // samples from the last beat's frame to this one's start
   AudioFrame held;
 
   State(int r, int fps) : rate(r) {
     onset = new_aubio_onset("default", kWindow, kOnsetHop, (uint_t)rate);
     tempo = new_aubio_tempo("default", kWindow, kHop, (uint_t)rate);
+    // aubio drops an onset when the step it is found in is silent, and it
+    // is found a few steps late: a click shorter than that, in digital
+    // silence (a click track, a drum machine), would never count. The gate
+    // is ours instead (onset_hop).
+    if (onset) aubio_onset_set_silence(onset, -INFINITY);
+    if (tempo) aubio_tempo_set_silence(tempo, -INFINITY);
     hop = new_fvec(kHop);
     onset_out = new_fvec(1);
     tempo_out = new_fvec(2);
@@ -162,10 +170,15 @@ struct AudioAnalyser::State {
     return std::fabs(measured / guess - 1) < 0.03 ? measured : guess;
   }
 
+  // An onset counts when there was sound above the gate within the steps
+  // aubio needs to find it.
   void onset_hop(const float *samples, bool &onset_seen) {
     fvec_t view{kOnsetHop, const_cast<smpl_t *>(samples)};
+    double power = 0;
+    for (uint_t i = 0; i < kOnsetHop; i++) power += (double)samples[i] * samples[i];
+    steps_quiet = power / kOnsetHop > kGate * kGate ? 0 : steps_quiet + 1;
     aubio_onset_do(onset, &view, onset_out);
-    if (onset_out->data[0] != 0) {
+    if (onset_out->data[0] != 0 && steps_quiet <= kOnsetLate) {
       onset_seen = true;
       time_onset(aubio_onset_get_last(onset));
     }

@@ -22,7 +22,7 @@ enum {
   OPT_SIZE, OPT_FPS, OPT_SECONDS, OPT_MAGNIFY, OPT_FULLSCREEN, OPT_CAPTURE, OPT_FORMAT,
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
-  OPT_LFO, OPT_MAP,
+  OPT_LFO, OPT_MAP, OPT_AUDIO, OPT_AUDIO_IN, OPT_MIDI, OPT_LIST_MIDI,
 };
 
 const struct option kOptions[] = {
@@ -59,6 +59,10 @@ const struct option kOptions[] = {
     {"bank", required_argument, nullptr, OPT_BANK},
     {"lfo", required_argument, nullptr, OPT_LFO},
     {"map", required_argument, nullptr, OPT_MAP},
+    {"audio", required_argument, nullptr, OPT_AUDIO},
+    {"audio-in", required_argument, nullptr, OPT_AUDIO_IN},
+    {"midi", required_argument, nullptr, OPT_MIDI},
+    {"list-midi", no_argument, nullptr, OPT_LIST_MIDI},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -277,6 +281,15 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     }
     case OPT_STREAM: o.stream_url = val; break;
     case OPT_STREAM_FORMAT: o.stream_format = val; break;
+    case OPT_AUDIO: o.audio_file = val; break;
+    case OPT_AUDIO_IN:
+      if (strcmp(val, "jack") != 0 && strncmp(val, "jack:", 5) != 0) {
+        err = name + " wants jack or jack:PORT (a JACK port, as jack_lsp lists them), not " + val;
+        return false;
+      }
+      o.audio_in = val;
+      break;
+    case OPT_MIDI: o.midi_port = val; break;
   }
   return true;
 }
@@ -294,6 +307,19 @@ bool check_stream(const PlayerOptions &o, bool format_given, std::string &err) {
   } else {
     capture::check_stream_settings(o.capture, err);
   }
+  return err.empty();
+}
+
+// One sound at a time; a live input plays live only (a capture renders
+// faster than it could arrive: record the show, then render it again).
+bool check_sound(const PlayerOptions &o, std::string &err) {
+  if (!o.audio_in.empty() && !o.audio_file.empty())
+    err = "--audio and --audio-in do not go together: the show has one sound";
+  else if (!o.audio_in.empty() && !o.capture_dir.empty())
+    err = "--audio-in is live and a capture is not: --record the show, then --replay it "
+          "with --capture (its sound comes along)";
+  else if (!o.audio_in.empty() && !o.replay_file.empty())
+    err = "--audio-in and --replay do not go together: a replay has its show's sound";
   return err.empty();
 }
 
@@ -340,6 +366,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
       case OPT_FULLSCREEN: out.fullscreen = true; break;
       case OPT_LIST_EFFECTS: out.list_effects = true; break;
       case OPT_LIST_CONTROLS: out.list_controls = true; break;
+      case OPT_LIST_MIDI: out.list_midi = true; break;
       case OPT_FIT:
       case OPT_FILL:
       case OPT_ONCE:
@@ -366,7 +393,9 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
     LayerSpec &l = out.layers[i];
     if (!blit_given[i] && l.alpha != 255) l.blit = 9;
   }
-  if (out.help || out.version || out.list_effects || out.list_controls) return true;
+  if (out.help || out.version || out.list_effects || out.list_controls || out.list_midi)
+    return true;
+  if (!check_sound(out, err)) return false;
   if (!out.replay_file.empty() && !out.layers.empty()) {
     err = "--replay " + out.replay_file + " brings its own layers: name none beside it";
     return false;
@@ -461,6 +490,15 @@ void print_usage(FILE *out) {
           "      --bank PATH       a picture or clip, or a folder of them, that the show\n"
           "                        may load while it plays (/layer/add, /layer/L/source);\n"
           "                        repeat for more. Nothing else is ever loaded by name\n"
+          "Music and controllers:\n"
+          "      --audio FILE      play FILE's sound (any format FFmpeg reads) with the\n"
+          "                        show and analyse it: the audio/... sources; a\n"
+          "                        capture or a recorded show carries it\n"
+          "      --audio-in jack[:PORT]  analyse live sound from JACK (connected to\n"
+          "                        PORT); with --record it is written to FILE.wav\n"
+          "      --midi PORT       a MIDI controller, by its port's name or a part of\n"
+          "                        it: the midi/... sources\n"
+          "      --list-midi       list the MIDI ports there are, then end\n"
           "      --lfo 'NAME SHAPE RATE'  the source lfo/NAME: sine, triangle, saw, square\n"
           "                        or random, at NNhz or one cycle every NNbeats\n"
           "      --map 'SOURCE PATH [MIN MAX] [CURVE] [smooth SECONDS]'  a source\n"

@@ -70,6 +70,11 @@ struct PlayerOptions {
   int64_t frames = 0;        // exact length without --seconds (a replay's end)
   bool list_controls = false;
   std::vector<std::string> banks;  // --bank: what a show may load while it plays
+  // Music and controllers (show_inputs.h).
+  std::string audio_file;  // --audio: a sound file played and analysed
+  std::string audio_in;    // --audio-in: "jack" or "jack:PORT"
+  std::string midi_port;   // --midi: a port's name or part of it
+  bool list_midi = false;
   // The modulator's (modulator.h): 'NAME SHAPE RATE' and 'SOURCE PATH ...',
   // their form checked here, their sources and paths once the stack is made.
   std::vector<std::string> lfos, maps;

@@ -11,6 +11,7 @@
 #include "args.h"
 #include "blit_dispatch.h"
 #include "jutils.h"
+#include "midi_input.h"
 #include "osc.h"
 #include "player.h"
 #include "replay.h"
@@ -38,6 +39,10 @@ int main(int argc, char **argv) {
   }
   set_debug(opt.quiet ? 0 : opt.verbose);
   if (opt.list_effects) return list_effects(opt, stdout);
+  if (opt.list_midi) {
+    for (const std::string &port : midi_ports()) printf("%s\n", port.c_str());
+    return 0;
+  }
   if (opt.list_controls) {
     Controls::list(stdout);
     return 0;

@@ -152,6 +152,10 @@ uint32_t Player::seed() const { return opt_.has_seed ? opt_.seed : 2004; }
 
 bool Player::prepare(std::string &err) {
   const bool capturing = !opt_.capture_dir.empty();
+  if (!inputs_.open(opt_, err)) return false;
+  if (inputs_.has_audio())
+    modulator_->set_audio([this](int64_t frame) { return inputs_.analyse(frame); });
+  modulator_->set_midi(inputs_.midi());
   capture::SessionOptions so;
   so.program = "kolvex";
   so.dir = opt_.capture_dir;
@@ -164,6 +168,8 @@ bool Player::prepare(std::string &err) {
   so.fps = opt_.fps;
   so.frames = opt_.seconds ? capture::run_frames(opt_.seconds, opt_.fps) : opt_.frames;
   so.origin = seed();
+  so.audio_rate = inputs_.capture_rate();
+  if (so.audio_rate) so.sound = [this](int16_t *stereo, int n) { inputs_.fill(stereo, n); };
   so.progress = capturing && !opt_.quiet && isatty(STDOUT_FILENO);
   so.summary = !opt_.quiet;
   so.sink_level = opt_.quiet ? LOG_ERROR : opt_.verbose >= 2 ? LOG_DEBUG
@@ -398,6 +404,19 @@ void Player::add_source(std::unique_ptr<ControlSource> source) {
   sources_.push_back(std::move(source));
 }
 
+bool Player::start_inputs(const std::string &wav, std::string &err) {
+  return inputs_.start(opt_.capture_dir.empty(), wav, err);
+}
+
+// The sound's input gone or back: on the status line and on stderr, once
+// each time (the MIDI port's news come with the modulator's lines).
+void Player::tell_input_news() {
+  const std::string line = inputs_.news();
+  if (line.empty()) return;
+  if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+  tell(line);
+}
+
 void Player::take_screenshot() {
   controls_->screenshot = false;
   ViewPort *s = ctx_->screen.get();
@@ -463,6 +482,7 @@ bool Player::step() {
     ctx_->cafudda(-1);
   }
   tell_stream_drops();
+  tell_input_news();
 
   // A line told now is drawn in the next 2 * fps frames.
   if (status_frames_ > 0 && --status_frames_ == 0) status_.clear();

@@ -36,6 +36,7 @@
 #include "keys.h"
 #include "loader.h"
 #include "render_session.h"
+#include "show_inputs.h"
 #include "stack_editor.h"
 #include "virtual_clock.h"
 
@@ -77,6 +78,10 @@ class Player {
   StackEditor *editor() { return editor_.get(); }    // once open
   Loader *loader() { return loader_.get(); }         // once open
   void add_source(std::unique_ptr<ControlSource> source);
+  // Just before the first frame: the sound starts (and the live input is
+  // recorded into `wav`, when named). False with `err`: status 2.
+  bool start_inputs(const std::string &wav, std::string &err);
+  ShowInputs &inputs() { return inputs_; }
   // Polled after every added source; its --lfo declared and its --map
   // checked in prepare(). Audio and MIDI are given to it before prepare().
   Modulator *modulator() { return modulator_.get(); }
@@ -99,6 +104,7 @@ class Player {
   void draw_status();
   void tell(const std::string &line);
   void tell_stream_drops();
+  void tell_input_news();
   uint32_t seed() const;
 
   PlayerOptions opt_;
@@ -108,6 +114,7 @@ class Player {
   std::vector<Layer *> stack_;                   // bottom first
   std::unique_ptr<Controls> controls_;
   Bank bank_;
+  ShowInputs inputs_;  // before the session that reads it, so after it goes
   std::unique_ptr<Loader> loader_;       // before the editor: it outlives it
   std::unique_ptr<StackEditor> editor_;
   std::unique_ptr<KeyMap> keys_;

@@ -13,6 +13,7 @@
 
 #include "lfo.h"
 #include "osc.h"
+#include "show_inputs.h"
 
 namespace {
 
@@ -105,6 +106,13 @@ bool check_header(const std::vector<std::string> &words, std::string &why) {
 
 }  // namespace
 
+std::string input_wav(const std::string &show_file) { return show_file + ".wav"; }
+
+std::string input_wav_name(const std::string &show_file) {
+  const std::string wav = input_wav(show_file);
+  return wav.substr(wav.rfind('/') + 1);  // beside the show: found from it
+}
+
 std::string show_token(const ControlArg &arg) {
   if (!arg.is_text) {
     char buf[32];
@@ -182,10 +190,11 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
     }
     if (words.size() != 1) return fail(word + " takes one value");
     if (word == "size" || word == "fps" || word == "seed" || word == "plugin-dir" ||
-        word == "bank") {
+        word == "bank" || word == "audio") {
       if (!check_header({"--" + word, words[0], "layer_gen"}, why)) return fail(why);
     } else {
-      return fail("unknown line " + word + " (size, fps, seed, plugin-dir, bank, layer, lfo, or FRAME /PATH)");
+      return fail("unknown line " + word +
+                  " (size, fps, seed, plugin-dir, bank, audio, layer, lfo, or FRAME /PATH)");
     }
     int64_t v = 0;
     if (word == "size") {
@@ -198,6 +207,8 @@ bool parse_show(const std::string &text, const std::string &name, Show &out, std
       out.plugin_dir = words[0];
     } else if (word == "bank") {
       out.banks.push_back(words[0]);
+    } else if (word == "audio") {
+      out.audio = words[0];
     }
   }
   n++;
@@ -236,6 +247,8 @@ bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions 
   // The show's bank, then what this command line adds.
   out.banks = show.banks;
   out.banks.insert(out.banks.end(), command.banks.begin(), command.banks.end());
+  // The show's sound, unless this command line brings another.
+  if (command.audio_file.empty()) out.audio_file = show_audio_path(command.replay_file, show.audio);
   if (!command.size_given) out.width = show.width, out.height = show.height;
   if (!out.seconds) out.frames = show.end;
   // The show's canvas is its recorded size; the engine scales it to the
@@ -277,6 +290,8 @@ bool ShowRecorder::open(const std::string &file, const PlayerOptions &opt, uint3
   head += buf;
   if (!opt.plugin_dir.empty()) head += "plugin-dir " + word(opt.plugin_dir) + "\n";
   for (const std::string &bank : opt.banks) head += "bank " + word(bank) + "\n";
+  if (!opt.audio_file.empty()) head += "audio " + word(opt.audio_file) + "\n";
+  if (!opt.audio_in.empty()) head += "audio " + word(input_wav_name(file)) + "\n";
   for (const LayerSpec &l : opt.layers) {
     head += "layer " + word(l.source);
     for (const std::string &a : l.args) head += " " + word(a);
@@ -386,5 +401,7 @@ bool attach_controls(Player &player, const PlayerOptions &opt, const Show &show,
       return false;
     }
   }
+  const bool live_input = !opt.audio_in.empty() && !opt.record_file.empty();
+  if (!player.start_inputs(live_input ? input_wav(opt.record_file) : "", err)) return false;
   return true;
 }

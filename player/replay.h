@@ -8,6 +8,8 @@
  *    seed 2004
  *    plugin-dir build/stage        where its effects came from (if named)
  *    bank clips                    what it may load as it plays (--bank)
+ *    audio set.mp3                 its sound (--audio, or the live input
+ *                                  recorded beside it: show.txt.wav)
  *    layer layer_gen               a layer and its options, bottom first
  *    layer data/ant.png --alpha 160 --pos 40,30
  *    lfo wobble sine 0.5hz         an LFO the maps may read (--lfo)
@@ -50,6 +52,7 @@ struct Show {
   uint32_t seed = 2004;
   std::string plugin_dir;
   std::vector<std::string> banks;
+  std::string audio;  // its sound, as the file names it
   std::vector<std::vector<std::string>> layers;  // source, then its options
   std::vector<std::string> lfos;                 // 'NAME SHAPE RATE'
   std::vector<ShowChange> changes;               // by frame
@@ -65,6 +68,11 @@ bool read_show(const std::string &file, Show &out, std::string &err);
 // directory of `command` where it names them. False with `err`.
 bool show_options(const Show &show, const PlayerOptions &command, PlayerOptions &out,
                   std::string &err);
+
+// The live input recorded with a show (--audio-in with --record): the
+// file, and its name as the show's `audio` line gives it (beside it).
+std::string input_wav(const std::string &show_file);
+std::string input_wav_name(const std::string &show_file);
 
 // A value as the file writes it: numbers bare, text quoted.
 std::string show_token(const ControlArg &arg);
