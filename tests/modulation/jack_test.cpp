@@ -148,10 +148,8 @@ TEST(JackInput, RefusesWhatItCannotOpenWithOneLine) {
   } rows[] = {
       {"jack:nobody:out", true, "no JACK port nobody:out (jack_lsp lists them)"},
       {"alsa", true, "sound input alsa: jack or jack:PORT"},
-      {"jackd", true, "sound input jackd: jack or jack:PORT"},
       {"jack:", true, "sound input jack:: jack or jack:PORT"},
       {"jack", false, "no JACK server running (start jackd, or qjackctl)"},
-      {"jack:system:capture_1", false, "no JACK server running (start jackd, or qjackctl)"},
   };
   kt::JackServer server;
   ASSERT_TRUE(server.ok());

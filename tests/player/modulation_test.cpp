@@ -325,12 +325,21 @@ TEST(ModulationInput, EachMistakeIsOneLineAndStatusTwo) {
       {"--lfo 'v sine 0hz'", "--lfo v: a rate is NNhz or NNbeats above 0, not 0hz"},
       {"--lfo 'v/1 sine 1hz'", "--lfo v/1: a name is letters, digits, _ and -"},
       {"--lfo 'w saw 1hz'", "--lfo w: declared twice"},
+      // The show's sound and MIDI; no JACK server runs under that name.
+      {"--audio /nonexistent/set.wav", "/nonexistent/set.wav: No such file or directory"},
+      {"--audio " PLAYER_DATA_DIR "/ant.png", PLAYER_DATA_DIR "/ant.png: no sound in it"},
+      {"--audio-in pulse", "--audio-in wants jack or jack:PORT"},
+      {"--audio-in jack", "no JACK server running"},
+      {"--audio set.wav --audio-in jack", "do not go together: the show has one sound"},
+      {"--audio-in jack --seconds 1 --capture /nonexistent", "--audio-in is live"},
+      {"--midi knobs", "no MIDI port named like \"knobs\""},
   };
   for (const auto &r : rows) {
     SCOPED_TRACE(r.args);
     const std::string said = kt::without_sanitizer_notes(kt::output_of(
-        std::string(PLAYER_PROGRAM " --lfo 'w sine 1hz' ") + r.args +
-        " layer_gen 2>&1 >/dev/null; echo status $?"));
+        std::string("JACK_DEFAULT_SERVER=kolvex-test-none JACK_NO_START_SERVER=1 " PLAYER_PROGRAM
+                    " --lfo 'w sine 1hz' ") +
+        r.args + " layer_gen 2>&1 >/dev/null; echo status $?"));
     EXPECT_TRUE(kt::contains(said, r.line)) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
     EXPECT_TRUE(kt::contains(said, "status 2")) << said;

@@ -27,7 +27,10 @@ JackServer::~JackServer() {
 
 bool JackServer::start() {
   if (pid_ > 0) return up_;
-  fflush(nullptr);  // a child must not write out what this process has buffered
+  // A child must not write out what this process has buffered; not every
+  // stream (fflush(nullptr)): another thread may hold one while it reads.
+  fflush(stdout);
+  fflush(stderr);
   pid_ = fork();
   if (pid_ == 0) {
     // A test killed (a timeout) takes its server along: a server left
