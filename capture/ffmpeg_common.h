@@ -26,6 +26,8 @@ extern "C" {
 #include <memory>
 #include <string>
 
+#include "ffmpeg_process.h"
+
 namespace capture {
 namespace ff {
 
@@ -43,19 +45,10 @@ std::string reason(int code);
 struct MuxerFree {
   void operator()(AVFormatContext *m) const;  // its file or connection closed too
 };
-struct CodecFree {
-  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
 typedef std::unique_ptr<AVFormatContext, MuxerFree> Muxer;
-typedef std::unique_ptr<AVCodecContext, CodecFree> Codec;
-typedef std::unique_ptr<AVFrame, FrameFree> Frame;
-typedef std::unique_ptr<AVPacket, PacketFree> Packet;
+using ffmpeg_process::Codec;
+using ffmpeg_process::Frame;
+using ffmpeg_process::Packet;
 
 // A picture of `format`, w x h, its buffers allocated; null without memory.
 Frame new_picture(AVPixelFormat format, int w, int h);

@@ -1,7 +1,10 @@
 #include "ffmpeg_process.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
+#include <libswresample/swresample.h>
 #ifdef KOLVEX_HAVE_AVDEVICE
 #include <libavdevice/avdevice.h>
 #endif
@@ -44,5 +47,11 @@ std::string take_error_line() {
   text.swap(last_error);
   return text;
 }
+
+void CodecFree::operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+void FrameFree::operator()(AVFrame *f) const { av_frame_free(&f); }
+void PacketFree::operator()(AVPacket *p) const { av_packet_free(&p); }
+void InputClose::operator()(AVFormatContext *f) const { avformat_close_input(&f); }
+void ResamplerFree::operator()(SwrContext *s) const { swr_free(&s); }
 
 }  // namespace ffmpeg_process

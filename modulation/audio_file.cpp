@@ -19,22 +19,6 @@ extern "C" {
 
 namespace {
 
-struct InputClose {
-  void operator()(AVFormatContext *f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-struct SwrFree {
-  void operator()(SwrContext *s) const { swr_free(&s); }
-};
-
 // One file's sound, decoded and converted to interleaved stereo s16.
 class Decoder {
  public:
@@ -131,11 +115,11 @@ class Decoder {
   std::string file_;
   int rate_;
   int stream_ = -1;
-  std::unique_ptr<AVFormatContext, InputClose> input_;
-  std::unique_ptr<AVCodecContext, CodecFree> codec_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
-  std::unique_ptr<SwrContext, SwrFree> swr_;
+  ffmpeg_process::Input input_;
+  ffmpeg_process::Codec codec_;
+  ffmpeg_process::Packet packet_;
+  ffmpeg_process::Frame frame_;
+  ffmpeg_process::Resampler swr_;
 };
 
 }  // namespace

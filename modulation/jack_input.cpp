@@ -191,9 +191,9 @@ JackInput::~JackInput() {
   if (s_->wav && !s_->wav->close(err)) fprintf(stderr, "%s\n", err.c_str());
 }
 
-bool JackInput::open(const std::string &spec, std::string &err) {
-  if (spec != "jack" && (spec.compare(0, 5, "jack:") != 0 || spec.size() == 5)) {
-    err = "sound input " + spec + ": jack or jack:PORT";
+bool JackInput::open(const std::string &asked, std::string &err) {
+  if (asked != "jack" && (asked.compare(0, 5, "jack:") != 0 || asked.size() == 5)) {
+    err = "sound input " + asked + ": jack or jack:PORT";
     return false;
   }
   if (s_->ring) {
@@ -202,7 +202,7 @@ bool JackInput::open(const std::string &spec, std::string &err) {
   }
   jack_set_error_function(quiet);
   jack_set_info_function(quiet);
-  s_->source = spec.size() > 5 ? spec.substr(5) : "";
+  s_->source = asked.size() > 5 ? asked.substr(5) : "";
   if (!s_->connect(err) || (!s_->linked && !s_->link(err))) {
     s_->close();
     s_->ring.reset();

@@ -22,9 +22,9 @@ class JackInput : public AudioSource {
  public:
   JackInput();
   ~JackInput() override;  // the client closed, the WAV file completed
-  // `spec` is "jack" or "jack:PORT". False with one line in `err`: no
+  // `asked` is "jack" or "jack:PORT". False with one line in `err`: no
   // server running (none is started), or no port PORT.
-  bool open(const std::string &spec, std::string &err);
+  bool open(const std::string &asked, std::string &err);
   // Everything taken from now on is written to `wav` too (stereo 16-bit at
   // the server's rate). False with `err` when it cannot be written.
   bool record(const std::string &wav, std::string &err);

@@ -408,13 +408,16 @@ bool Player::start_inputs(const std::string &wav, std::string &err) {
   return inputs_.start(opt_.capture_dir.empty(), wav, err);
 }
 
-// The sound's input gone or back: on the status line and on stderr, once
-// each time (the MIDI port's news come with the modulator's lines).
-void Player::tell_input_news() {
-  const std::string line = inputs_.news();
-  if (line.empty()) return;
-  if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
-  tell(line);
+// What the modulator has to tell (a learn done, a MIDI port gone or back)
+// and the sound input's news: on the status line and on stderr, once each.
+void Player::tell_news() {
+  std::vector<std::string> lines = modulator_->take_lines();
+  lines.push_back(inputs_.news());
+  for (const std::string &line : lines) {
+    if (line.empty()) continue;
+    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+    tell(line);
+  }
 }
 
 void Player::take_screenshot() {
@@ -467,10 +470,7 @@ bool Player::step() {
   const uint64_t changes = controls_->changes;
   for (auto &source : sources_) source->poll(*controls_, frame());
   modulator_->poll(*controls_, frame());
-  for (const std::string &line : modulator_->take_lines()) {
-    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
-    tell(line);
-  }
+  tell_news();
   // Loads join between frames; a render waits for those due now.
   editor_->settle(ctx_->lockstep);
   if (controls_->changes != changes) frozen_.clear();  // a held picture is drawn again
@@ -482,7 +482,6 @@ bool Player::step() {
     ctx_->cafudda(-1);
   }
   tell_stream_drops();
-  tell_input_news();
 
   // A line told now is drawn in the next 2 * fps frames.
   if (status_frames_ > 0 && --status_frames_ == 0) status_.clear();

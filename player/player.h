@@ -104,7 +104,7 @@ class Player {
   void draw_status();
   void tell(const std::string &line);
   void tell_stream_drops();
-  void tell_input_news();
+  void tell_news();
   uint32_t seed() const;
 
   PlayerOptions opt_;

@@ -142,7 +142,7 @@ TEST(JackInput, ARecordedShowRidesOutTheServerGoneAndBack) {
 
 TEST(JackInput, RefusesWhatItCannotOpenWithOneLine) {
   struct Row {
-    const char *spec;
+    const char *asked;
     bool server;  // the rows with one first: it is stopped for the others
     const char *says;
   } rows[] = {
@@ -154,12 +154,12 @@ TEST(JackInput, RefusesWhatItCannotOpenWithOneLine) {
   kt::JackServer server;
   ASSERT_TRUE(server.ok());
   for (const Row &row : rows) {
-    SCOPED_TRACE(row.spec);
+    SCOPED_TRACE(row.asked);
     if (!row.server) server.stop();
     JackInput in;
     std::string err;
     kt::StderrCapture said;
-    EXPECT_FALSE(in.open(row.spec, err));
+    EXPECT_FALSE(in.open(row.asked, err));
     EXPECT_EQ(said.text(), "") << "JACK's own chatter";
     EXPECT_EQ(err, row.says);
     EXPECT_FALSE(in.record("/dev/null", err));
