@@ -68,6 +68,13 @@ class JackWatch {
   bool died() const { return client_ && down_; }
   // Counts the servers found: a new one means every older client is dead.
   int generation() const { return generation_; }
+  // Whether the port `name` is linked to anything: JACK refuses a link to a
+  // port whose program has not started its client yet, and RtMidi opens
+  // ours all the same without saying so.
+  bool linked(const std::string &name) const {
+    jack_port_t *p = client_ ? jack_port_by_name(client_, name.c_str()) : nullptr;
+    return p && jack_port_connected(p) > 0;
+  }
 
  private:
   void find() {
@@ -296,6 +303,11 @@ bool MidiInput::State::open_port(const Choice &choose, std::vector<std::string> 
     input->setCallback(&Inbox::on_message, &inbox);
     input->openPort((unsigned)i, "in");
     if (!input->isPortOpen()) continue;
+    if (a == RtMidi::UNIX_JACK && !jack.linked(names[i])) {  // tried again at the next look
+      input->closePort();
+      keep(a, jack.generation(), std::move(input));
+      continue;
+    }
     in = std::move(input);
     api = a;
     generation = jack.generation();
