@@ -1,0 +1,1 @@
+// placeholder: built in its own change
