@@ -2,9 +2,9 @@
  *
  *  The programme's preview and each layer's thumbnail, as JPEG, made off
  *  the frame loop. The frame loop only samples: when a picture is due and
- *  the encoder has finished the last one, sample() takes every `step`-th
- *  pixel of a frame into a small picture (a copy of a few hundred
- *  kilobytes at most); one thread of its own encodes it (FFmpeg's MJPEG
+ *  the encoder has finished the last one, sample() takes the mean of a
+ *  2x2 block at each picture pixel's place in a frame into a small picture
+ *  (a few hundred kilobytes at most); one thread of its own encodes it (FFmpeg's MJPEG
  *  encoder: FFmpeg is linked already) and hands it on. A picture not taken
  *  in time is replaced by the next: nothing waits for a slow encoder or a
  *  slow page.
@@ -38,7 +38,7 @@ class Thumbnails {
   void encode();
 
   // The size sample() makes of a w x h frame within max_w x max_h: each
-  // side at least 1; even sides (JPEG's 4:2:0) unless the frame's is 1.
+  // side at least 1; even sides (JPEG's 4:2:0) unless a side is 1.
   static void fit(int w, int h, int max_w, int max_h, int &out_w, int &out_h);
 
   struct Impl;
