@@ -10,27 +10,24 @@ namespace kt {
 
 class WsClient {
  public:
-  explicit WsClient(int port);
+  explicit WsClient(int port);  // to 127.0.0.1
   ~WsClient();
-
-  // One HTTP request (`head` lines end in \r\n); the status line back.
-  std::string http(const std::string &request_line, const std::string &head = "",
-                   std::string *response = nullptr);
-  // The WebSocket handshake on `target` (e.g. "/ws?token=x") with these
-  // Host and Origin (empty: none); the status line back (101: upgraded).
-  std::string handshake(const std::string &target, const std::string &host = "127.0.0.1",
-                 const std::string &origin = "");
-  // A masked frame; `claimed` > 0 puts that length in the header instead
-  // of the payload's.
+  // One request ("GET /x", header lines each ending in \r\n): the status
+  // line back, and the whole response in `all`.
+  std::string http(const std::string &request, const std::string &head, std::string *all = nullptr);
+  // The WebSocket handshake with this Host and Origin (empty: none sent):
+  // the status line back.
+  std::string handshake(const std::string &target, const std::string &host,
+                        const std::string &origin = "");
+  // A masked frame; `claimed` > 0 goes in the header instead of the size.
   bool send(const std::string &payload, int opcode = 1, bool fin = true, uint64_t claimed = 0);
-  // The next frame's opcode and payload; -1 on timeout, 0x8 on close, -2
-  // when the socket is closed.
+  // The next frame's opcode and payload; -1 on timeout, -2 once closed.
   int read(std::string &payload, int timeout_ms = 2000);
-  // Shrinks the socket's receive buffer so that the server's writes stall.
-  void stall();
+  void stall();  // a receive buffer so small that the server's writes stall
 
  private:
   bool read_exact(char *buf, size_t n, int timeout_ms);
+  bool write_all(const std::string &bytes);
   int fd_ = -1;
 };
 
