@@ -193,6 +193,7 @@ struct Conn {
   std::deque<std::pair<int, std::string>> queue;
   size_t bytes = 0;  // queued and not yet written
   bool ending = false;
+  bool told = false;  // a close frame is written
   std::thread writer;
 
   // reader side
@@ -237,12 +238,20 @@ struct WebServer::Impl {
     return it != conns.end() && it->second->open ? it->second : nullptr;
   }
 
+  std::vector<std::shared_ptr<Conn>> open_conns() const {
+    std::vector<std::shared_ptr<Conn>> all;
+    std::lock_guard<std::mutex> lock(mu);
+    for (auto &c : conns)
+      if (c.second->open) all.push_back(c.second);
+    return all;
+  }
+
   bool enqueue(Conn &c, int opcode, const std::string &data, bool bounded) {
     std::lock_guard<std::mutex> lock(c.mu);
     if (c.ending || (bounded && c.bytes + data.size() > opt.max_queue)) return false;
     c.queue.emplace_back(opcode, data);
     c.bytes += data.size();
-    c.cv.notify_one();
+    c.cv.notify_all();
     return true;
   }
 
@@ -262,6 +271,8 @@ struct WebServer::Impl {
       int n = mg_websocket_write(c->conn, m.first, m.second.data(), m.second.size());
       lock.lock();
       c->bytes -= m.second.size();
+      c->told |= m.first == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE;
+      c->cv.notify_all();
       if (n <= 0) {  // the socket is gone: its reader closes it
         c->ending = true;
         c->queue.clear();
@@ -536,6 +547,16 @@ int WebServer::port() const { return impl_->port; }
 void WebServer::stop() {
   Impl &m = *impl_;
   if (!m.ctx) return;
+  // A page told "going away" answers with its own close, which ends its
+  // reader at once instead of at civetweb's next two-second look.
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  for (auto &c : m.open_conns()) {
+    std::unique_lock<std::mutex> lock(c->mu);
+    c->queue.emplace_front(MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "\x03\xe9");  // going away
+    c->bytes += 2;
+    c->cv.notify_all();
+    c->cv.wait_until(lock, until, [&] { return c->told || c->ending; });
+  }
   std::atomic<bool> stopped{false};
   std::thread waker(wake_until, m.addr, m.port, std::cref(stopped));
   mg_stop(m.ctx);  // closes every socket: the close handlers end the writers
@@ -561,13 +582,7 @@ bool WebServer::send_binary(Client c, const std::string &bytes) {
 }
 
 void WebServer::broadcast(const std::string &text) {
-  std::vector<std::shared_ptr<Conn>> all;
-  {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    for (auto &c : impl_->conns)
-      if (c.second->open) all.push_back(c.second);
-  }
-  for (auto &c : all) impl_->enqueue(*c, MG_WEBSOCKET_OPCODE_TEXT, text, true);
+  for (auto &c : impl_->open_conns()) impl_->enqueue(*c, MG_WEBSOCKET_OPCODE_TEXT, text, true);
 }
 
 size_t WebServer::queued(Client c) const {
