@@ -120,6 +120,13 @@ class Context {
   // the next frame is composed afresh and nothing it drew goes out.
   std::function<void(Context &)> on_show;
 
+  // Each layer's frame as it is about to be drawn, its effects applied
+  // (geo.w x geo.h, geo.pitch bytes a line): called on the frame loop's
+  // thread while the layer holds its frame, so a watcher (a control
+  // surface's thumbnails) may read it then, never keep it. The answer is
+  // not used.
+  Hook<bool(const Layer &, const void *frame)> on_layer_frame;
+
  private:
   void place_canvas();
   Canvas canvas_;

@@ -281,6 +281,7 @@ bool Layer::cafudda(bool advance) {
   }
 
   if (advance) step_fade();
+  env->on_layer_frame.call_or(false, *this, blit_buffer);
   if (transform.active()) draw_transformed();
   else draw();
   filters.unlock();

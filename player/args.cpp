@@ -23,6 +23,7 @@ enum {
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
   OPT_LFO, OPT_MAP, OPT_AUDIO, OPT_AUDIO_IN, OPT_MIDI, OPT_LIST_MIDI,
+  OPT_HTTP, OPT_HTTP_BIND, OPT_HTTP_TOKEN, OPT_HTTP_ROOT,
 };
 
 const struct option kOptions[] = {
@@ -63,6 +64,10 @@ const struct option kOptions[] = {
     {"audio-in", required_argument, nullptr, OPT_AUDIO_IN},
     {"midi", required_argument, nullptr, OPT_MIDI},
     {"list-midi", no_argument, nullptr, OPT_LIST_MIDI},
+    {"http", required_argument, nullptr, OPT_HTTP},
+    {"http-bind", required_argument, nullptr, OPT_HTTP_BIND},
+    {"http-token", required_argument, nullptr, OPT_HTTP_TOKEN},
+    {"http-root", required_argument, nullptr, OPT_HTTP_ROOT},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -129,7 +134,8 @@ const NumberOption kNumbers[] = {
     {OPT_ALPHA, 0, 255, "0 to 255"},      {OPT_FPS, 1, 200, "1 to 200"},
     {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
     {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"},
-    {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"}};
+    {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"},
+    {OPT_HTTP, 0, 65535, "a TCP port from 1 to 65535, or 0 for any free one"}};
 
 std::string show_args(const ParamArgs &args) {
   std::string out;
@@ -290,6 +296,10 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
       o.audio_in = val;
       break;
     case OPT_MIDI: o.midi_port = val; break;
+    case OPT_HTTP: o.http_port = (int)n; break;
+    case OPT_HTTP_BIND: o.http_bind = val; break;
+    case OPT_HTTP_TOKEN: o.http_token = val; break;
+    case OPT_HTTP_ROOT: o.http_root = val; break;
   }
   return true;
 }
@@ -323,6 +333,18 @@ bool check_sound(const PlayerOptions &o, std::string &err) {
   return err.empty();
 }
 
+// The surface listens on loopback unless told; a network is not trusted,
+// so another address needs a token.
+bool check_http(const PlayerOptions &o, bool bind_given, std::string &err) {
+  const bool loopback = o.http_bind.compare(0, 4, "127.") == 0 || o.http_bind == "localhost";
+  if (o.http_port < 0 && (bind_given || !o.http_token.empty() || !o.http_root.empty()))
+    err = "--http-bind, --http-token and --http-root go with --http PORT";
+  else if (!loopback && o.http_token.empty())
+    err = "--http-bind " + o.http_bind + " opens the control surface to a network: give "
+          "--http-token TOKEN too (the page asks for it once)";
+  return err.empty();
+}
+
 // --fit, --fill, --once: switches of the layer before them. --fill before
 // any layer is the canvas's.
 bool clip_switch(int opt, PlayerOptions &o, std::string &err) {
@@ -349,6 +371,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   std::vector<bool> blit_given;  // per layer: --alpha alone means ALPHA
   bool capture_given = false;  // --format, --crf or --preset
   bool format_given = false;
+  bool http_bind_given = false;
   optind = 0;  // a fresh scan, also on a second call
   opterr = 0;
   int opt;
@@ -382,6 +405,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
         if (!apply(opt, optarg, out, blit_given, err)) return false;
         capture_given |= opt == OPT_FORMAT || opt == OPT_CRF || opt == OPT_PRESET;
         format_given |= opt == OPT_FORMAT;
+        http_bind_given |= opt == OPT_HTTP_BIND;
     }
   }
   for (int i = optind; i < argc; i++) {  // after "--": layers only
@@ -396,6 +420,7 @@ bool parse_args(int argc, char *const argv[], PlayerOptions &out, std::string &e
   if (out.help || out.version || out.list_effects || out.list_controls || out.list_midi)
     return true;
   if (!check_sound(out, err)) return false;
+  if (!check_http(out, http_bind_given, err)) return false;
   if (!out.replay_file.empty() && !out.layers.empty()) {
     err = "--replay " + out.replay_file + " brings its own layers: name none beside it";
     return false;
@@ -490,6 +515,12 @@ void print_usage(FILE *out) {
           "      --bank PATH       a picture or clip, or a folder of them, that the show\n"
           "                        may load while it plays (/layer/add, /layer/L/source);\n"
           "                        repeat for more. Nothing else is ever loaded by name\n"
+          "      --http PORT       a control surface in the browser at\n"
+          "                        http://127.0.0.1:PORT/ (0: any free port, told)\n"
+          "      --http-bind ADDR  the address it listens on; other than 127.x it opens\n"
+          "                        the surface to a network and needs --http-token\n"
+          "      --http-token TOKEN  what a page must give (asked once, kept)\n"
+          "      --http-root DIR   serve the page from DIR (the source tree's web/page)\n"
           "Music and controllers:\n"
           "      --audio FILE      play FILE's sound (any format FFmpeg reads) with the\n"
           "                        show and analyse it: the audio/... sources; a\n"

@@ -78,6 +78,12 @@ struct PlayerOptions {
   // The modulator's (modulator.h): 'NAME SHAPE RATE' and 'SOURCE PATH ...',
   // their form checked here, their sources and paths once the stack is made.
   std::vector<std::string> lfos, maps;
+  // The control surface in the browser (web/surface.h): -1 none, 0 any
+  // free port; loopback unless bound elsewhere, which wants a token.
+  int http_port = -1;
+  std::string http_bind = "127.0.0.1";
+  std::string http_token;
+  std::string http_root;  // the page's folder; empty: the installed one
   bool quiet = false;       // errors only
   int verbose = 0;          // -v: notices and warnings; -vv: traces
   bool help = false;

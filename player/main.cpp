@@ -15,6 +15,7 @@
 #include "osc.h"
 #include "player.h"
 #include "replay.h"
+#include "surface.h"
 
 int main(int argc, char **argv) {
   PlayerOptions opt;
@@ -70,7 +71,8 @@ int main(int argc, char **argv) {
       status = 2;
     else if (!player.open(err))
       status = 1;
-    else if (!attach_controls(player, opt, show, recorder, err))
+    else if (!attach_controls(player, opt, show, recorder, err) ||
+             (opt.http_port >= 0 && !attach_surface(player, opt, &recorder, err)))
       status = 2;
     else {
       status = player.run();

@@ -57,6 +57,12 @@ std::vector<std::string> Modulator::lfo_texts() const {
   return out;
 }
 
+std::vector<std::string> Modulator::map_texts() const {
+  std::vector<std::string> out;
+  for (const Mapping &m : maps_) out.push_back(m.map.text());
+  return out;
+}
+
 void Modulator::set_audio(std::function<AudioFrame(int64_t)> analysed) {
   analysed_ = std::move(analysed);
 }

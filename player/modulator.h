@@ -74,6 +74,7 @@ class Modulator : public ControlSource, public Parametric {
   // port gone or back.
   std::vector<std::string> take_lines();
   size_t maps() const { return maps_.size(); }
+  std::vector<std::string> map_texts() const;  // each as /map/add takes it, in order
 
   void poll(Controls &controls, int64_t frame) override;
 

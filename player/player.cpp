@@ -351,12 +351,14 @@ void Player::tell(const std::string &line) {
   if (line.empty()) return;
   status_ = line;
   status_frames_ = 2 * opt_.fps;
+  for (auto &watch : told_watchers_) watch(line);
 }
 
 // The frame has gone out (capture, stream): a screenshot takes it as it
 // went, then the window gets the performer's line.
 void Player::to_window() {
   if (controls_->screenshot) take_screenshot();
+  for (auto &watch : programme_watchers_) watch(*ctx_);
   draw_status();
 }
 
@@ -413,11 +415,13 @@ bool Player::start_inputs(const std::string &wav, std::string &err) {
 void Player::tell_news() {
   std::vector<std::string> lines = modulator_->take_lines();
   lines.push_back(inputs_.news());
-  for (const std::string &line : lines) {
-    if (line.empty()) continue;
-    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
-    tell(line);
-  }
+  for (const std::string &line : lines) announce(line);
+}
+
+void Player::announce(const std::string &line) {
+  if (line.empty()) return;
+  if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
+  tell(line);
 }
 
 void Player::take_screenshot() {
@@ -453,10 +457,7 @@ void Player::open_editor() {
     return init_layer(l, source, e);
   };
   editor_->on_restack = [this] { stack_ = editor_->stack(); };
-  editor_->on_failed = [this](const std::string &line) {
-    if (!opt_.quiet) fprintf(stderr, "kolvex: %s\n", line.c_str());
-    tell(line);
-  };
+  editor_->on_failed = [this](const std::string &line) { announce(line); };
   // Done when it joins: the record has it at the frame it first shows in.
   editor_->on_joined = [this](const std::string &path, const std::string &name,
                               const std::string &said) {

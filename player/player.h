@@ -24,6 +24,7 @@
 #define KOLVEX_PLAYER_PLAYER_H
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -90,6 +91,19 @@ class Player {
   const std::string &status() const { return status_; }
   // Programme frames so far (the next one's number): what a record counts.
   int64_t frame() const { return session_->frames(); }
+  const PlayerOptions &options() const { return opt_; }
+  const Bank &bank() const { return bank_; }
+  // A line for the performer: on stderr (unless quiet) and the status line.
+  void announce(const std::string &line);
+  // Watchers of what the performer sees: every line the status line tells,
+  // and every programme frame once it went out (before the status line is
+  // drawn on the window), on the frame loop's thread.
+  void on_told(std::function<void(const std::string &line)> fn) {
+    told_watchers_.push_back(std::move(fn));
+  }
+  void on_programme(std::function<void(Context &)> fn) {
+    programme_watchers_.push_back(std::move(fn));
+  }
 
  private:
   bool make_layers(std::string &err);
@@ -125,6 +139,8 @@ class Player {
   std::string status_;           // the window's line
   int status_frames_ = 0;        // left for it
   int64_t told_dropped_ = 0;     // stream frames dropped, as last told
+  std::vector<std::function<void(const std::string &)>> told_watchers_;
+  std::vector<std::function<void(Context &)>> programme_watchers_;
 };
 
 // The installed plug-in directory, found from the program's own file

@@ -2,8 +2,9 @@
 # Installs the Debian 12 packages Kolvex needs that are not there yet:
 # building (FFmpeg's libraries for video layers and the capture's MP4 and WebM;
 # frei0r and its plug-ins, which the engine hosts; liblo for the player's OSC;
-# JACK, aubio and RtMidi for its sound and MIDI sources), the
-# tests (GoogleTest, headless X, audio capture, screenshots, ffprobe for the
+# JACK, aubio and RtMidi for its sound and MIDI sources; civetweb and
+# nlohmann-json for its control surface in the browser), the
+# tests (GoogleTest, Chromium and Selenium for the page, headless X, audio capture, screenshots, ffprobe for the
 # video files), the benchmarks and the fuzz targets (clang 14 with
 # libFuzzer). Uses sudo when not run as root.
 set -eu
@@ -13,7 +14,8 @@ packages="build-essential cmake ninja-build pkg-config
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libavdevice-dev
   frei0r-plugins frei0r-plugins-dev liblo-dev liblo-tools
   jackd2 libjack-jackd2-dev libaubio-dev librtmidi-dev python3-rtmidi
-  libgtest-dev libbenchmark-dev
+  libcivetweb-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev chromium chromium-driver python3-selenium
   xvfb xauth x11-utils xdotool imagemagick xmp sox python3 ffmpeg
   clang-14 libclang-rt-14-dev"
 

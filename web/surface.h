@@ -69,18 +69,19 @@
  *        about four times a second.
  *    binary: 4 bytes then a JPEG: byte 0 the kind (0 the programme, 1 a
  *        layer), byte 1 zero, bytes 2-3 the layer's place (little-endian,
- *        0 for the programme). After each batch the page sends an ack;
- *        nothing more is sent before it.
+ *        0 for the programme); byte 1 is 1 on the last picture of a batch.
+ *        After a batch's last picture the page sends an ack; nothing more
+ *        is sent to it before (or before two seconds have passed).
  */
 #ifndef KOLVEX_WEB_SURFACE_H
 #define KOLVEX_WEB_SURFACE_H
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "player.h"
+
+class ShowRecorder;
 
 struct SurfaceOptions {
   std::string addr = "127.0.0.1";
@@ -94,15 +95,6 @@ struct SurfaceOptions {
 // (bin/kolvex -> share/kolvex/web under the same prefix).
 std::string installed_page_dir();
 
-// What the page shows of the player that is not in the tree.
-struct SurfaceLive {
-  double fps = 0;
-  std::string record_file;  // empty: not recording
-  bool recording = false;
-  std::string stream_url;   // empty: no stream
-  int64_t stream_dropped = 0;
-};
-
 class WebSurface : public ControlSource {
  public:
   static const int kMaxSetsPerFrame = 64;
@@ -113,6 +105,8 @@ class WebSurface : public ControlSource {
   // Listens; false with one line in `err` (status 2).
   bool start(std::string &err);
   int port() const;
+  // The record the page shows as on or off (null: none).
+  void show_record(const ShowRecorder *recorder);
 
   void poll(Controls &controls, int64_t frame) override;
 
@@ -125,6 +119,7 @@ class WebSurface : public ControlSource {
 // The surface a command line asks for (--http), attached to `player` as a
 // control source; false with `err`. Tells "control surface at URL" unless
 // quiet.
-bool attach_surface(Player &player, const PlayerOptions &opt, std::string &err);
+bool attach_surface(Player &player, const PlayerOptions &opt, const ShowRecorder *recorder,
+                    std::string &err);
 
 #endif

@@ -63,6 +63,11 @@ const struct Row {
     {"", 2, "no LAYER given (kolvex --help tells how)"},
     {"--foo layer_gen", 2, "unknown option --foo"},
     {"--osc 70000 layer_gen", 2, "--osc wants a UDP port from 1 to 65535, not 70000"},
+    {"--http 70000 layer_gen", 2, "--http wants a TCP port from 1 to 65535, or 0 for any free one, not 70000"},
+    {"--http 0 --http-bind 0.0.0.0 layer_gen", 2,
+     "--http-bind 0.0.0.0 opens the control surface to a network: give --http-token TOKEN too "
+     "(the page asks for it once)"},
+    {"--http-token s3cret layer_gen", 2, "--http-bind, --http-token and --http-root go with --http PORT"},
     {"--replay show.txt layer_gen", 2, "--replay show.txt brings its own layers: name none beside it"},
     {"--se 3 layer_gen", 2, "ambiguous option --se"},
     {"--quiet=1 layer_gen", 2, "--quiet takes no value"},

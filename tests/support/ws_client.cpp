@@ -1,5 +1,6 @@
 #include "ws_client.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -77,6 +78,7 @@ int WsClient::read(std::string &payload, int timeout_ms) {
   unsigned char h[10];
   pollfd p = {fd_, POLLIN, 0};
   if (poll(&p, 1, timeout_ms) <= 0) return -1;
+  timeout_ms = std::max(timeout_ms, 2000);  // a frame begun is read whole
   if (!read_exact((char *)h, 2, timeout_ms)) return -2;
   const int size_bytes = (h[1] & 0x7f) == 126 ? 2 : (h[1] & 0x7f) == 127 ? 8 : 0;
   uint64_t len = size_bytes ? 0 : h[1] & 0x7f;
