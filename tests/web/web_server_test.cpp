@@ -34,6 +34,7 @@ struct Server : ::testing::Test {
     mkdir((root.path + "/d.html").c_str(), 0755);
     EXPECT_EQ(symlink((outside.path + "/secret.js").c_str(), (root.path + "/out.js").c_str()), 0);
     EXPECT_EQ(symlink("app.js", (root.path + "/in.js").c_str()), 0);
+    EXPECT_EQ(symlink("notes.txt", (root.path + "/txt.js").c_str()), 0);
     server.on_open = [this](WebServer::Client c) { add(opened, c); };
     server.on_close = [this](WebServer::Client c) { add(closed, c); };
     server.on_message = [this](WebServer::Client, const std::string &t) { add(messages, t); };
@@ -82,6 +83,7 @@ TEST_F(Server, ServesOnlyThePagesOwnFiles) {
       {"GET /", kOk}, {"GET /app.js?v=2", kOk}, {"HEAD /app.js", kOk},
       {"GET /in.js", kOk},                       // a link within the folder
       {"GET /out.js", kMissing},                 // a link out of it
+      {"GET /txt.js", kMissing},                 // a link to a kind it has not
       {"GET /../" + outside_name + "/secret.js", kMissing},
       {"GET /d.html/../app.js", kMissing},
       {"GET /d.html/%2e%2e/app.js", kMissing},
@@ -98,8 +100,9 @@ TEST_F(Server, ServesOnlyThePagesOwnFiles) {
   for (const auto &r : rows) EXPECT_EQ(status(r.first), r.second) << r.first;
   std::string response;
   kt::WsClient(server.port()).http("GET /app.js", "Host: localhost\r\n", &response);
-  for (const char *line : {"Content-Type: text/javascript", "X-Content-Type-Options: nosniff",
-                           "Cache-Control: no-cache", "Content-Security-Policy: default-src 'self'"})
+  for (const char *line :
+       {"Content-Type: text/javascript", "X-Content-Type-Options: nosniff",
+        "Cache-Control: no-cache", "Content-Security-Policy: default-src 'self'"})
     EXPECT_TRUE(kt::contains(response, line)) << line << " in " << response;
 }
 
