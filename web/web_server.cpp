@@ -130,6 +130,8 @@ struct SocketAddress {
 std::string why_not_listening(const std::string &addr, int port) {
   SocketAddress to;
   if (!to.parse(addr, port)) return "not an address to listen on";
+  if (to.a.ss_family == AF_INET6 && !mg_check_feature(8))
+    return "this civetweb was built without IPv6";
   int fd = socket(to.a.ss_family, SOCK_STREAM, 0), one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   int r = bind(fd, to.get(), to.len), e = errno;
