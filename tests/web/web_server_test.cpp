@@ -195,12 +195,15 @@ TEST_F(Server, DropsAFloodAndSaysSoOnce) {
 TEST_F(Server, SendsWithoutWaitingForASlowPage) {
   WebServerOptions o = options();
   o.max_queue = 1 << 20;
+  o.max_clients = 3;
   ASSERT_TRUE(start(o));
   Socket a = socket(), b = socket(), stalled = socket();  // clients 1, 2, 3
   ASSERT_TRUE(a && b && stalled);
   stalled->stall();
   ASSERT_EQ(wait_for(opened, 3), 3u);
   EXPECT_EQ(server.clients(), 3u);
+  EXPECT_FALSE(socket());  // one too many
+  EXPECT_EQ(wait_for(notices, 1), 1u);
   for (const char *m : {"one", "two"}) server.broadcast(m);
   std::string got;
   for (kt::WsClient *c : {a.get(), b.get()})
@@ -213,9 +216,11 @@ TEST_F(Server, SendsWithoutWaitingForASlowPage) {
   while (server.send(3, std::string(64 << 10, 'x')) && accepted < 1000) ++accepted;
   EXPECT_LT(accepted, 1000);
   EXPECT_GT(server.queued(3), 0u);
-  EXPECT_TRUE(server.send(1, "free"));
+  EXPECT_TRUE(server.send(1, "free") && server.send_binary(1, std::string("\0\1", 2)));
   EXPECT_EQ(a->read(got), 1);
   EXPECT_EQ(got, "free");
+  EXPECT_EQ(a->read(got), 2);
+  EXPECT_EQ(got, std::string("\0\1", 2));
   b.reset();
   ASSERT_EQ(wait_for(closed, 1), 1u);
   EXPECT_EQ(closed[0], 2u);
