@@ -323,11 +323,8 @@ struct WebServer::Impl {
     } else if (op != MG_WEBSOCKET_OPCODE_CONTINUATION || c.kind == 0) {
       return 0;  // a continuation of nothing
     }
-    if (!c.too_big && c.message.size() + len <= opt.max_message)
-      c.message.append(data, len);
-    else
-      c.too_big = true;
-    if (c.message.size() > opt.max_message) c.too_big = true;
+    c.too_big = c.too_big || c.message.size() + len > opt.max_message;
+    if (!c.too_big) c.message.append(data, len);
     if (!fin) return 1;
     int kind = c.kind;
     c.kind = 0;
