@@ -104,24 +104,37 @@ bool query_value(const char *query, const std::string &key, std::string &value) 
   return false;
 }
 
+// An IPv4 or IPv6 address and port as the socket calls take them.
+struct SocketAddress {
+  sockaddr_storage a = {};
+  socklen_t len = 0;
+  bool parse(const std::string &addr, int port) {
+    auto *a4 = reinterpret_cast<sockaddr_in *>(&a);
+    auto *a6 = reinterpret_cast<sockaddr_in6 *>(&a);
+    if (inet_pton(AF_INET, addr.c_str(), &a4->sin_addr) == 1) {
+      a4->sin_family = AF_INET;
+      a4->sin_port = htons(port);
+      len = sizeof *a4;
+    } else if (inet_pton(AF_INET6, addr.c_str(), &a6->sin6_addr) == 1) {
+      a6->sin6_family = AF_INET6;
+      a6->sin6_port = htons(port);
+      len = sizeof *a6;
+    }
+    return len != 0;
+  }
+  const sockaddr *get() const { return reinterpret_cast<const sockaddr *>(&a); }
+};
+
 // Why civetweb could not listen ("Failed to setup server ports" is all it
 // says): a bind of our own tells.
 std::string why_not_listening(const std::string &addr, int port) {
-  bool v6 = addr.find(':') != std::string::npos;
-  sockaddr_in a4 = {};
-  sockaddr_in6 a6 = {};
-  a4.sin_family = AF_INET;
-  a4.sin_port = htons(port);
-  a6.sin6_family = AF_INET6;
-  a6.sin6_port = htons(port);
-  if ((v6 ? inet_pton(AF_INET6, addr.c_str(), &a6.sin6_addr)
-          : inet_pton(AF_INET, addr.c_str(), &a4.sin_addr)) != 1)
-    return "not an address to listen on";
-  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-  int one = 1;
+  SocketAddress to;
+  if (!to.parse(addr, port)) return "not an address to listen on";
+  if (to.a.ss_family == AF_INET6 && !mg_check_feature(8))
+    return "this civetweb was built without IPv6";
+  int fd = socket(to.a.ss_family, SOCK_STREAM, 0), one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  int r = bind(fd, v6 ? (sockaddr *)&a6 : (sockaddr *)&a4, v6 ? sizeof a6 : sizeof a4);
-  int e = errno;
+  int r = bind(fd, to.get(), to.len), e = errno;
   if (fd >= 0) close(fd);
   if (r == 0) return "cannot listen there";
   if (e == EADDRINUSE) return "the port is in use";
@@ -132,22 +145,14 @@ std::string why_not_listening(const std::string &addr, int port) {
 // Connects to the server's own port until `done`: civetweb's listening
 // thread waits up to two seconds for a connection before it sees a stop.
 void wake_until(const std::string &addr, int port, const std::atomic<bool> &done) {
-  bool v6 = addr.find(':') != std::string::npos;
-  std::string to = v6 ? (addr == "::" ? "::1" : addr) : (addr == "0.0.0.0" ? "127.0.0.1" : addr);
+  SocketAddress to;
+  if (!to.parse(addr == "0.0.0.0" ? "127.0.0.1" : addr == "::" ? "::1" : addr, port)) return;
   while (!done) {
-    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a4 = {};
-    sockaddr_in6 a6 = {};
-    a4.sin_family = AF_INET;
-    a4.sin_port = htons(port);
-    a6.sin6_family = AF_INET6;
-    a6.sin6_port = htons(port);
-    bool ok = v6 ? inet_pton(AF_INET6, to.c_str(), &a6.sin6_addr) == 1
-                 : inet_pton(AF_INET, to.c_str(), &a4.sin_addr) == 1;
-    if (fd >= 0 && ok)
-      connect(fd, v6 ? (sockaddr *)&a6 : (sockaddr *)&a4, v6 ? sizeof a6 : sizeof a4);
-    if (fd >= 0) close(fd);
-    if (!ok) return;
+    int fd = socket(to.a.ss_family, SOCK_STREAM, 0);
+    if (fd >= 0) {
+      connect(fd, to.get(), to.len);
+      close(fd);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
@@ -169,12 +174,11 @@ std::string web_file(const std::string &root, const std::string &url_path) {
       return "";
     pos = end + 1;
   }
-  if (!content_type(path)) return "";
   std::string base = real_path(root);
   std::string file = real_path(root + path);
   struct stat st;
   if (base.empty() || file.compare(0, base.size() + 1, base + "/") != 0 ||
-      stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      !content_type(file) || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return "";
   return file;
 }
@@ -286,7 +290,8 @@ struct WebServer::Impl {
   bool take_token(Conn &c) {
     auto now = std::chrono::steady_clock::now();
     double cap = 2.0 * opt.rate;
-    c.tokens = std::min(cap, c.tokens + opt.rate * std::chrono::duration<double>(now - c.last).count());
+    double waited = std::chrono::duration<double>(now - c.last).count();
+    c.tokens = std::min(cap, c.tokens + opt.rate * waited);
     c.last = now;
     if (c.tokens >= cap) c.flooding = false;
     if (c.tokens >= 1.0) {
@@ -318,11 +323,8 @@ struct WebServer::Impl {
     } else if (op != MG_WEBSOCKET_OPCODE_CONTINUATION || c.kind == 0) {
       return 0;  // a continuation of nothing
     }
-    if (!c.too_big && c.message.size() + len <= opt.max_message)
-      c.message.append(data, len);
-    else
-      c.too_big = true;
-    if (c.message.size() > opt.max_message) c.too_big = true;
+    c.too_big = c.too_big || c.message.size() + len > opt.max_message;
+    if (!c.too_big) c.message.append(data, len);
     if (!fin) return 1;
     int kind = c.kind;
     c.kind = 0;
@@ -435,21 +437,15 @@ struct WebServer::Impl {
     }
     std::string file = web_file(root, path);
     if (file.empty()) return reply(mc, 404, "Not Found");
-    std::vector<uint8_t> bytes = read_all(file);
-    return send_body(mc, content_type(file), std::string(bytes.begin(), bytes.end()),
-                     method == "HEAD");
+    std::string body;
+    if (FILE *f = fopen(file.c_str(), "rb")) {
+      char buf[16384];
+      for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) body.append(buf, n);
+      fclose(f);
+    }
+    return send_body(mc, content_type(file), body, method == "HEAD");
   }
 
-  static std::vector<uint8_t> read_all(const std::string &file) {
-    std::vector<uint8_t> out;
-    FILE *f = fopen(file.c_str(), "rb");
-    if (!f) return out;
-    uint8_t buf[16384];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-    fclose(f);
-    return out;
-  }
 
   int send_body(mg_connection *mc, const char *type, const std::string &body, bool head) {
     mg_response_header_start(mc, 200);
@@ -478,20 +474,31 @@ struct WebServer::Impl {
     return status;
   }
 
-  // civetweb's C callbacks, into the Impl they were given.
+  // civetweb's C callbacks, into the Impl they were given. Nothing thrown
+  // goes back into C: a request fails, a socket is refused or closed.
+  template <class F> static int guarded(int fallback, F f) {
+    try {
+      return f();
+    } catch (...) {
+      return fallback;
+    }
+  }
   static int request_cb(mg_connection *c, void *self) {
-    return static_cast<Impl *>(self)->on_request(c);
+    return guarded(500, [&] { return static_cast<Impl *>(self)->on_request(c); });
   }
   static int connect_cb(const mg_connection *c, void *self) {
-    return static_cast<Impl *>(self)->on_connect(c);
+    return guarded(1, [&] { return static_cast<Impl *>(self)->on_connect(c); });
   }
-  static void ready_cb(mg_connection *c, void *self) { static_cast<Impl *>(self)->on_ready(c); }
+  static void ready_cb(mg_connection *c, void *self) {
+    guarded(0, [&] { return static_cast<Impl *>(self)->on_ready(c), 0; });
+  }
   static int data_cb(mg_connection *c, int bits, char *data, size_t len, void *self) {
     Conn *conn = static_cast<Conn *>(mg_get_user_connection_data(c));
-    return conn ? static_cast<Impl *>(self)->on_data(*conn, bits, data, len) : 0;
+    Impl *impl = static_cast<Impl *>(self);
+    return conn ? guarded(0, [&] { return impl->on_data(*conn, bits, data, len); }) : 0;
   }
   static void close_cb(const mg_connection *c, void *self) {
-    static_cast<Impl *>(self)->on_closed(c);
+    guarded(0, [&] { return static_cast<Impl *>(self)->on_closed(c), 0; });
   }
   static int log_cb(const mg_connection *, const char *) { return 1; }
 };
@@ -511,11 +518,14 @@ bool WebServer::start(const WebServerOptions &opt, std::string &err) {
     return false;
   }
   std::string addr = opt.addr == "localhost" ? "127.0.0.1" : opt.addr;
+  if (addr.size() > 2 && addr.front() == '[' && addr.back() == ']')
+    addr = addr.substr(1, addr.size() - 2);
   m.loopback = addr.compare(0, 4, "127.") == 0 || addr == "::1";
   m.addr = addr;
   std::string where = opt.addr + ":" + std::to_string(opt.port);
   std::string listen =
-      (addr.find(':') != std::string::npos ? "[" + addr + "]" : addr) + ":" + std::to_string(opt.port);
+      (addr.find(':') != std::string::npos ? "[" + addr + "]" : addr) + ":" +
+      std::to_string(opt.port);
   std::string threads = std::to_string(opt.max_clients + 4);
   // decode_url off: the request's path reaches us as sent, decoded once by
   // web_file() (civetweb would decode it and cut it at a %00).

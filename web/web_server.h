@@ -21,7 +21,8 @@
  *              token is set, when /ws?token=TOKEN carries it (compared in
  *              constant time); else 403. At most `max_clients` at once.
  *    messages  text frames up to `max_message` bytes; a bigger one, or a
- *              binary one, is answered with an error and dropped. Each
+ *              binary one, is answered with an error and dropped (a
+ *              frame many times over it closes the socket). Each
  *              client may send `rate` messages a second (bursts of twice
  *              that): the rest are dropped until it slows down, told to it
  *              and to `on_notice` once per flood.

@@ -34,6 +34,7 @@ struct Server : ::testing::Test {
     mkdir((root.path + "/d.html").c_str(), 0755);
     EXPECT_EQ(symlink((outside.path + "/secret.js").c_str(), (root.path + "/out.js").c_str()), 0);
     EXPECT_EQ(symlink("app.js", (root.path + "/in.js").c_str()), 0);
+    EXPECT_EQ(symlink("notes.txt", (root.path + "/txt.js").c_str()), 0);
     server.on_open = [this](WebServer::Client c) { add(opened, c); };
     server.on_close = [this](WebServer::Client c) { add(closed, c); };
     server.on_message = [this](WebServer::Client, const std::string &t) { add(messages, t); };
@@ -82,6 +83,7 @@ TEST_F(Server, ServesOnlyThePagesOwnFiles) {
       {"GET /", kOk}, {"GET /app.js?v=2", kOk}, {"HEAD /app.js", kOk},
       {"GET /in.js", kOk},                       // a link within the folder
       {"GET /out.js", kMissing},                 // a link out of it
+      {"GET /txt.js", kMissing},                 // a link to a kind it has not
       {"GET /../" + outside_name + "/secret.js", kMissing},
       {"GET /d.html/../app.js", kMissing},
       {"GET /d.html/%2e%2e/app.js", kMissing},
@@ -98,8 +100,9 @@ TEST_F(Server, ServesOnlyThePagesOwnFiles) {
   for (const auto &r : rows) EXPECT_EQ(status(r.first), r.second) << r.first;
   std::string response;
   kt::WsClient(server.port()).http("GET /app.js", "Host: localhost\r\n", &response);
-  for (const char *line : {"Content-Type: text/javascript", "X-Content-Type-Options: nosniff",
-                           "Cache-Control: no-cache", "Content-Security-Policy: default-src 'self'"})
+  for (const char *line :
+       {"Content-Type: text/javascript", "X-Content-Type-Options: nosniff",
+        "Cache-Control: no-cache", "Content-Security-Policy: default-src 'self'"})
     EXPECT_TRUE(kt::contains(response, line)) << line << " in " << response;
 }
 
@@ -192,12 +195,15 @@ TEST_F(Server, DropsAFloodAndSaysSoOnce) {
 TEST_F(Server, SendsWithoutWaitingForASlowPage) {
   WebServerOptions o = options();
   o.max_queue = 1 << 20;
+  o.max_clients = 3;
   ASSERT_TRUE(start(o));
   Socket a = socket(), b = socket(), stalled = socket();  // clients 1, 2, 3
   ASSERT_TRUE(a && b && stalled);
   stalled->stall();
   ASSERT_EQ(wait_for(opened, 3), 3u);
   EXPECT_EQ(server.clients(), 3u);
+  EXPECT_FALSE(socket());  // one too many
+  EXPECT_EQ(wait_for(notices, 1), 1u);
   for (const char *m : {"one", "two"}) server.broadcast(m);
   std::string got;
   for (kt::WsClient *c : {a.get(), b.get()})
@@ -210,9 +216,11 @@ TEST_F(Server, SendsWithoutWaitingForASlowPage) {
   while (server.send(3, std::string(64 << 10, 'x')) && accepted < 1000) ++accepted;
   EXPECT_LT(accepted, 1000);
   EXPECT_GT(server.queued(3), 0u);
-  EXPECT_TRUE(server.send(1, "free"));
+  EXPECT_TRUE(server.send(1, "free") && server.send_binary(1, std::string("\0\1", 2)));
   EXPECT_EQ(a->read(got), 1);
   EXPECT_EQ(got, "free");
+  EXPECT_EQ(a->read(got), 2);
+  EXPECT_EQ(got, std::string("\0\1", 2));
   b.reset();
   ASSERT_EQ(wait_for(closed, 1), 1u);
   EXPECT_EQ(closed[0], 2u);
