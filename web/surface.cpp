@@ -146,6 +146,8 @@ struct WebSurface::Impl {
   std::map<std::string, std::string> sent;  // each row's value as last sent
   std::map<const Layer *, int> places;      // for the layer hook
   int64_t live_frame = -1;
+  double live_at = 0, rate = 0;  // when the last live message went, the rate since
+  int64_t live_frames = 0;
   double last_picture = 0;
   bool sampling = false;  // this frame's layers are sampled for a batch
   // Encoder's thread.
@@ -158,7 +160,7 @@ struct WebSurface::Impl {
   json state(Controls &controls);
   std::string stack_shape(Controls &controls) const;
   void send_changes(Controls &controls, bool send = true);
-  void send_live(Controls &controls, Context &ctx);
+  void send_live(Controls &controls);
   void pictures(Context &ctx);
   void picture(int slot, const std::string &jpeg);
   void reply(Client c, const json &id, json body) {
@@ -342,10 +344,15 @@ void WebSurface::Impl::send_changes(Controls &controls, bool send) {
   if (send && !items.empty()) server.broadcast(text_of(json{{"type", "changes"}, {"items", items}}));
 }
 
-void WebSurface::Impl::send_live(Controls &controls, Context &ctx) {
+void WebSurface::Impl::send_live(Controls &controls) {
   const PlayerOptions &o = player.options();
+  // The rate the show keeps, from the frames since the last message.
+  const double now = seconds_now();
+  if (live_at > 0 && now > live_at) rate = (player.frame() - live_frames) / (now - live_at);
+  live_at = now;
+  live_frames = player.frame();
   json live = {{"type", "live"},        {"frame", player.frame()},
-               {"fps", ctx.fps},        {"paused", controls.paused},
+               {"fps", rate},           {"paused", controls.paused},
                {"selected", controls.selected() + 1},
                {"record", nullptr},     {"stream", nullptr},
                {"tempo", nullptr},      {"maps", nullptr}};
@@ -445,7 +452,7 @@ void WebSurface::Impl::frame_out(Context &ctx) {
   const int64_t every = std::max(1, player.options().fps / 4);
   if (player.frame() / every != live_frame) {
     live_frame = player.frame() / every;
-    send_live(controls, ctx);
+    send_live(controls);
   }
   pictures(ctx);
 }

@@ -1,5 +1,7 @@
 #include "thumbnails.h"
 
+#include <pthread.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -156,6 +158,7 @@ struct Thumbnails::Impl {
 };
 
 void Thumbnails::Impl::run() {
+  pthread_setname_np(pthread_self(), "kolvex-jpeg");  // told apart in top and /proc
   ffmpeg_process::set_up();
   JpegEncoder encoder;
   bool warned = false;

@@ -3,6 +3,8 @@
 // thread a client so that a stalled page never holds up the caller.
 #include "web_server.h"
 
+#include <pthread.h>
+
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <errno.h>
@@ -265,6 +267,7 @@ struct WebServer::Impl {
   }
 
   static void write_loop(Conn *c) {
+    pthread_setname_np(pthread_self(), "kolvex-ws");  // told apart in top and /proc
     std::unique_lock<std::mutex> lock(c->mu);
     for (;;) {
       c->cv.wait(lock, [c] { return c->ending || !c->queue.empty(); });
