@@ -3,13 +3,12 @@
 // thread a client so that a stalled page never holds up the caller.
 #include "web_server.h"
 
-#include <pthread.h>
-
 #include <arpa/inet.h>
 #include <civetweb.h>
 #include <errno.h>
 #include <limits.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <stdlib.h>
 #include <sys/stat.h>
