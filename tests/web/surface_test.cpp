@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -121,7 +122,9 @@ TEST_F(Surface, EachMessageIsAppliedOrAnsweredWithWhy) {
     say(*pages[0], r.message);
     const json reply = next(*pages[0], r.reply);
     ASSERT_FALSE(reply.is_null());
-    if (*r.error) EXPECT_NE(reply["error"].get<std::string>().find(r.error), std::string::npos) << reply;
+    if (*r.error) {
+      EXPECT_NE(reply["error"].get<std::string>().find(r.error), std::string::npos) << reply;
+    }
   }
   std::string why;
   ControlArgs alpha;
@@ -172,8 +175,12 @@ TEST_F(Surface, APageGetsItsNextPicturesOnlyOnceItHasDrawnTheLast) {
     EXPECT_EQ(p[0], p[2] ? 1 : 0);
   }
   EXPECT_EQ(places, (std::set<int>{0, 1, 2}));
-  usleep(400 * 1000);  // two pictures' time, not drawn
-  EXPECT_FALSE(batch(24));
+  // Not drawn: for well over a picture's time (but less than the two
+  // seconds after which a page is thought lost), nothing more comes.
+  const auto drawn_by = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  got.clear();
+  while (std::chrono::steady_clock::now() < drawn_by) next(*pages[0], "-", 1, &got);
+  EXPECT_TRUE(got.empty());
   say(*pages[0], R"({"type":"ack"})");
   EXPECT_TRUE(batch(400));
 }
