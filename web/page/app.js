@@ -73,7 +73,7 @@ function showError(m) {
   const path = sent.get(m.id);
   sent.delete(m.id);
   const ctl = path && document.querySelector(`[data-path="${CSS.escape(path)}"]`);
-  const row = ctl && (ctl.closest('.row, li, header') || ctl.parentNode);
+  const row = ctl && (ctl.closest('.row, li, header, .strip') || ctl.parentNode);
   if (!row) return;
   const bubble = document.createElement('span');
   bubble.className = 'err';

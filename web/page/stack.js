@@ -1,7 +1,7 @@
 /* The layers as strips, the top of the stack first as a VJ reads it: a
- * title that selects the layer, its thumbnail (where a bank tile dropped
- * shows another source), up/down/remove, the main rows, and the rest
- * (its effects' and its blend's too) folded. */
+ * title that selects the layer, up/down/remove, its thumbnail, the main
+ * rows, and the rest (its effects' and its blend's too) folded. A bank tile
+ * dropped on a strip makes the layer show that source. */
 
 import { el, rowView } from './widgets.js';
 
@@ -21,7 +21,9 @@ export function buildStack(box, layers, board) {
 
 function strip(layer, top, board, thumbs) {
   const p = layer.path;
-  const box = el('article', { class: 'strip' + (layer.selected ? ' selected' : '') });
+  // The whole strip takes a bank tile: it shows that source instead.
+  const box = el('article', { class: 'strip drop' + (layer.selected ? ' selected' : ''),
+    'data-path': p + 'source' });
   const img = el('img', { alt: '' });
   thumbs.set(layer.place, img);
   const own = (name) => p + name;
@@ -48,7 +50,7 @@ function strip(layer, top, board, thumbs) {
   more.open = unfolded.has(layer.name);
   more.addEventListener('toggle', () => (more.open ? unfolded.add(layer.name) : unfolded.delete(layer.name)));
   box.append(head,
-    el('div', { class: 'thumb drop', 'data-path': own('source'), title: 'drop a bank tile here' }, img),
+    el('div', { class: 'thumb' }, img),
     ...rows.filter((r) => MAIN.has(r.name)).map((r) => rowView(r, board)),
     more);
   return box;

@@ -55,13 +55,24 @@ export function rowView(row, board) {
   return line;
 }
 
-// Holding: a pointer on the control keeps the player's values off it.
+// Holding: a pointer on the control keeps the player's values off it, and
+// a moment after release, so that the echo of the last value sent lands
+// before the player's value is shown again.
 function holdable(w, target, release) {
-  target.addEventListener('pointerdown', () => (w.held = true));
+  let timer = 0;
+  target.addEventListener('pointerdown', () => {
+    clearTimeout(timer);
+    timer = 0;
+    w.held = true;
+  });
   const up = () => {
-    if (!w.held) return;
-    w.held = false;
+    if (!w.held || timer) return;
     release();
+    timer = setTimeout(() => {
+      timer = 0;
+      w.held = false;
+      update(w.last);
+    }, 300);
   };
   target.addEventListener('pointerup', up);
   target.addEventListener('pointercancel', up);
@@ -109,10 +120,7 @@ function slider(row, board) {
     send.queue(v);
   });
   input.addEventListener('change', () => send.flush());
-  return holdable(w, input, () => {
-    send.flush();
-    w.update(w.last);
-  });
+  return holdable(w, input, () => send.flush());
 }
 
 function isOn(v) {
@@ -203,11 +211,8 @@ function position(row, board) {
     pad.setPointerCapture(e.pointerId);
     at(e);
   });
-  pad.addEventListener('pointermove', (e) => w.held && at(e));
-  return holdable(w, pad, () => {
-    send.flush();
-    w.update(w.last);
-  });
+  pad.addEventListener('pointermove', (e) => pad.hasPointerCapture(e.pointerId) && at(e));
+  return holdable(w, pad, () => send.flush());
 }
 
 // Sent on Enter or when it loses the focus; not overwritten while focused.
