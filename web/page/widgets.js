@@ -60,13 +60,9 @@ export function rowView(row, board) {
 // before the player's value is shown again.
 function holdable(w, target, release) {
   let timer = 0;
-  target.addEventListener('pointerdown', () => {
-    clearTimeout(timer);
-    timer = 0;
-    w.held = true;
-  });
   const up = () => {
-    if (!w.held || timer) return;
+    removeEventListener('pointerup', up, true);
+    removeEventListener('pointercancel', up, true);
     release();
     timer = setTimeout(() => {
       timer = 0;
@@ -74,8 +70,13 @@ function holdable(w, target, release) {
       update(w.last);
     }, 300);
   };
-  target.addEventListener('pointerup', up);
-  target.addEventListener('pointercancel', up);
+  target.addEventListener('pointerdown', () => {
+    clearTimeout(timer);
+    w.held = true;
+    // Released anywhere: the pointer may leave the control while dragging.
+    addEventListener('pointerup', up, true);
+    addEventListener('pointercancel', up, true);
+  });
   const update = w.update;
   w.update = (v) => {
     w.last = v;
