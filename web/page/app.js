@@ -5,7 +5,7 @@
 
 import { Link } from './socket.js';
 import { Board } from './widgets.js';
-import { buildStack } from './stack.js';
+import { buildStack, markSelected } from './stack.js';
 import { Bank } from './bank.js';
 import { Groups } from './groups.js';
 import { LiveBar } from './live.js';
@@ -56,6 +56,7 @@ const handlers = {
   live(m) {
     live.show(m);
     groups.showMaps(m.maps);
+    if (m.selected) markSelected($('stack'), m.selected);
   },
   status: (m) => live.say(m.line),
   error: (m) => showError(m),

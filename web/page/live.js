@@ -25,7 +25,8 @@ export class LiveBar {
   }
 
   show(live) {
-    this.frame.textContent = `${live.frame} · ${(+live.fps || 0).toFixed(1)} fps${live.paused ? ' · paused' : ''}`;
+    const fps = +live.fps > 0 ? ` · ${(+live.fps).toFixed(1)} fps` : '';
+    this.frame.textContent = `frame ${live.frame}${fps}${live.paused ? ' · paused' : ''}`;
     const rec = live.record && live.record.on;
     this.rec.hidden = !rec;
     if (rec) this.rec.textContent = 'REC ' + live.record.file;

@@ -23,7 +23,7 @@ function strip(layer, top, board, thumbs) {
   const p = layer.path;
   // The whole strip takes a bank tile: it shows that source instead.
   const box = el('article', { class: 'strip drop' + (layer.selected ? ' selected' : ''),
-    'data-path': p + 'source' });
+    'data-path': p + 'source', 'data-place': layer.place });
   const img = el('img', { alt: '' });
   thumbs.set(layer.place, img);
   const own = (name) => p + name;
@@ -41,7 +41,6 @@ function strip(layer, top, board, thumbs) {
     up, down,
     el('button', { class: 'icon remove', 'data-path': own('remove'), text: '✕', title: 'remove',
       onclick: () => board.set(own('remove'), []) }));
-  board.add(own('select'), { update: () => select(box) });
   const rows = layer.params.filter((r) => !OWN.has(r.name));
   const rest = rows.filter((r) => !MAIN.has(r.name)).map((r) => rowView(r, board));
   const more = el('details', {}, el('summary', { text: 'more' }), ...rest,
@@ -60,7 +59,7 @@ function section(title, params, board) {
   return el('section', { class: 'sub' }, el('h4', { text: title }), ...params.map((r) => rowView(r, board)));
 }
 
-function select(strip) {
-  strip.parentNode?.querySelectorAll('.strip.selected').forEach((s) => s.classList.remove('selected'));
-  strip.classList.add('selected');
+// The layer the keys act on, by place, as "live" tells it.
+export function markSelected(box, place) {
+  for (const s of box.querySelectorAll('.strip')) s.classList.toggle('selected', +s.dataset.place === place);
 }
