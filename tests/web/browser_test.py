@@ -1,0 +1,448 @@
+#!/usr/bin/python3
+"""The control surface in a real browser, against the real player.
+
+usage: browser_test.py PLAYER DATA_DIR [unittest arguments]
+
+Selenium drives Debian's headless Chromium through chromedriver: both are
+Debian packages, so nothing is downloaded when the tests run. Each test
+starts the player with --http 0 (its port read from its stderr) and kills
+it at the end whatever happens. With KOLVEX_SCREENSHOTS=DIR set, the page
+is also saved at phone and tablet sizes into DIR.
+"""
+import http.client
+import http.server
+import os
+import re
+import shlex
+import socket
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+
+PLAYER, DATA = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+
+# The page's socket and its messages, and the controls' events, as the page
+# sees them, timed by its own clock.
+SPY = """
+window.__log = []; window.__events = []; window.__NativeWebSocket = WebSocket;
+window.WebSocket = class extends WebSocket {
+  constructor(url, protocols) {
+    super(url, protocols);
+    window.__ws = this;
+    this.addEventListener('message', (e) => {
+      if (typeof e.data === 'string') __log.push([performance.now(), JSON.parse(e.data)]);
+    });
+  }
+};
+for (const t of ['pointerdown', 'input', 'change', 'click', 'keydown'])
+  addEventListener(t, (e) => {
+    const c = e.target.closest && e.target.closest('[data-path]');
+    if (c) __events.push([performance.now(), c.dataset.path, t]);
+  }, true);
+"""
+
+
+def wait_for(what, seconds=10, step=0.05):
+    end = time.monotonic() + seconds
+    while True:
+        got = what()
+        if got or time.monotonic() > end:
+            return got
+        time.sleep(step)
+
+
+def free_port(kind=socket.SOCK_DGRAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Player:
+    """The player with a control surface, killed on close."""
+
+    def __init__(self, *args, cwd=None):
+        self.proc = subprocess.Popen([PLAYER, "--http", "0", *args], cwd=cwd, stderr=subprocess.PIPE,
+                                     stdout=subprocess.DEVNULL, text=True)
+        self.lines = []
+        self.url = None
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        if not wait_for(lambda: self.url or self.proc.poll() is not None, 20):
+            self.close()
+            raise AssertionError("no control surface: " + " | ".join(self.lines))
+        if not self.url:
+            raise AssertionError("the player ended: " + " | ".join(self.lines))
+
+    def _read(self):
+        for line in self.proc.stderr:
+            self.lines.append(line.rstrip("\n"))
+            m = re.search(r"control surface at http://[^/]*:(\d+)/", line)
+            if m:
+                self.port = int(m.group(1))
+                self.url = f"http://127.0.0.1:{self.port}/"
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(15)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.reader.join(5)
+        self.proc.stderr.close()
+
+
+class Page:
+    """One browser window on the page, with the page's messages kept."""
+
+    def __init__(self, url, width=1024, height=768):
+        opts = webdriver.ChromeOptions()
+        for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", f"--window-size={width},{height}"):
+            opts.add_argument(a)
+        self.d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
+        self.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": SPY})
+        self.log = []
+        self.d.get(url)
+
+    def ready(self, seconds=15):
+        return wait_for(lambda: self.d.find_elements(By.CSS_SELECTOR, ".strip [data-path]"), seconds)
+
+    def q(self, css):
+        return self.d.find_element(By.CSS_SELECTOR, css)
+
+    def js(self, script, *args):
+        return self.d.execute_script(script, *args)
+
+    def messages(self):
+        self.log += self.js("return window.__log.splice(0)")
+        return self.log
+
+    def find(self, kind, after=0.0, match=lambda m: True):
+        return [(t, m) for t, m in self.messages() if m["type"] == kind and t >= after and match(m)]
+
+    def echoed(self, path, after, trigger=False):
+        """The page's time of the first "changes" for `path` after `after`
+        (a trigger has no value: the "done" of its set)."""
+        got = self.find("done", after) if trigger else \
+            self.find("changes", after, lambda m: any(i["path"] == path for i in m["items"]))
+        return got[0][0] if got else None
+
+    def frame_near(self, at, before=True):
+        """The frame of the last "live" before `at`, or of the first after, and its time."""
+        near = [(m["frame"], t) for t, m in self.find("live") if (t <= at if before else t >= at)]
+        return (near[-1] if before else near[0]) if near else None
+
+    def send(self, text):
+        self.js("window.__ws.send(arguments[0])", text)
+
+    def close(self):
+        self.d.quit()
+
+
+def record_lines(path):
+    """A show file's changes: (frame, path, [values])."""
+    out = []
+    with open(path) as f:
+        lines = f.readlines()
+    for line in lines:
+        w = shlex.split(line) if line[:1].isdigit() else []
+        if len(w) >= 2 and w[0].isdigit() and w[1].startswith("/"):
+            out.append((int(w[0]), w[1], w[2:]))
+    return out
+
+
+def y4m_frames(path):
+    """The frames of a 4:2:0 y4m file as (width, height, bytes)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    head, rest = data.split(b"\n", 1)
+    w = int(re.search(rb" W(\d+)", head).group(1))
+    h = int(re.search(rb" H(\d+)", head).group(1))
+    size = w * h * 3 // 2
+    frames = []
+    while rest.startswith(b"FRAME"):
+        body = rest.split(b"\n", 1)[1]
+        frames.append(body[:size])
+        rest = body[size:]
+    return w, h, frames
+
+
+def centre_red(w, h, frame):
+    """The mean Cr of the picture's middle quarter: orange is well over 128."""
+    cw, ch = w // 2, h // 2
+    cr = frame[w * h + cw * ch:]
+    vals = [cr[y * cw + x] for y in range(ch // 4, 3 * ch // 4) for x in range(cw // 4, 3 * cw // 4)]
+    return sum(vals) / len(vals)
+
+
+class Surface(unittest.TestCase):
+    """A player and its pages, closed whatever happens."""
+
+    def start(self, *args, pages=1, **kw):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.player = Player(*args, cwd=self.tmp.name, **kw)
+        self.addCleanup(self.player.close)
+        self.pages = []
+        for _ in range(pages):
+            p = Page(self.player.url)
+            self.addCleanup(p.close)
+            self.assertTrue(p.ready(), "no controls in the page")
+            self.pages.append(p)
+        return self.pages[0]
+
+    def stop_and_read(self, record):
+        self.player.close()
+        return record_lines(os.path.join(self.tmp.name, record))
+
+
+class ChangesReachTheFrame(Surface):
+    def test_each_row_type_is_recorded_at_the_frame_it_was_made(self):
+        page = self.start("--record", "set.show", os.path.join(DATA, "ant.png"), "layer_gen")
+
+        def drag_alpha():
+            s = page.q('[data-path="/layer/1/alpha"]')
+            ActionChains(page.d).move_to_element_with_offset(s, -s.size["width"] // 4, 0).click_and_hold() \
+                .move_by_offset(-8, 0).release().perform()
+            return float(s.get_attribute("value"))
+
+        def choose_blit():
+            page.js("const s = arguments[0]; s.value = 'ADD'; s.dispatchEvent(new Event('change'))",
+                    page.q('[data-path="/layer/1/blit"]'))
+            return "ADD"
+
+        def osd_text():
+            page.q('[data-path="/osd/top"]').send_keys("on stage\n")
+            return "on stage"
+
+        def fade_out():
+            for name, v in (("target", "0.5"), ("seconds", "2")):
+                page.q(f'input[data-path="/layer/2/fade/out"][data-arg="{name}"]').send_keys(v)
+            page.q('button[data-path="/layer/2/fade/out"]').click()
+            return ["0.5", "2"]
+
+        rows = [("/layer/1/alpha", drag_alpha), ("/layer/1/blit", choose_blit),
+                ("/layer/2/shown", lambda: page.q('[data-path="/layer/2/shown"]').click() or "0"),
+                ("/osd/top", osd_text), ("/layer/2/fade/out", fade_out)]
+        made = []
+        for path, act in rows:
+            wait_for(lambda: page.find("live"))
+            t0 = page.js("return performance.now()")
+            want = act()
+            # The frame the change was made at lies between the last "live"
+            # before the input and the first after its echo.
+            echo = wait_for(lambda: page.echoed(path, t0, path.endswith("/out")), 5)
+            self.assertIsNotNone(echo, f"{path}: no echo")
+            # The user's last action on it before the echo: a release, Enter, a click.
+            t_in = max(e[0] for e in page.js("return __events") if e[1] == path and t0 <= e[0] <= echo)
+            after = wait_for(lambda: page.frame_near(echo, before=False), 5)[0]
+            made.append((path, want, t_in, echo, page.frame_near(t0), after))
+
+        record = self.stop_and_read("set.show")
+        latencies, frames = [], []
+        for path, want, t_in, echo, (before, t_before), after in made:
+            with self.subTest(path=path):
+                lines = [(f, v) for f, p, v in record if p == path]
+                self.assertTrue(lines, f"{path} not recorded")
+                frame, value = lines[-1]
+                if isinstance(want, float):
+                    self.assertAlmostEqual(float(value[0]), want, delta=0.5 / 255 + 1e-6)
+                else:
+                    self.assertEqual(value, want if isinstance(want, list) else [want])
+                self.assertLessEqual(before, frame)
+                self.assertLessEqual(frame, after)
+                latencies.append(echo - t_in)
+                frames.append(frame - (before + (t_in - t_before) / 1000 * 24))  # the frame at the input
+        print(f"\npage input -> its echo: median {statistics.median(latencies):.1f} ms, worst {max(latencies):.1f} ms;"
+              f" frames from the input to the recorded one: median {statistics.median(frames):.1f},"
+              f" worst {max(frames):.1f}", file=sys.stderr)
+
+
+def osc(path, tag, value):
+    pad = lambda b: b + b"\0" * (4 - len(b) % 4)
+    arg = {"f": lambda v: struct.pack(">f", v), "i": lambda v: struct.pack(">i", v),
+           "s": lambda v: pad(v.encode())}[tag](value)
+    return pad(path.encode()) + pad(("," + tag).encode()) + arg
+
+
+class OscReachesEveryPage(Surface):
+    def test_an_osc_change_shows_in_two_pages(self):
+        port = free_port()
+        self.start("--osc", str(port), os.path.join(DATA, "ant.png"), pages=2)
+        read = {"value": lambda e: float(e.get_attribute("value")),
+                "aria-pressed": lambda e: e.get_attribute("aria-pressed"),
+                "text": lambda e: e.get_attribute("value")}
+        rows = [("/layer/1/alpha", "f", 0.25, "value", lambda v: abs(v - 0.25) < 0.01),
+                ("/layer/1/shown", "i", 0, "aria-pressed", lambda v: v == "false"),
+                ("/osd/middle", "s", "from the desk", "text", lambda v: v == "from the desk")]
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            for path, tag, value, attr, ok in rows:
+                with self.subTest(path=path):
+                    s.sendto(osc(path, tag, value), ("127.0.0.1", port))
+                    t0 = time.monotonic()
+                    for p in self.pages:
+                        self.assertTrue(wait_for(lambda: ok(read[attr](p.q(f'[data-path="{path}"]'))), 1.0),
+                                        f"{path} not shown within a second")
+                    self.assertLess(time.monotonic() - t0, 1.5)
+
+
+class BankToScreen(Surface):
+    def test_a_tile_dropped_on_new_layer_is_a_strip_and_on_screen(self):
+        page = self.start("--record", "set.show", "--bank", DATA, os.path.join(DATA, "code.png"))
+
+        def tap(name):
+            page.q(f'[data-bank="{name}"]').click()
+            page.q('.drop[data-path="/layer/add"]').click()
+
+        def drag(name):
+            ActionChains(page.d).drag_and_drop(page.q(f'[data-bank="{name}"]'),
+                                               page.q('.drop[data-path="/layer/add"]')).perform()
+
+        for n, (how, act) in enumerate((("tap", tap), ("drag", drag)), start=2):
+            with self.subTest(how=how):
+                act("ant.png")
+                strips = wait_for(lambda: len(page.d.find_elements(By.CSS_SELECTOR, ".strip")) == n, 10)
+                self.assertTrue(strips, f"no strip {n} after a {how}")
+                self.assertIn("ant.png", page.q(".strip .title").text)  # on top
+        record = self.stop_and_read("set.show")
+        adds = [f for f, p, v in record if p == "/layer/add" and v == ["ant.png"]]
+        self.assertEqual(len(adds), 2, record)
+
+        out = os.path.join(self.tmp.name, "cap")
+        subprocess.run([PLAYER, "--replay", "set.show", "--size", "160x120", "--capture", out,
+                        "--format", "y4m", "-q"], cwd=self.tmp.name, check=True, timeout=120)
+        w, h, frames = y4m_frames(os.path.join(out, "kolvex.y4m"))
+        before, after = centre_red(w, h, frames[0]), centre_red(w, h, frames[-1])
+        self.assertGreater(after - before, 15, f"Cr in the middle {before:.0f} -> {after:.0f}")
+
+
+class Token(Surface):
+    def test_open_to_the_network_needs_a_token(self):
+        r = subprocess.run([PLAYER, "--http", "0", "--http-bind", "0.0.0.0", "layer_gen"],
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
+
+    def test_the_page_asks_and_a_wrong_token_is_refused(self):
+        self.player = Player("--http-token", "sesame", "layer_gen")
+        self.addCleanup(self.player.close)
+        page = Page(self.player.url)
+        self.addCleanup(page.close)
+        form = page.q("#token")
+        self.assertTrue(wait_for(form.is_displayed, 10), "no token asked")
+        for token, refused in (("wrong", True), ("sesame", False)):
+            with self.subTest(token=token):
+                page.q("#token-input").send_keys(token + "\n")
+                if refused:
+                    self.assertTrue(wait_for(page.q("#token-refused").is_displayed, 10))
+                else:
+                    self.assertTrue(page.ready(), "no controls with the right token")
+                    self.assertFalse(form.is_displayed())
+
+
+# Opens the player's socket and tells in the title whether it opened.
+KNOCK = """
+const ws = new WebSocket('ws://127.0.0.1:%d/ws');
+ws.onopen = () => document.title = 'open';
+ws.onclose = () => document.title = document.title || 'refused';
+"""
+
+
+class BadInput(Surface):
+    def test_escapes_foreign_pages_and_bad_messages_are_refused_and_the_show_goes_on(self):
+        page = self.start("--fps", "24", os.path.join(DATA, "ant.png"), "layer_gen")
+        for url in ("/../CMakeLists.txt", "/%2e%2e/%2e%2e/etc/passwd", "/..%2fetc/passwd", "//etc/passwd",
+                    "/%2fetc/passwd"):
+            with self.subTest(url=url):
+                c = http.client.HTTPConnection("127.0.0.1", self.player.port, timeout=5)
+                c.request("GET", url)
+                self.assertEqual(c.getresponse().status, 404)
+                c.close()
+
+        with self.subTest(what="a socket from another origin"):
+            knock = KNOCK % self.player.port
+            body = f"<!doctype html><title></title><script>{knock}</script>".encode()
+
+            class Elsewhere(http.server.BaseHTTPRequestHandler):
+                def do_GET(self):
+                    self.send_response(200)
+                    self.end_headers()
+                    self.wfile.write(body)
+
+                def log_message(self, *a):
+                    pass
+
+            other = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Elsewhere)
+            threading.Thread(target=other.serve_forever, daemon=True).start()
+            self.addCleanup(other.server_close)
+            self.addCleanup(other.shutdown)
+            p = Page(f"http://127.0.0.1:{other.server_port}/")
+            self.addCleanup(p.close)
+            self.assertEqual(wait_for(lambda: p.d.title, 10), "refused")
+            # The same from the page's own origin opens.
+            page.js("document.title = '';" + knock.replace("new WebSocket", "new __NativeWebSocket"))
+            self.assertEqual(wait_for(lambda: page.d.title, 10), "open")
+
+        bad = [("malformed", "{type: set", None), ("unknown path", '{"type":"set","id":901,"path":"/nothing","value":[1]}', 901),
+               ("oversized", '{"type":"set","id":902,"path":"/osd/top","value":["' + "x" * 40000 + '"]}', None)]
+        for what, text, id_ in bad:
+            with self.subTest(what=what):
+                t0 = page.js("return performance.now()")
+                page.send(text)
+                errors = wait_for(lambda: page.find("error", t0), 5)
+                self.assertTrue(errors, f"{what}: no error")
+                if id_:
+                    self.assertEqual(errors[0][1].get("id"), id_)
+                t1 = page.js("return performance.now()")
+                page.send('{"type":"set","id":903,"path":"/layer/1/alpha","value":[0.5]}')
+                self.assertTrue(wait_for(lambda: page.find("done", t1, lambda m: m["id"] == 903), 5),
+                                f"{what}: the page no longer works")
+
+        with self.subTest(what="a flood"):
+            # The rate it keeps without one (a sanitizer's build may not make 24).
+            time.sleep(2)
+            calm = page.find("live", page.js("return performance.now()") - 2000)
+            fps = min(24, (calm[-1][1]["frame"] - calm[0][1]["frame"]) / ((calm[-1][0] - calm[0][0]) / 1000))
+            t0 = page.js("return performance.now()")
+            page.js("for (let i = 0; i < 10000; i++) window.__ws.send(JSON.stringify("
+                    "{type: 'set', id: 10000 + i, path: '/layer/1/alpha', value: [(i % 100) / 100]}))")
+            time.sleep(4)
+            told = page.find("error", t0)
+            self.assertEqual(len(told), 1, [m for _, m in told])
+            lives = page.find("live", t0)
+            (ta, fa), (tb, fb) = (lives[0][0], lives[0][1]["frame"]), (lives[-1][0], lives[-1][1]["frame"])
+            rate = (fb - fa) / ((tb - ta) / 1000)
+            print(f"\nframes during the flood: {fb - fa} in {(tb - ta) / 1000:.2f} s = {rate:.1f} fps"
+                  f" (before it: {fps:.1f})",
+                  file=sys.stderr)
+            self.assertGreaterEqual(rate, 0.9 * fps)
+
+
+@unittest.skipUnless(os.environ.get("KOLVEX_SCREENSHOTS"), "KOLVEX_SCREENSHOTS names no folder")
+class Screenshots(Surface):
+    def test_phone_and_tablet(self):
+        self.start("--bank", DATA, "layer_gen", os.path.join(DATA, "ant.png"), "--alpha", "200",
+                   "--set", "scale=0.6")
+        page = self.pages[0]
+        for name, w, h, mobile in (("phone", 390, 844, True), ("tablet", 1024, 768, False)):
+            with self.subTest(size=name):
+                page.d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                       {"width": w, "height": h, "deviceScaleFactor": 1, "mobile": mobile})
+                time.sleep(2)  # the preview at its new width
+                self.assertLessEqual(page.js("return document.documentElement.scrollWidth"), w)
+                page.d.save_screenshot(os.path.join(os.environ["KOLVEX_SCREENSHOTS"], f"surface-{name}.png"))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
