@@ -8,7 +8,7 @@ build=${1:-build}
 cmake --build "$build" --target kolvex_player_main kolvex_page
 mkdir -p docs
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy KOLVEX_SCREENSHOTS="$PWD/docs" \
-  /usr/bin/python3 tests/web/browser_test.py "$build/player/kolvex" data Screenshots
+  /usr/bin/python3 tests/web/browser_test.py "$build/player/kolvex" data Layout
 # 256 colours: the dark page loses nothing seen, and the files stay small.
 for f in docs/surface-phone.png docs/surface-tablet.png; do
   convert "$f" -colors 256 "PNG8:$f"
