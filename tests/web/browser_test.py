@@ -421,11 +421,13 @@ class BadInput(Surface):
             self.assertGreaterEqual(rate, 0.9 * fps)
 
 
-# How the page sits: sideways scrolling, the smallest control shown, and
-# whether the strips stand beside the preview.
+# How the page sits: sideways scrolling, the smallest control shown,
+# whether the strips stand beside the preview, and the preview's picture's
+# width against its width on the screen.
 LAYOUT = """
 const shown = [...document.querySelectorAll('button, input, select, .tile')].filter((e) => e.offsetParent);
-return {scroll: document.documentElement.scrollWidth,
+const preview = document.querySelector('#programme');
+return {scroll: document.documentElement.scrollWidth, picture: [preview.naturalWidth, preview.clientWidth],
         smallest: Math.min(...shown.map((e) => e.getBoundingClientRect().height)),
         beside: document.querySelector('#stack').getBoundingClientRect().left >=
                 document.querySelector('#view').getBoundingClientRect().right};
@@ -447,6 +449,8 @@ class Layout(Surface):
                 self.assertLessEqual(got["scroll"], w)
                 self.assertGreaterEqual(got["smallest"], 44)
                 self.assertEqual(got["beside"], beside)
+                # Asked for at its width (the programme's 640 at most) and drawn again since.
+                self.assertAlmostEqual(got["picture"][0], min(got["picture"][1], 640), delta=2)
                 if shots and name in ("phone", "tablet"):
                     page.d.save_screenshot(os.path.join(shots, f"surface-{name}.png"))
 
