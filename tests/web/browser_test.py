@@ -108,6 +108,7 @@ class Page:
         opts = webdriver.ChromeOptions()
         for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", f"--window-size={width},{height}"):
             opts.add_argument(a)
+        opts.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
         self.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": SPY})
         self.log = []
@@ -143,6 +144,9 @@ class Page:
 
     def send(self, text):
         self.js("window.__ws.send(arguments[0])", text)
+
+    def script_errors(self):
+        return [e["message"] for e in self.d.get_log("browser") if e["source"] == "javascript"]
 
     def close(self):
         self.d.quit()
@@ -191,6 +195,7 @@ class Surface(unittest.TestCase):
         for _ in range(pages):
             p = Page(self.player.url)
             self.addCleanup(p.close)
+            self.addCleanup(lambda p=p: self.assertEqual(p.script_errors(), []))
             self.assertTrue(p.ready(), "no controls in the page")
             self.pages.append(p)
         return self.pages[0]
