@@ -190,6 +190,9 @@ class Surface(unittest.TestCase):
         self.tmp = tempfile.TemporaryDirectory()
         self.addCleanup(self.tmp.cleanup)
         self.player = Player(*args, cwd=self.tmp.name, **kw)
+        # A sanitizer's build tells what it found on the player's stderr.
+        self.addCleanup(lambda: self.assertEqual(
+            [l for l in self.player.lines if "Sanitizer" in l or "runtime error" in l], []))
         self.addCleanup(self.player.close)
         self.pages = []
         for _ in range(pages):
