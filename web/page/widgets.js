@@ -238,11 +238,11 @@ function text(row, board) {
 }
 
 // A button; a trigger with extras gets a number field for each.
-function trigger(row, board, label) {
+function trigger(row, board) {
   const extras = (row.extras || []).map((x) =>
     el('input', { type: 'number', class: 'extra', min: x.min, max: x.max, step: 'any',
       placeholder: x.name, title: `${x.name} ${x.min}..${x.max}`, 'data-path': row.path, 'data-arg': x.name }));
-  const b = el('button', { class: 'trigger', 'data-path': row.path, text: label || row.name.split('/').pop() });
+  const b = el('button', { class: 'trigger', 'data-path': row.path, text: row.name.split('/').pop() });
   b.addEventListener('click', () => {
     const args = [];
     for (const f of extras) {
@@ -257,4 +257,3 @@ function trigger(row, board, label) {
 const MAKERS = {
   number: slider, integer: slider, boolean: toggle, choice, colour, position, text, trigger,
 };
-export { trigger as triggerWidget, text as textWidget };
