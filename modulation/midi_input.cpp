@@ -360,7 +360,10 @@ void MidiInput::State::look(const Choice &again) {
       return tell("MIDI port " + current + gone);
     }
   }
-  if (in && !listed()) {
+  // A JACK input is gone too once nothing is linked to its port: the
+  // server drops a client it thinks hung (a loaded machine), and RtMidi's
+  // client then hears nothing while the port is still listed.
+  if (in && (!listed() || (api == RtMidi::UNIX_JACK && !jack.linked(current)))) {
     in->closePort();
     in->cancelCallback();
     keep(api, generation, std::move(in));

@@ -39,8 +39,10 @@ bool JackServer::start() {
     const std::string r = std::to_string(rate_), p = std::to_string(period_);
     // Its chatter is not the test's.
     if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(127);
-    execlp("jackd", "jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", r.c_str(),
-           "-p", p.c_str(), "-C", "2", "-P", "2", (char *)nullptr);
+    // A client is dropped only after 5 s without an answer: a test machine
+    // under load must not lose one in the middle of a test.
+    execlp("jackd", "jackd", "--no-realtime", "-t", "5000", "-n", name_.c_str(), "-d", "dummy",
+           "-r", r.c_str(), "-p", p.c_str(), "-C", "2", "-P", "2", (char *)nullptr);
     _exit(127);
   }
   up_ = false;
