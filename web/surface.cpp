@@ -520,7 +520,6 @@ bool attach_surface(Player &player, const PlayerOptions &opt, const ShowRecorder
   so.port = opt.http_port;
   so.token = opt.http_token;
   so.root = opt.http_root;
-  so.quiet = opt.quiet;
   std::unique_ptr<WebSurface> surface(new WebSurface(player, so));
   surface->show_record(recorder);
   if (!surface->start(err)) {

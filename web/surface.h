@@ -88,7 +88,6 @@ struct SurfaceOptions {
   int port = 0;
   std::string token;
   std::string root;  // the page's folder; empty: the installed one
-  bool quiet = false;
 };
 
 // The installed page's folder, found from the program's own file

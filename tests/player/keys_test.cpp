@@ -112,20 +112,6 @@ TEST_F(PlayerKeys, PauseHoldsTheLayersAndQuitEndsThePlay) {
 }
 
 // --seconds is programme time: a held picture goes out, and counts.
-TEST(PlayerSeconds, HeldFramesCount) {
-  PlayerOptions opt;
-  std::unique_ptr<Player> player =
-      pt::open_player({"--fps", "10", "--seconds", "1", "--size", "64x48", "layer_gen"}, opt);
-  ASSERT_NE(player, nullptr);
-  for (int i = 0; i < 3; i++) ASSERT_TRUE(player->step());
-  player->controls()->paused = true;
-  int held = 1;
-  for (; held < 100 && player->step(); held++) {
-  }
-  EXPECT_EQ(3 + held, 11) << "1 s at 10 fps: frames 0 to 10";
-  EXPECT_EQ(player->frame(), 11);
-}
-
 // Keys that change nothing (modifiers alone, keys no layer or effect
 // takes) are not recorded and tell nothing; one the layer takes is.
 TEST_F(PlayerKeys, KeysThatChangeNothingAreNotRecorded) {

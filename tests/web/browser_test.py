@@ -1,15 +1,13 @@
 #!/usr/bin/python3
-"""The control surface in a real browser, against the real player.
-
-usage: browser_test.py PLAYER DATA_DIR [unittest arguments]
-
-Selenium drives Debian's headless Chromium through chromedriver: both are
-Debian packages, so nothing is downloaded when the tests run. Each test
-starts the player with --http 0 (its port read from its stderr) and kills
-it at the end whatever happens. With KOLVEX_SCREENSHOTS=DIR set, the layout
-test saves the page at phone and tablet sizes into DIR.
-"""
-import http.client
+# The control surface in a real browser, against the real player.
+#
+# usage: browser_test.py PLAYER DATA_DIR [unittest arguments]
+#
+# Selenium drives Debian's headless Chromium through chromedriver: both are
+# Debian packages, so nothing is downloaded when the tests run. Each test
+# starts the player with --http 0 (its port read from its stderr) and kills
+# it at the end whatever happens. With KOLVEX_SCREENSHOTS=DIR set, the layout
+# test saves the page at phone and tablet sizes into DIR.
 import http.server
 import os
 import re
@@ -34,13 +32,14 @@ PLAYER, DATA = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 # The page's socket and its messages, and the controls' events, as the page
 # sees them, timed by its own clock.
 SPY = """
-window.__log = []; window.__events = []; window.__NativeWebSocket = WebSocket;
+window.__log = []; window.__events = []; window.__pictures = []; window.__NativeWebSocket = WebSocket;
 window.WebSocket = class extends WebSocket {
   constructor(url, protocols) {
     super(url, protocols);
     window.__ws = this;
     this.addEventListener('message', (e) => {
       if (typeof e.data === 'string') __log.push([performance.now(), JSON.parse(e.data)]);
+      else __pictures.push(performance.now());
     });
   }
 };
@@ -67,9 +66,8 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+# The player with a control surface, killed on close.
 class Player:
-    """The player with a control surface, killed on close."""
-
     def __init__(self, *args, cwd=None):
         self.proc = subprocess.Popen([PLAYER, "--http", "0", *args], cwd=cwd, stderr=subprocess.PIPE,
                                      stdout=subprocess.DEVNULL, text=True)
@@ -101,9 +99,8 @@ class Player:
         self.proc.stderr.close()
 
 
+# One browser window on the page, with the page's messages kept.
 class Page:
-    """One browser window on the page, with the page's messages kept."""
-
     def __init__(self, url, width=1024, height=768):
         opts = webdriver.ChromeOptions()
         for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", f"--window-size={width},{height}"):
@@ -130,15 +127,15 @@ class Page:
     def find(self, kind, after=0.0, match=lambda m: True):
         return [(t, m) for t, m in self.messages() if m["type"] == kind and t >= after and match(m)]
 
+    # The page's time of the first "changes" for `path` after `after`
+    # (a trigger has no value: the "done" of its set).
     def echoed(self, path, after, trigger=False):
-        """The page's time of the first "changes" for `path` after `after`
-        (a trigger has no value: the "done" of its set)."""
         got = self.find("done", after) if trigger else \
             self.find("changes", after, lambda m: any(i["path"] == path for i in m["items"]))
         return got[0][0] if got else None
 
+    # The frame of the last "live" before `at`, or of the first after, and its time.
     def frame_near(self, at, before=True):
-        """The frame of the last "live" before `at`, or of the first after, and its time."""
         near = [(m["frame"], t) for t, m in self.find("live") if (t <= at if before else t >= at)]
         return (near[-1] if before else near[0]) if near else None
 
@@ -152,40 +149,29 @@ class Page:
         self.d.quit()
 
 
+# A show file's changes: (frame, path, [values]).
 def record_lines(path):
-    """A show file's changes: (frame, path, [values])."""
     with open(path) as f:
         words = [shlex.split(line) for line in f if line[:1].isdigit()]
     return [(int(w[0]), w[1], w[2:]) for w in words if len(w) >= 2 and w[1].startswith("/")]
 
 
-def y4m_frames(path):
-    """The frames of a 4:2:0 y4m file as (width, height, bytes)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    head, rest = data.split(b"\n", 1)
-    w = int(re.search(rb" W(\d+)", head).group(1))
-    h = int(re.search(rb" H(\d+)", head).group(1))
-    size = w * h * 3 // 2
-    frames = []
-    while rest.startswith(b"FRAME"):
-        body = rest.split(b"\n", 1)[1]
-        frames.append(body[:size])
-        rest = body[size:]
-    return w, h, frames
+# How much redder than blue the middle of the page's preview is: the ant
+# is orange, the code behind it green on black.
+PREVIEW_RED = """
+const img = document.querySelector('#programme'), c = document.createElement('canvas');
+[c.width, c.height] = [img.naturalWidth, img.naturalHeight];
+const g = c.getContext('2d');
+g.drawImage(img, 0, 0);
+const d = g.getImageData(c.width * 3 / 8, c.height * 3 / 8, c.width / 4, c.height / 4).data;
+let red = 0;
+for (let i = 0; i < d.length; i += 4) red += d[i] - d[i + 2];
+return red / (d.length / 4);
+"""
 
 
-def centre_red(w, h, frame):
-    """The mean Cr of the picture's middle quarter: orange is well over 128."""
-    cw, ch = w // 2, h // 2
-    cr = frame[w * h + cw * ch:]
-    vals = [cr[y * cw + x] for y in range(ch // 4, 3 * ch // 4) for x in range(cw // 4, 3 * cw // 4)]
-    return sum(vals) / len(vals)
-
-
+# A player and its pages, closed whatever happens.
 class Surface(unittest.TestCase):
-    """A player and its pages, closed whatever happens."""
-
     def start(self, *args, pages=1, **kw):
         self.tmp = tempfile.TemporaryDirectory()
         self.addCleanup(self.tmp.cleanup)
@@ -250,7 +236,15 @@ class ChangesReachTheFrame(Surface):
             after = wait_for(lambda: page.frame_near(echo, before=False), 5)[0]
             made.append((path, want, t_in, echo, page.frame_near(t0), after))
 
+        # A burst within the page's rate is spread over frames, all of it taken.
+        page.js("for (let i = 0; i < 100; i++) window.__ws.send(JSON.stringify("
+                "{type: 'set', path: '/osd/middle', value: ['ab'[i % 2]]}))")
+        time.sleep(1.5)
         record = self.stop_and_read("set.show")
+        burst = [f for f, p, v in record if p == "/osd/middle"]
+        per_frame = [burst.count(f) for f in set(burst)]
+        self.assertEqual(sum(per_frame), 100)
+        self.assertLessEqual(max(per_frame), 64)
         latencies, frames = [], []
         for path, want, t_in, echo, (before, t_before), after in made:
             with self.subTest(path=path):
@@ -310,31 +304,23 @@ class BankToScreen(Surface):
             ActionChains(page.d).drag_and_drop(page.q(f'[data-bank="{name}"]'),
                                                page.q('.drop[data-path="/layer/add"]')).perform()
 
+        self.assertTrue(wait_for(lambda: page.js("return __pictures.length")), "no pictures")
+        before = page.js(PREVIEW_RED)
         for n, (how, act) in enumerate((("tap", tap), ("drag", drag)), start=2):
             with self.subTest(how=how):
                 act("ant.png")
                 strips = wait_for(lambda: len(page.d.find_elements(By.CSS_SELECTOR, ".strip")) == n, 10)
                 self.assertTrue(strips, f"no strip {n} after a {how}")
                 self.assertIn("ant.png", page.q(".strip .title").text)  # on top
+        # On screen: the programme's preview shows the ant over the code.
+        self.assertTrue(wait_for(lambda: page.js(PREVIEW_RED) > before + 20, 5),
+                        f"red - blue in the middle {before:.0f} -> {page.js(PREVIEW_RED):.0f}")
         record = self.stop_and_read("set.show")
         adds = [f for f, p, v in record if p == "/layer/add" and v == ["ant.png"]]
         self.assertEqual(len(adds), 2, record)
 
-        out = os.path.join(self.tmp.name, "cap")
-        subprocess.run([PLAYER, "--replay", "set.show", "--size", "160x120", "--capture", out,
-                        "--format", "y4m", "-q"], cwd=self.tmp.name, check=True, timeout=120)
-        w, h, frames = y4m_frames(os.path.join(out, "kolvex.y4m"))
-        before, after = centre_red(w, h, frames[0]), centre_red(w, h, frames[-1])
-        self.assertGreater(after - before, 15, f"Cr in the middle {before:.0f} -> {after:.0f}")
-
 
 class Token(Surface):
-    def test_open_to_the_network_needs_a_token(self):
-        r = subprocess.run([PLAYER, "--http", "0", "--http-bind", "0.0.0.0", "layer_gen"],
-                           capture_output=True, text=True, timeout=30)
-        self.assertEqual(r.returncode, 2)
-        self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
-
     def test_the_page_asks_and_a_wrong_token_is_refused(self):
         self.player = Player("--http-token", "sesame", "layer_gen")
         self.addCleanup(self.player.close)
@@ -361,16 +347,8 @@ ws.onclose = () => document.title = document.title || 'refused';
 
 
 class BadInput(Surface):
-    def test_escapes_foreign_pages_and_bad_messages_are_refused_and_the_show_goes_on(self):
+    def test_foreign_pages_and_bad_messages_are_refused_and_the_show_goes_on(self):
         page = self.start("--fps", "24", os.path.join(DATA, "ant.png"), "layer_gen")
-        for url in ("/../CMakeLists.txt", "/%2e%2e/%2e%2e/etc/passwd", "/..%2fetc/passwd", "//etc/passwd",
-                    "/%2fetc/passwd"):
-            with self.subTest(url=url):
-                c = http.client.HTTPConnection("127.0.0.1", self.player.port, timeout=5)
-                c.request("GET", url)
-                self.assertEqual(c.getresponse().status, 404)
-                c.close()
-
         with self.subTest(what="a socket from another origin"):
             knock = KNOCK % self.player.port
             body = f"<!doctype html><title></title><script>{knock}</script>".encode()
@@ -398,6 +376,8 @@ class BadInput(Surface):
         set_ = '{"type":"set","id":%d,"path":"%s","value":["%s"]}'
         for what, text, id_ in (("malformed", "{type: set", None),
                                 ("unknown path", set_ % (901, "/nothing", "1"), 901),
+                                ("no path", '{"type":"set","id":904}', 904),
+                                ("not a kind of message", '{"type":"launch","id":906}', 906),
                                 ("oversized", set_ % (902, "/osd/top", "x" * 40000), None)):
             with self.subTest(what=what):
                 t0 = page.js("return performance.now()")
@@ -461,6 +441,22 @@ class Layout(Surface):
                 self.assertAlmostEqual(got["picture"][0], min(got["picture"][1], 640), delta=2)
                 if shots and name in ("phone", "tablet"):
                     page.d.save_screenshot(os.path.join(shots, f"surface-{name}.png"))
+        # Every row the player's tables have for this stack has its control.
+        state = page.find("state")[-1][1]
+        objects = state["groups"] + [o for l in state["layers"] for o in [l] + l["effects"] + [l["blend"] or {}]]
+        rows = {r["path"] for o in objects for r in o.get("params", [])}
+        rows -= {"/learn", "/map/remove"}  # the learn toggle, each map's own button
+        shown = set(page.js("return [...document.querySelectorAll('[data-path]')].map((e) => e.dataset.path)"))
+        self.assertEqual(rows - shown, set())
+        # A page that has not drawn its pictures gets no more, until it is
+        # thought lost (two seconds).
+        page.js("const ws = window.__ws, send = ws.send.bind(ws);"
+                "ws.send = (m) => m.includes('ack') || send(m)")
+        time.sleep(0.5)  # the batch under way
+        t0 = page.js("return performance.now()")
+        time.sleep(1.4)
+        self.assertEqual(page.js("return __pictures.filter((t) => t > arguments[0]).length", t0), 0)
+        self.assertTrue(wait_for(lambda: page.js("return __pictures.filter((t) => t > arguments[0]).length", t0), 3))
 
 
 if __name__ == "__main__":

@@ -10,7 +10,6 @@ extern "C" {
 
 #include <chrono>
 #include <cstring>
-#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -30,9 +29,6 @@ TEST(Thumbnails, FitKeepsProportionsWithinTheBox) {
       {"tall", 100, 1000, 160, 120, 12, 120},
       {"small, not enlarged", 100, 50, 640, 360, 100, 50},
       {"odd made even", 641, 361, 640, 360, 638, 360},
-      {"odd small", 99, 75, 640, 360, 98, 74},
-      {"one pixel", 1, 1, 160, 120, 1, 1},
-      {"one row", 1000, 1, 160, 120, 160, 1},
       {"one column", 1, 1000, 160, 120, 1, 120},
   };
   for (const auto &r : rows) {
@@ -133,39 +129,6 @@ TEST(Thumbnails, EachSlotShowsItsFrame) {
     expect_quadrants(got.jpegs[0][1], r.out_w, r.out_h, kSecond);
     expect_quadrants(got.jpegs[3][1], r.out_w, r.out_h, kFirst);
   }
-}
-
-// A slow page: the frame loop goes on, sampling nothing, until it is done;
-// ending the pictures with a batch pending does not wait for it.
-TEST(Thumbnails, ASlowReadyOnlyKeepsTheEncoderBusy) {
-  const std::vector<uint8_t> a = quadrants(64, 64, 256, kFirst),
-                             b = quadrants(64, 64, 256, kSecond);
-  std::promise<void> latch;
-  std::shared_future<void> open = latch.get_future().share();
-  Received got;
-  auto t = std::make_unique<Thumbnails>([&](int slot, const std::string &jpeg) {
-    got(slot, jpeg);
-    open.wait();
-  });
-  t->sample(0, a.data(), 64, 64, 256, 32, 32);
-  t->encode();
-  EXPECT_FALSE(t->idle());
-  t->sample(0, b.data(), 64, 64, 256, 32, 32);  // ignored: the encoder is busy
-  t->encode();
-  latch.set_value();
-  ASSERT_TRUE(wait_idle(*t));
-  t->sample(1, a.data(), 64, 64, 256, 32, 32);
-  t->encode();
-  ASSERT_TRUE(wait_idle(*t));
-  {
-    std::lock_guard<std::mutex> l(got.m);
-    ASSERT_EQ(got.jpegs[0].size(), 1u);
-    ASSERT_EQ(got.jpegs[1].size(), 1u);
-    expect_quadrants(got.jpegs[0][0], 32, 32, kFirst);
-  }
-  for (int slot = 0; slot < 8; slot++) t->sample(slot, b.data(), 64, 64, 256, 32, 32);
-  t->encode();
-  t.reset();
 }
 
 }  // namespace
