@@ -65,15 +65,17 @@ bool shows_nothing() {
 
 Player::Player(const PlayerOptions &opt) : opt_(opt), modulator_(new Modulator(opt.fps)) {}
 
-std::string installed_plugin_dir() {
+std::string beside_program(const std::string &relative) {
   char exe[4096];
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return KOLVEX_PLUGIN_DIR_FROM_BIN;  // no /proc: as if run from bin/
+  if (n <= 0) return relative;  // no /proc: as if run from bin/
   exe[n] = '\0';
   std::string dir(exe);
   dir.erase(dir.rfind('/') + 1);
-  return dir + KOLVEX_PLUGIN_DIR_FROM_BIN;
+  return dir + relative;
 }
+
+std::string installed_plugin_dir() { return beside_program(KOLVEX_PLUGIN_DIR_FROM_BIN); }
 
 Player::~Player() {
   editor_.reset();

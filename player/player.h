@@ -143,8 +143,10 @@ class Player {
   std::vector<std::function<void(Context &)>> programme_watchers_;
 };
 
-// The installed plug-in directory, found from the program's own file
-// (bin/kolvex -> share/orvanta under the same prefix, wherever it is).
+// A path relative to the program's own file's folder, wherever the
+// installation was put (bin/kolvex -> bin/../share/...).
+std::string beside_program(const std::string &relative);
+// The installed plug-in directory (share/orvanta under the same prefix).
 std::string installed_plugin_dir();
 
 // Points `plugger` at the one directory the player scans: --plugin-dir,

@@ -1,8 +1,5 @@
 #include "surface.h"
 
-#include <strings.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <deque>
@@ -101,15 +98,7 @@ double seconds_now() {
 
 }  // namespace
 
-std::string installed_page_dir() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return KOLVEX_PAGE_DIR_FROM_BIN;
-  exe[n] = '\0';
-  std::string dir(exe);
-  dir.erase(dir.rfind('/') + 1);
-  return dir + KOLVEX_PAGE_DIR_FROM_BIN;
-}
+std::string installed_page_dir() { return beside_program(KOLVEX_PAGE_DIR_FROM_BIN); }
 
 // ---------------------------------------------------------------------------
 // What the server's threads hand over, and what they read
