@@ -157,9 +157,11 @@ def record_lines(path):
 
 
 # How much redder than blue the middle of the page's preview is: the ant
-# is orange, the code behind it green on black.
+# is orange, the code behind it green on black. Null before a picture has
+# loaded.
 PREVIEW_RED = """
 const img = document.querySelector('#programme'), c = document.createElement('canvas');
+if (!img.complete || !img.naturalWidth) return null;
 [c.width, c.height] = [img.naturalWidth, img.naturalHeight];
 const g = c.getContext('2d');
 g.drawImage(img, 0, 0);
@@ -304,8 +306,9 @@ class BankToScreen(Surface):
             ActionChains(page.d).drag_and_drop(page.q(f'[data-bank="{name}"]'),
                                                page.q('.drop[data-path="/layer/add"]')).perform()
 
-        self.assertTrue(wait_for(lambda: page.js("return __pictures.length")), "no pictures")
-        before = page.js(PREVIEW_RED)
+        before = wait_for(lambda: [v for v in [page.js(PREVIEW_RED)] if v is not None], 15)
+        self.assertTrue(before, "no picture in the preview")
+        before = before[0]
         for n, (how, act) in enumerate((("tap", tap), ("drag", drag)), start=2):
             with self.subTest(how=how):
                 act("ant.png")
@@ -313,7 +316,7 @@ class BankToScreen(Surface):
                 self.assertTrue(strips, f"no strip {n} after a {how}")
                 self.assertIn("ant.png", page.q(".strip .title").text)  # on top
         # On screen: the programme's preview shows the ant over the code.
-        self.assertTrue(wait_for(lambda: page.js(PREVIEW_RED) > before + 20, 5),
+        self.assertTrue(wait_for(lambda: (page.js(PREVIEW_RED) or before) > before + 20, 5),
                         f"red - blue in the middle {before:.0f} -> {page.js(PREVIEW_RED):.0f}")
         record = self.stop_and_read("set.show")
         adds = [f for f, p, v in record if p == "/layer/add" and v == ["ant.png"]]
