@@ -145,12 +145,14 @@ struct WebSurface::Impl {
   void start_hooks();
   void take(Controls &controls);
   void message(Controls &controls, Client c, const std::string &text);
+  // The frame's work reads the stack once (bottom first).
+  typedef std::vector<Layer *> Stack;
   void frame_out(Context &ctx);
-  json state(Controls &controls);
-  std::string stack_shape(Controls &controls) const;
-  void send_changes(Controls &controls, bool send = true);
+  json state(Controls &controls, const Stack &stack);
+  static std::string stack_shape(const Stack &stack);
+  void send_changes(Controls &controls, const Stack &stack, bool send = true);
   void send_live(Controls &controls);
-  void pictures(Context &ctx);
+  void pictures(Context &ctx, const Stack &stack);
   void picture(int slot, const std::string &jpeg);
   void reply(Client c, const json &id, json body) {
     if (!id.is_null()) body["id"] = id;
@@ -232,9 +234,9 @@ void WebSurface::Impl::message(Controls &controls, Client c, const std::string &
 // ---------------------------------------------------------------------------
 // What makes the page's strips: the layers, their effects and blends and
 // the sizes of their tables. Anything else changes values only.
-std::string WebSurface::Impl::stack_shape(Controls &controls) const {
+std::string WebSurface::Impl::stack_shape(const Stack &stack) {
   std::string s;
-  for (Layer *l : controls.stack()) {
+  for (Layer *l : stack) {
     s += l->source + "|" + std::to_string(l->params().size());
     if (const LayerBlend *b = l->get_blend()) s += std::string("|") + b->name();
     l->filters.lock();
@@ -248,10 +250,9 @@ std::string WebSurface::Impl::stack_shape(Controls &controls) const {
   return s;
 }
 
-json WebSurface::Impl::state(Controls &controls) {
+json WebSurface::Impl::state(Controls &controls, const Stack &stack) {
   Context &ctx = *player.context();
   json layers = json::array();
-  const std::vector<Layer *> stack = controls.stack();
   const size_t selected = controls.selected();
   for (size_t i = 0; i < stack.size(); i++) {
     Layer *l = stack[i];
@@ -300,7 +301,7 @@ json WebSurface::Impl::state(Controls &controls) {
 // Every row's value against what pages were sent: whatever changed it (a
 // page, keys, OSC, a map, a fade) shows in every page. Not sent: only
 // taken as what they have.
-void WebSurface::Impl::send_changes(Controls &controls, bool send) {
+void WebSurface::Impl::send_changes(Controls &controls, const Stack &stack, bool send) {
   json items = json::array();
   auto diff = [&](const ParamTable &table, const std::string &prefix, const Parametric &obj) {
     for (const Param &p : table) {
@@ -313,7 +314,6 @@ void WebSurface::Impl::send_changes(Controls &controls, bool send) {
       items.push_back({{"path", prefix + p.name}, {"value", value}});
     }
   };
-  const std::vector<Layer *> stack = controls.stack();
   for (size_t i = 0; i < stack.size(); i++) {
     Layer *l = stack[i];
     const std::string prefix = "/layer/" + std::to_string(i + 1) + "/";
@@ -359,7 +359,7 @@ void WebSurface::Impl::send_live(Controls &controls) {
 
 // A batch: the layers are sampled as the next frame draws them (the layer
 // hook), the programme once that frame went out; then encoded off the loop.
-void WebSurface::Impl::pictures(Context &ctx) {
+void WebSurface::Impl::pictures(Context &ctx, const Stack &stack) {
   if (sampling) {
     sampling = false;
     int width = 0;
@@ -389,6 +389,8 @@ void WebSurface::Impl::pictures(Context &ctx) {
   }
   if (!wanted) return;
   last_picture = now;
+  places.clear();  // what the layer hook reads while the next frame is drawn
+  for (size_t i = 0; i < stack.size(); i++) places[stack[i]] = (int)i + 1;
   sampling = true;
   batch = 0;
   batch_done = 0;
@@ -421,29 +423,27 @@ void WebSurface::Impl::frame_out(Context &ctx) {
     opened.swap(in.opened);
     if (in.peers.empty()) return;
   }
-  const std::string now = stack_shape(controls);
+  const Stack stack = controls.stack();
+  const std::string now = stack_shape(stack);
   if (now != shape || !opened.empty()) {
     const bool all = now != shape;
     shape = now;
-    const std::string text = text_of(state(controls));
+    const std::string text = text_of(state(controls, stack));
     if (all) server.broadcast(text);
     else
       for (Client c : opened) server.send(c, text);
     if (all) {
       sent.clear();  // the state holds every value now
-      send_changes(controls, false);
+      send_changes(controls, stack, false);
     }
   }
-  places.clear();
-  const std::vector<Layer *> stack = controls.stack();
-  for (size_t i = 0; i < stack.size(); i++) places[stack[i]] = (int)i + 1;
-  send_changes(controls);
+  send_changes(controls, stack);
   const int64_t every = std::max(1, player.options().fps / 4);
   if (player.frame() / every != live_frame) {
     live_frame = player.frame() / every;
     send_live(controls);
   }
-  pictures(ctx);
+  pictures(ctx, stack);
 }
 
 void WebSurface::Impl::start_hooks() {
