@@ -118,6 +118,16 @@ TEST_P(MidiPort, KnobsArriveInOrderAndComeBackAfterTheLoss) {
                      {"midi/bend/16", 0.5},
                      {"midi/cc/1/7", 0.0}});
 
+  // Unlinked behind its back (as when the server drops a client it thinks
+  // hung): gone, then opened again, and it hears.
+  ASSERT_EQ(system("jack_disconnect sender:knobs kolvex:in"), 0);
+  EXPECT_EQ(next_news(in), "MIDI port sender:knobs gone: its controls hold their last values");
+  EXPECT_EQ(next_news(in), "MIDI port sender:knobs back");
+  std::vector<MidiEvent> heard;
+  ASSERT_TRUE(eventually([&] { return say(knobs, "b0 07 01"), in.take(heard), !heard.empty(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // what was sent meanwhile
+  in.take(heard);
+
   const bool server_stops = GetParam();
   if (server_stops) jack.stop(), knobs.reset();
   if (!server_stops) say(knobs, "close");
