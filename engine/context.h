@@ -22,6 +22,7 @@
 #include "osd.h"
 #include "plugger.h"
 #include "viewport.h"
+#include "worker_pool.h"
 
 class Context {
  public:
@@ -46,6 +47,15 @@ class Context {
   // picture changed between frames. Filters run again on it; a layer that
   // asked to be re-fed (Layer::refeed) makes its frame again first.
   void redraw();
+
+  // The threads a frame's work is shared out on (worker_pool.h): the
+  // bands of the composed screen, the transform sampler, video scaling,
+  // a capture's colour conversion and pictures. 0 is the machine's cores,
+  // the default; 1 does it all on the calling thread. Any count gives the
+  // same bytes. Main thread, between frames.
+  void set_threads(int n) { pool.set_threads(n); }
+  int threads() const { return pool.threads(); }
+  WorkerPool pool;
 
   void magnify(int m);
   void set_fps_interval(int rate);

@@ -41,17 +41,6 @@ static inline uint32_t pixel_word(uint32_t memory_word) {
   return __builtin_bswap32(memory_word);
 #else
   return memory_word;
-// OVER, a blend mode beside the nine codes (it has none): every colour
-// byte becomes d + ((s - d) * a >> 8), a being the pixel's fourth byte
-// times `alpha` (blit_pixel.h's over_weight: 0..256, 256 when both are
-// 255). The screen's fourth byte stays as it was.
-void blit_over(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h,
-               uint8_t alpha);
-
-// w x h pixels with red and blue trading places (BGRA <-> RGBA), from src
-// into dst; src may be dst when the pitches are the same.
-void blit_swap_rb(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h);
-
 #endif
 }
 
@@ -62,17 +51,6 @@ static inline uint64_t pair_word(uint64_t memory_word) {
   return __builtin_bswap64(memory_word);
 #else
   return memory_word;
-// OVER, a blend mode beside the nine codes (it has none): every colour
-// byte becomes d + ((s - d) * a >> 8), a being the pixel's fourth byte
-// times `alpha` (blit_pixel.h's over_weight: 0..256, 256 when both are
-// 255). The screen's fourth byte stays as it was.
-void blit_over(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h,
-               uint8_t alpha);
-
-// w x h pixels with red and blue trading places (BGRA <-> RGBA), from src
-// into dst; src may be dst when the pitches are the same.
-void blit_swap_rb(const uint8_t *src, int src_pitch, uint8_t *dst, int dst_pitch, int w, int h);
-
 #endif
 }
 
