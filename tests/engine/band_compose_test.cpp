@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -59,8 +60,11 @@ const Placed kStack[] = {
 struct Screen {
   const char *what;
   int canvas_w, canvas_h;  // 0: the screen
+  bool own_surface;        // lines padded, an alpha channel, guard bytes
 };
-const Screen kScreens[] = {{"whole screen", 0, 0}, {"letterboxed canvas", 320, 120}};
+const Screen kScreens[] = {{"whole screen", 0, 0, false},
+                           {"letterboxed canvas", 320, 120, false},
+                           {"padded surface with alpha", 0, 0, true}};
 
 }  // namespace
 
@@ -69,6 +73,8 @@ TEST(BandCompose, AnyThreadCountGivesTheLayerByLayerBytes) {
     SCOPED_TRACE(sc.what);
     kt::Engine e(320, 240);
     ASSERT_TRUE(e.ok);
+    std::optional<kt::GuardedSurface> surface;
+    if (sc.own_surface) surface.emplace(*e.screen, e.screen->amask, 20);
     e.ctx.set_canvas(sc.canvas_w, sc.canvas_h, false);
     e.ctx.lockstep = true;
     e.ctx.clear_all = true;
@@ -113,6 +119,7 @@ TEST(BandCompose, AnyThreadCountGivesTheLayerByLayerBytes) {
     EXPECT_NE(layer_by_layer, cleared);
     for (size_t i = 0; i < shots.size(); i++)
       EXPECT_TRUE(shots[i] == layer_by_layer) << "shot " << i;
+    if (surface) EXPECT_EQ(surface->damaged(), 0);
     while (Entry *x = e.ctx.layers.begin()) et::drop(static_cast<Layer *>(x));
   }
 }
