@@ -258,7 +258,8 @@ double best_of(F frame) {
   for (int i = 0; i < 5; i++) {
     const auto t0 = std::chrono::steady_clock::now();
     frame();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, took.count());
   }
   return best;
 }
@@ -271,7 +272,8 @@ std::map<std::string, double> &one_thread() {
 
 enum class ComposeKind { floor, bands, whole };
 
-void Compose(benchmark::State &state, int w, int h, int threads, ComposeKind kind, size_t band_bytes) {
+void Compose(benchmark::State &state, int w, int h, int threads, ComposeKind kind,
+             size_t band_bytes) {
   Stack &s = stack(w, h);
   WorkerPool pool(threads);
   Composer c;
@@ -312,9 +314,9 @@ const bool kComposeRegistered = [] {
     for (int k = 0; k < 3; k++)
       for (int threads : counts) {
         if (k == 2 && threads > 1) continue;  // the old path had one thread
-        const std::string name = std::string(k ? "compose/" : "floor/") + std::to_string(sz.w) + "x" +
-                                 std::to_string(sz.h) + "/" + kinds[k] + "/threads:" +
-                                 std::to_string(threads);
+        const std::string name = std::string(k ? "compose/" : "floor/") +
+                                 std::to_string(sz.w) + "x" + std::to_string(sz.h) + "/" +
+                                 kinds[k] + "/threads:" + std::to_string(threads);
         benchmark::RegisterBenchmark(name.c_str(), Compose, sz.w, sz.h, threads, (ComposeKind)k,
                                      (size_t)0)
             ->Unit(benchmark::kMillisecond)

@@ -205,7 +205,8 @@ void Context::compose(bool advance) {
   if (clear_all) composer_.add(ComposeStep::clear(target));
   layers.lock();
   if (!skip_layers)
-    for (Entry *e = layers.end(); e; e = e->prev) static_cast<Layer *>(e)->compose(composer_, advance);
+    for (Entry *e = layers.end(); e; e = e->prev)
+      static_cast<Layer *>(e)->compose(composer_, advance);
   composer_.flush(pool);
   for (Entry *e = layers.end(); e; e = e->prev) static_cast<Layer *>(e)->release(advance);
   layers.unlock();

@@ -3,8 +3,9 @@
  *  Owns the screen, the layer list (position 1 on top, the last at the
  *  bottom), the on-screen display and the plug-in registry, and runs the
  *  frame loop cafudda(): start new layer threads, composite bottom to top
- *  (band by band on the worker pool, composer.h), draw the OSD, show, and in timed runs hold the frame rate and let the
- *  music player mix its next buffer.
+ *  (band by band on the worker pool, composer.h), draw the OSD, show,
+ *  and in timed runs hold the frame rate and let the music player mix its
+ *  next buffer.
  */
 #ifndef KOLVEX_CONTEXT_H
 #define KOLVEX_CONTEXT_H
