@@ -6,17 +6,33 @@
  *  set the processor runs. The transform sampler (a 1280x720 picture
  *  turned 30 degrees and scaled 1.5 into 1920x1080) is read against the
  *  copy of a frame that size, transform/copy_1920x1080.
- *    build/bench/bench_engine --benchmark_repetitions=5 */
+ *
+ *  Band compositing (composer.h), compose/WxH/...: eight screen-sized
+ *  layers (RGB at the bottom, ADD, SUB, AND, OR, BLU, ALPHA 77, OVER 200)
+ *  at 1920x1080 and 3840x2160, on 1 thread and on every core, band by
+ *  band (bands) and as the frame step did before, each layer over the whole
+ *  screen in turn (whole). Each is read against its floor in the same run,
+ *  floor/WxH/threads:N: every layer's bytes read once and the screen written
+ *  once, band by band through a scratch band that stays in cache. Counters:
+ *  x_floor (time against that floor), speedup (against 1 thread); wall
+ *  time, since the work is on several threads. compose/band_kib/... sweeps
+ *  the band size at 3840x2160 (what Composer::kBandBytes was chosen by).
+ *    build-rel/bench/bench_engine --benchmark_filter='compose|floor/' \
+ *        --benchmark_repetitions=3 */
+#include <chrono>
 #include <cstdlib>
+#include <map>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
 #include "blit_dispatch.h"
+#include "composer.h"
 #include "genlayer.h"
 #include "kolvex.h"
 #include "transform.h"
+#include "worker_pool.h"
 #include "yuv420.h"
 
 namespace {
@@ -184,6 +200,139 @@ void Transform(benchmark::State &state, const BlitKernels *k) {
   }
   state.SetBytesProcessed((int64_t)state.iterations() * kHdFrame);
 }
+
+// Eight screen-sized layers over a screen, as compose steps.
+struct Stack {
+  int w, h;
+  std::vector<std::vector<unsigned char>> layers;
+  std::vector<unsigned char> screen;
+  std::vector<ComposeStep> steps;
+  Stack(int width, int height) : w(width), h(height) {
+    const size_t frame = (size_t)w * h * 4;
+    screen = noise(frame, 1);
+    struct Kind { uint8_t mode; uint32_t arg; };
+    const Kind kinds[] = {{BLIT_RGB, 0},  {BLIT_ADD, 0}, {BLIT_SUB, 0},
+                          {BLIT_AND, 0},  {BLIT_OR, 0},  {BLIT_BLU, 0},
+                          {BLIT_ALPHA, blit_blend_arg(77, 0xFF)}, {ComposeStep::kOver, 200}};
+    uint32_t seed = 2;
+    for (const Kind &k : kinds) {
+      layers.push_back(noise(frame, seed++));
+      ComposeStep s;
+      s.mode = k.mode;
+      s.arg = k.arg;
+      s.src = layers.back().data();
+      s.src_pitch = w * 4;
+      s.w = w, s.h = h;
+      steps.push_back(s);
+    }
+  }
+  ComposeTarget target() { return ComposeTarget{screen.data(), w * 4, w, h}; }
+};
+
+Stack &stack(int w, int h) {
+  static std::map<int, Stack> stacks;
+  auto it = stacks.find(w);
+  if (it == stacks.end()) it = stacks.emplace(w, Stack(w, h)).first;
+  return it->second;
+}
+
+// The floor: per band, each layer's rows copied into a scratch band (it
+// stays in cache), then the scratch into the screen's rows.
+void floor_frame(WorkerPool &pool, Stack &s, int rows) {
+  const int bands = (s.h + rows - 1) / rows;
+  const size_t line = (size_t)s.w * 4;
+  pool.run(bands, [&](int b) {
+    thread_local std::vector<unsigned char> scratch;
+    const int y0 = b * rows, n = std::min(rows, s.h - y0);
+    const size_t bytes = line * n, at = line * y0;
+    if (scratch.size() < bytes) scratch.resize(bytes);
+    for (const auto &l : s.layers) memcpy(scratch.data(), l.data() + at, bytes);
+    memcpy(s.screen.data() + at, scratch.data(), bytes);
+  });
+}
+
+// Seconds a frame: the best of a few, for the counters' reference.
+template <class F>
+double best_of(F frame) {
+  double best = 1e9;
+  for (int i = 0; i < 5; i++) {
+    const auto t0 = std::chrono::steady_clock::now();
+    frame();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, took.count());
+  }
+  return best;
+}
+
+// 1 thread's seconds a frame, by benchmark kind, for the speedup counter.
+std::map<std::string, double> &one_thread() {
+  static std::map<std::string, double> m;
+  return m;
+}
+
+enum class ComposeKind { floor, bands, whole };
+
+void Compose(benchmark::State &state, int w, int h, int threads, ComposeKind kind,
+             size_t band_bytes) {
+  Stack &s = stack(w, h);
+  WorkerPool pool(threads);
+  Composer c;
+  const int rows = band_bytes ? std::max(1, (int)(band_bytes / ((size_t)w * 4)))
+                              : Composer::band_rows_for(w * 4);
+  auto frame = [&] {
+    if (kind == ComposeKind::floor) {
+      floor_frame(pool, s, rows);
+      return;
+    }
+    c.begin(s.target());
+    for (const ComposeStep &st : s.steps) c.add(st);
+    c.flush(pool, blit_kernels(), kind == ComposeKind::whole ? h : rows);
+  };
+  const double floor = best_of([&] { floor_frame(pool, s, rows); });
+  const auto t0 = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    frame();
+    benchmark::ClobberMemory();
+  }
+  const double per = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() /
+                     (double)state.iterations();
+  state.counters["x_floor"] = per / floor;
+  const std::string key = std::to_string(w) + "/" + std::to_string((int)kind) + "/" +
+                          std::to_string(band_bytes);
+  if (threads == 1) one_thread()[key] = per;
+  else if (one_thread().count(key)) state.counters["speedup"] = one_thread()[key] / per;
+  state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)w * h * 4 * 9);
+}
+
+const bool kComposeRegistered = [] {
+  const int cores = WorkerPool::cores();
+  std::vector<int> counts{1};
+  if (cores > 1) counts.push_back(cores);
+  struct Size { int w, h; };
+  const char *const kinds[] = {"floor", "bands", "whole"};
+  for (const Size sz : {Size{1920, 1080}, Size{3840, 2160}})
+    for (int k = 0; k < 3; k++)
+      for (int threads : counts) {
+        if (k == 2 && threads > 1) continue;  // the old path had one thread
+        const std::string name = std::string(k ? "compose/" : "floor/") +
+                                 std::to_string(sz.w) + "x" + std::to_string(sz.h) + "/" +
+                                 kinds[k] + "/threads:" + std::to_string(threads);
+        benchmark::RegisterBenchmark(name.c_str(), Compose, sz.w, sz.h, threads, (ComposeKind)k,
+                                     (size_t)0)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
+  for (size_t kib : {32, 64, 128, 256, 512, 1024})
+    for (int threads : counts) {
+      const std::string name = "compose/band_kib/" + std::to_string(kib) + "/3840x2160/threads:" +
+                               std::to_string(threads);
+      benchmark::RegisterBenchmark(name.c_str(), Compose, 3840, 2160, threads, ComposeKind::bands,
+                                   kib * 1024)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    }
+  return true;
+}();
 
 const bool kKernelsRegistered = [] {
   const BlitKernels *sets[kBlitKernelSetsMax];

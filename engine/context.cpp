@@ -111,12 +111,7 @@ void Context::cafudda(int seconds) {
   do {
     rocknroll(true);
     refeed_layers(lockstep);
-    if (clear_all) screen->clear();
-
-    layers.lock();
-    for (Entry *e = layers.end(); e; e = e->prev)
-      if (!skip_layers) static_cast<Layer *>(e)->cafudda();
-    layers.unlock();
+    compose(true);
 
     osd.cafudda();
     if (seconds != 0 && !on_frame.call_or(true, *this)) ended = true;
@@ -190,10 +185,30 @@ void Context::calc_fps() {
 void Context::redraw() {
   if (!screen) return;
   refeed_layers(lockstep);
-  if (clear_all) screen->clear();
+  compose(false);
+}
+
+// Each layer holds its frame from its turn in the walk until the bands are
+// drawn; a layer that must see the screen whole has the steps under it
+// drawn first (Layer::compose). Only pixels leave the frame loop's thread.
+void Context::compose(bool advance) {
+  ComposeTarget target;
+  if (!screen->compose_target(&target)) {
+    if (clear_all) screen->clear();
+    layers.lock();
+    for (Entry *e = layers.end(); e; e = e->prev)
+      if (!skip_layers) static_cast<Layer *>(e)->cafudda(advance);
+    layers.unlock();
+    return;
+  }
+  composer_.begin(target);
+  if (clear_all) composer_.add(ComposeStep::clear(target));
   layers.lock();
-  for (Entry *e = layers.end(); e; e = e->prev)
-    if (!skip_layers) static_cast<Layer *>(e)->cafudda(false);
+  if (!skip_layers)
+    for (Entry *e = layers.end(); e; e = e->prev)
+      static_cast<Layer *>(e)->compose(composer_, advance);
+  composer_.flush(pool);
+  for (Entry *e = layers.end(); e; e = e->prev) static_cast<Layer *>(e)->release(advance);
   layers.unlock();
 }
 

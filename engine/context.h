@@ -2,9 +2,10 @@
  *
  *  Owns the screen, the layer list (position 1 on top, the last at the
  *  bottom), the on-screen display and the plug-in registry, and runs the
- *  frame loop cafudda(): start new layer threads, composite bottom to top,
- *  draw the OSD, show, and in timed runs hold the frame rate and let the
- *  music player mix its next buffer.
+ *  frame loop cafudda(): start new layer threads, composite bottom to top
+ *  (band by band on the worker pool, composer.h), draw the OSD, show,
+ *  and in timed runs hold the frame rate and let the music player mix its
+ *  next buffer.
  */
 #ifndef KOLVEX_CONTEXT_H
 #define KOLVEX_CONTEXT_H
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "canvas.h"
+#include "composer.h"
 #include "hook.h"
 #include "layer.h"
 #include "linklist.h"
@@ -139,6 +141,10 @@ class Context {
 
  private:
   void place_canvas();
+  // The layers bottom to top onto the screen (and the clear, with
+  // clear_all): in bands on the pool where the screen allows it.
+  void compose(bool advance);
+  Composer composer_;  // its step list kept from frame to frame
   Canvas canvas_;
   int canvas_w_, canvas_h_;
   bool canvas_fill_;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "composer.h"
 #include "context.h"
 #include "jutils.h"
 #include "plugger.h"
@@ -242,6 +243,21 @@ void *Layer::filter_copy(const void *frame) {
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
 bool Layer::cafudda(bool advance) {
+  if (!hold(advance)) return false;
+  if (transform.active()) draw_transformed(nullptr);
+  else draw(nullptr);
+  release(advance);
+  return true;
+}
+
+bool Layer::compose(Composer &c, bool advance) {
+  if (!hold(advance)) return false;
+  if (transform.active()) draw_transformed(&c);
+  else draw(&c);
+  return true;
+}
+
+bool Layer::hold(bool advance) {
   // A transformed layer may reach the screen from a place its frame alone
   // would not.
   if (!active || (hidden && !transform.active())) return false;
@@ -282,16 +298,35 @@ bool Layer::cafudda(bool advance) {
 
   if (advance) step_fade();
   env->on_layer_frame.call_or(false, *this, blit_buffer);
-  if (transform.active()) draw_transformed();
-  else draw();
+  held_ = true;
+  return true;
+}
+
+void Layer::release(bool advance) {
+  if (!held_) return;
+  held_ = false;
   filters.unlock();
   if (advance) frame_asked = env->frames + 1;
   unlock_feed();
   if (advance) ask_next();
-  return true;
 }
 
-void Layer::draw() {
+bool Layer::band_step(ComposeStep *step) {
+  if (!blender) return env->screen->band_step(this, step);
+  *step = ComposeStep();
+  if (hidden || clip.w <= 0 || clip.h <= 0) return true;
+  return blender->band_step(*this, step);
+}
+
+void Layer::draw(Composer *c) {
+  if (c) {
+    ComposeStep step;
+    if (band_step(&step)) {
+      c->add(step);
+      return;
+    }
+    c->flush(env->pool);  // what lies under it, before it draws whole
+  }
   if (!blender) env->screen->blit(this);
   else if (!hidden && clip.w > 0 && clip.h > 0) blender->blend(*this, *env->screen);
 }
@@ -299,9 +334,12 @@ void Layer::draw() {
 // The screen's blits and the blends draw what the layer's frame, geometry
 // and clip describe: the transformed picture's stand in for this one draw.
 // The feed lock is held, and the thread reads the geometry only under it.
-void Layer::draw_transformed() {
+// Composed in bands, each band samples its own rows of the picture.
+void Layer::draw_transformed(Composer *c) {
   ScreenGeometry shown;
-  void *pixels = transform.render(blit_buffer, geo, env->canvas(), *env->screen, &shown);
+  ComposeSample sample;
+  void *pixels = c ? transform.plan(blit_buffer, geo, env->canvas(), *env->screen, &shown, &sample)
+                   : transform.render(blit_buffer, geo, env->canvas(), *env->screen, &shown);
   if (!pixels) return;
   const ScreenGeometry own_geo = geo;
   const SDL_Rect own_rect = rect;
@@ -311,7 +349,18 @@ void Layer::draw_transformed() {
   geo = shown;
   blit_buffer = pixels;
   env->screen->crop(this);
-  draw();
+  ComposeStep step;
+  if (!c) {
+    draw(nullptr);
+  } else if (band_step(&step)) {
+    step.sample = sample;
+    c->add(step);
+  } else {
+    c->flush(env->pool);
+    if (transform_bilinear(sample.src, sample.src_pitch, sample.sw, sample.sh, sample.dst,
+                           sample.dst_pitch, sample.dw, sample.dh, sample.map))
+      draw(nullptr);
+  }
   geo = own_geo;
   rect = own_rect;
   clip = own_clip;

@@ -28,6 +28,7 @@
 #include "linklist.h"
 #include "params.h"
 
+class Composer;
 class Context;
 
 class Layer : public Entry, public JSyncThread, public Parametric {
@@ -51,6 +52,13 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // `advance` the frame is drawn again as it stands: no fade step, and the
   // thread is not asked for its next frame.
   bool cafudda(bool advance = true);
+  // cafudda in two halves, for a frame composed in bands (composer.h):
+  // compose() does its work up to the draw and adds the draw to `c`
+  // (flushing `c` first and drawing whole when the draw cannot be a band
+  // step), keeping the frame; release() then lets the frame go as cafudda
+  // does, once `c` is flushed. True when drawn.
+  bool compose(Composer &c, bool advance = true);
+  void release(bool advance = true);
 
   void setname(const char *text);  // first 3 characters
   const char *get_name() { return name; }
@@ -201,8 +209,13 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   void start_fade(int target, double seconds);
   void step_fade();  // the frame's alpha; a fade in back to the look ends it
   LayerTransform transform;
-  void draw();              // blit_buffer through the blit mode or the blend
-  void draw_transformed();  // the transformed picture in its place
+  bool hold(bool advance);     // the frame taken, filtered and faded
+  bool held_ = false;          // between hold() and release()
+  // blit_buffer through the blit mode or the blend: as a step of `c`
+  // where it can be one; else `c` flushed and drawn whole.
+  void draw(Composer *c);
+  bool band_step(ComposeStep *step);
+  void draw_transformed(Composer *c);  // the transformed picture in its place
   void ask_next();   // the thread makes the next frame
 
  protected:

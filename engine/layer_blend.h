@@ -16,6 +16,7 @@
 
 class Layer;
 class ViewPort;
+struct ComposeStep;
 
 class LayerBlend : public Parametric {
  public:
@@ -35,6 +36,12 @@ class LayerBlend : public Parametric {
   }
   // A key for the blend: what it changed, or "" when it took none.
   virtual std::string key(const SDL_keysym &) { return ""; }
+  // What blend() would draw, as a band step (composer.h) reading only the
+  // layer's frame: true with *step set. False, the default, for a blend
+  // that must see the screen whole (a frei0r mixer): the frame step then
+  // composes what lies under it first and calls blend(). Same conditions
+  // as blend().
+  virtual bool band_step(const Layer &, ComposeStep *) const { return false; }
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "canvas.h"
+#include "composer.h"
 #include "viewport.h"
 
 void LayerTransform::set_scale(double s) {
@@ -31,6 +32,17 @@ void LayerTransform::release_if_idle() {
 
 void *LayerTransform::render(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,
                              const ViewPort &screen, ScreenGeometry *shown) {
+  ComposeSample p;
+  ScreenGeometry g;
+  if (!plan(frame, geo, canvas, screen, &g, &p)) return nullptr;
+  if (!transform_bilinear(p.src, p.src_pitch, p.sw, p.sh, p.dst, p.dst_pitch, p.dw, p.dh, p.map))
+    return nullptr;
+  *shown = g;
+  return p.dst;
+}
+
+void *LayerTransform::plan(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,
+                           const ViewPort &screen, ScreenGeometry *shown, ComposeSample *sample) {
   if (!frame || geo.bpp != 32 || geo.w == 0 || geo.h == 0) return nullptr;
   PicturePlacement p;
   p.degrees = rotation_;
@@ -68,10 +80,18 @@ void *LayerTransform::render(const void *frame, const ScreenGeometry &geo, const
   p.cx = left + bw / 2 - l;
   p.cy = top + bh / 2 - t;
   if (pixels_.size() < g.size) pixels_.resize(g.size);
-  const AffineMap map = transform_map(geo.w, geo.h, p);
-  if (!transform_bilinear((const uint8_t *)frame, geo.pitch, geo.w, geo.h, pixels_.data(), g.pitch,
-                          g.w, g.h, map))
-    return nullptr;
+  // The sampler's own limits, checked here so that no band meets them.
+  if (geo.w > kTransformMaxSide || geo.h > kTransformMaxSide) return nullptr;
+  sample->src = (const uint8_t *)frame;
+  sample->src_pitch = geo.pitch;
+  sample->sw = geo.w;
+  sample->sh = geo.h;
+  sample->dst = pixels_.data();
+  sample->dst_pitch = g.pitch;
+  sample->dw = g.w;
+  sample->dh = g.h;
+  sample->top = g.y;
+  sample->map = transform_map(geo.w, geo.h, p);
   *shown = g;
   return pixels_.data();
 }

@@ -25,6 +25,7 @@
 #include "transform.h"
 
 struct Canvas;
+struct ComposeSample;
 class ViewPort;
 
 class LayerTransform {
@@ -52,6 +53,10 @@ class LayerTransform {
   // drawable area, or the frame cannot be sampled.
   void *render(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,
                const ViewPort &screen, ScreenGeometry *shown);
+  // As render, its rows left to be sampled: *sample says how (composer.h),
+  // into the pixels returned, which hold nothing yet.
+  void *plan(const void *frame, const ScreenGeometry &geo, const Canvas &canvas,
+             const ViewPort &screen, ScreenGeometry *shown, ComposeSample *sample);
 
  private:
   double scale_ = 1, rotation_ = 0;

@@ -14,6 +14,7 @@ class OverBlend : public LayerBlend {
  public:
   const char *name() const override { return "OVER"; }
   void blend(Layer &layer, ViewPort &screen) override;
+  bool band_step(const Layer &layer, ComposeStep *step) const override;
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "blit.h"
+#include "composer.h"
 #include "jutils.h"
 #include "layer.h"
 #include "scale.h"
@@ -55,19 +56,42 @@ bool blits_unconverted(const Layer &layer, const SDL_Surface *s, const SdlScreen
 // at alpha 0, and otherwise blends keeping the surface's fourth byte,
 // except at alpha 128 onto a surface without an alpha channel, where its
 // halving path clears it.
-void blit_unconverted(Layer *layer, SDL_Surface *surface) {
-  const BlitClip &c = layer->clip;
-  if (c.w <= 0 || c.h <= 0 || !layer->blit_buffer) return;
-  const uint8_t *src = (const uint8_t *)layer->blit_buffer + c.offset;
-  const int dst_pitch = surface->pitch;
-  uint8_t *dst = (uint8_t *)surface->pixels + (long)c.y * dst_pitch + (long)c.x * 4;
+// As a step: the row kernel and its argument; nothing drawn at alpha 0.
+ComposeStep unconverted_step(const Layer &layer, const SDL_Surface *surface) {
+  ComposeStep s;
+  const BlitClip &c = layer.clip;
+  if (c.w <= 0 || c.h <= 0 || !layer.blit_buffer) return s;
   const bool surface_alpha = surface->format->Amask != 0;
-  const uint8_t alpha = layer->blit == BLIT_RGB ? SDL_ALPHA_OPAQUE : layer->alpha;
-  if (alpha == SDL_ALPHA_OPAQUE)
-    blit_copy(src, layer->geo.pitch, dst, dst_pitch, c.w, c.h, surface_alpha ? 0xFF : 0);
-  else if (alpha != SDL_ALPHA_TRANSPARENT)
-    blit_blend(src, layer->geo.pitch, dst, dst_pitch, c.w, c.h, alpha,
-               !surface_alpha && alpha == 128 ? 0 : 0xFF);
+  const uint8_t alpha = layer.blit == BLIT_RGB ? SDL_ALPHA_OPAQUE : layer.alpha;
+  if (alpha == SDL_ALPHA_OPAQUE) {
+    s.mode = BLIT_RGB;
+    s.arg = surface_alpha ? 0xFF : 0;
+  } else if (alpha != SDL_ALPHA_TRANSPARENT) {
+    s.mode = BLIT_ALPHA;
+    s.arg = blit_blend_arg(alpha, !surface_alpha && alpha == 128 ? 0 : 0xFF);
+  } else {
+    return s;
+  }
+  s.src = (const uint8_t *)layer.blit_buffer + c.offset;
+  s.src_pitch = layer.geo.pitch;
+  s.x = c.x, s.y = c.y, s.w = c.w, s.h = c.h;
+  return s;
+}
+
+void blit_unconverted(Layer *layer, SDL_Surface *surface) {
+  const ComposeStep s = unconverted_step(*layer, surface);
+  if (s.w <= 0 || s.h <= 0 || s.mode == BLIT_INVALID) return;
+  uint8_t *dst = (uint8_t *)surface->pixels + (long)s.y * surface->pitch + (long)s.x * 4;
+  blit_rows(blit_kernels(), s.mode, s.src, s.src_pitch, dst, surface->pitch, s.w, s.h, s.arg);
+}
+
+// The drawable area as the surface's clip rectangle: SDL clips its blits
+// to it as crop() does.
+void clip_to_drawable(const SdlScreen &screen, SDL_Surface *surface) {
+  int32_t x0, y0, x1, y1;
+  screen.drawable(x0, y0, x1, y1);
+  SDL_Rect area = {(int16_t)x0, (int16_t)y0, (uint16_t)(x1 - x0), (uint16_t)(y1 - y0)};
+  SDL_SetClipRect(surface, &area);
 }
 
 }  // namespace
@@ -277,11 +301,7 @@ void SdlScreen::blit(Layer *layer) {
   }
   if (mode == BLIT_RGB || mode == BLIT_ALPHA) {
     if (!draw_surface) return;
-    // SDL clips its blits to the drawable area as crop() does.
-    int32_t x0, y0, x1, y1;
-    drawable(x0, y0, x1, y1);
-    SDL_Rect area = {(int16_t)x0, (int16_t)y0, (uint16_t)(x1 - x0), (uint16_t)(y1 - y0)};
-    SDL_SetClipRect(draw_surface, &area);
+    clip_to_drawable(*this, draw_surface);
     if (blits_unconverted(*layer, draw_surface, *this)) {
       blit_unconverted(layer, draw_surface);
       return;
@@ -300,6 +320,40 @@ void SdlScreen::blit(Layer *layer) {
   if (c.w <= 0 || c.h <= 0 || !layer->blit_buffer) return;
   blit_direct(mode, (const uint8_t *)layer->blit_buffer + c.offset, layer->geo.pitch,
               (uint8_t *)c.dest, pitch, c.w, c.h);
+}
+
+bool SdlScreen::compose_target(ComposeTarget *t) {
+  if (!draw_surface || !draw_surface->pixels || draw_surface->format->BytesPerPixel != 4 ||
+      SDL_MUSTLOCK(draw_surface) || draw_surface->w != w || draw_surface->h != h)
+    return false;
+  t->pixels = (uint8_t *)draw_surface->pixels;
+  t->pitch = draw_surface->pitch;
+  t->w = w;
+  t->h = h;
+  return true;
+}
+
+// What blit() would draw, as a step; false where blit() alone can say
+// (an invalid mode's line, SDL converting the frame).
+bool SdlScreen::band_step(Layer *layer, ComposeStep *step) {
+  *step = ComposeStep();
+  if (layer->hidden) return true;
+  const uint8_t mode = layer->blit;
+  if (mode == BLIT_INVALID || mode > BLIT_ALPHA) return false;
+  if (mode == BLIT_RGB || mode == BLIT_ALPHA) {
+    if (!draw_surface) return true;
+    clip_to_drawable(*this, draw_surface);
+    if (!blits_unconverted(*layer, draw_surface, *this)) return false;
+    *step = unconverted_step(*layer, draw_surface);
+    return true;
+  }
+  const BlitClip &c = layer->clip;
+  if (c.w <= 0 || c.h <= 0 || !layer->blit_buffer) return true;
+  step->mode = mode;
+  step->src = (const uint8_t *)layer->blit_buffer + c.offset;
+  step->src_pitch = layer->geo.pitch;
+  step->x = c.x, step->y = c.y, step->w = c.w, step->h = c.h;
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,8 @@ class SdlScreen : public ViewPort {
   bool lock() override;
   bool unlock() override;
   void *coords(int x, int y) override;
+  bool compose_target(ComposeTarget *t) override;
+  bool band_step(Layer *layer, ComposeStep *step) override;
 
   // Sets the video mode; the bpp SDL_VideoModeOK reports, 0 on failure.
   int setres(int w, int h);

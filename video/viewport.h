@@ -9,6 +9,8 @@
 #include <cstdint>
 
 class Layer;
+struct ComposeStep;
+struct ComposeTarget;
 
 class ViewPort {
  public:
@@ -27,6 +29,14 @@ class ViewPort {
   virtual bool lock() = 0;
   virtual bool unlock() = 0;
   virtual void *coords(int x, int y) = 0;  // no bounds check
+  // Band compositing (composer.h). The surface the frame is composed on,
+  // when the engine may write it from any thread; false: every layer is
+  // drawn by blit(), the screen cleared by clear().
+  virtual bool compose_target(ComposeTarget *) { return false; }
+  // The layer's blit() as a step onto that surface: true with *step set
+  // (an empty one draws nothing), false when only blit() can draw it.
+  // Called where blit() would be, on the frame loop's thread.
+  virtual bool band_step(Layer *, ComposeStep *) { return false; }
 
   int32_t w = 0;
   int32_t h = 0;
