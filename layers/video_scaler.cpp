@@ -44,8 +44,8 @@ bool VideoScaler::prepare(int count, const AVFrame *frame, int format, Colours c
   for (Band &b : bands_ctx_) {
     // Kept by what it was asked for, not sws_getCachedContext's test: for
     // an odd width or a 4:4:4 source libswscale adds flags of its own, so
-    // that test made a context anew every frame, and from the second frame
-    // on the colours came out wrong (libswscale 6.7).
+    // that test made a context anew every frame, and every other one lost
+    // the matrix set on it: the colours flickered (libswscale 6.7).
     if (!b.sws || !(b.shape == shape)) {
       sws_freeContext(b.sws);
       b.sws = sws_getContext(frame->width, frame->height, (AVPixelFormat)format, w, h,
