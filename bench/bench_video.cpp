@@ -9,6 +9,11 @@
 //  VideoLayer/four_640x480_live  four 640x480 clips composited live at
 //                             24 fps for 5 s: screen frames that missed
 //                             their slot, frames a decoder had not ready
+//  VideoScaler/1920x1080_to/H/threads:N  one 1920x1080 frame of H.264
+//                             converted for a layer H rows high (2160: a
+//                             1080p clip in a 4K render, bicubic; 1080:
+//                             at its size), in bands on a pool of N
+//                             threads: wall time a frame
 //
 // Goals: the layer at most 1.5 times FFmpeg's CPU time; no missed slot.
 // Read the "Time" column: CPU time per pass (manual time; the "CPU" column
@@ -16,6 +21,11 @@
 // made by the ffmpeg command into a temp dir at start.
 #include <sys/resource.h>
 #include <unistd.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +38,9 @@
 
 #include "bench_support.h"
 #include "kolvex.h"
+#include "video_decoder.h"
+#include "video_scaler.h"
+#include "worker_pool.h"
 
 namespace {
 
@@ -41,7 +54,7 @@ double cpu_seconds(int who) {
 
 struct Clips {
   fs::path dir;
-  std::string hd, sd[4];
+  std::string hd, sd[4], full_hd;
   bool ok = true;
   Clips() {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
@@ -49,6 +62,7 @@ struct Clips {
     char tmpl[] = "/tmp/kolvex_bench_video_XXXXXX";
     dir = mkdtemp(tmpl);
     hd = make("hd.mp4", "testsrc2=s=1280x720:r=25:d=5");
+    full_hd = make("full_hd.mp4", "testsrc2=s=1920x1080:r=25:d=0.2");
     for (int i = 0; i < 4; i++)
       sd[i] = make("sd" + std::to_string(i) + ".mp4",
                    "testsrc2=s=640x480:r=" + std::to_string(24 + i * 2) + ":d=5");
@@ -143,8 +157,30 @@ void FourClipsLive(benchmark::State &state) {
   state.SetLabel("CPU s");
 }
 
+void Scale1080p(benchmark::State &state) {
+  if (!clips().ok) return state.SkipWithError("ffmpeg could not make the clip");
+  VideoDecoder decoder;
+  std::string err;
+  FramePtr frame;
+  double pts, dur;
+  if (!decoder.open(clips().full_hd, err) || decoder.next(frame, pts, dur, err) != 1)
+    return state.SkipWithError(err.c_str());
+  const int h = (int)state.range(0), w = h * 16 / 9;
+  const int flags = h == frame->height ? SWS_POINT : SWS_BICUBIC | SWS_FULL_CHR_H_INT;
+  WorkerPool pool((int)state.range(1));
+  VideoScaler scaler;
+  std::vector<uint8_t> out((size_t)w * h * 4);
+  for (auto _ : state)
+    if (!scaler.scale(frame.get(), frame->format, {SWS_CS_ITU709, false}, flags, out.data(), w, h,
+                      &pool))
+      return state.SkipWithError("libswscale refused");
+  state.SetLabel(std::to_string(scaler.bands()) + " bands");
+}
+
 }  // namespace
 
+BENCHMARK(Scale1080p)->Name("VideoScaler/1920x1080_to")->ArgNames({"h", "threads"})
+    ->ArgsProduct({{2160, 1080}, {1, 2}})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(LayerClip720p)->Name("VideoLayer/clip_1280x720")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(FFmpegNull720p)->Name("FFmpeg/null_1280x720")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(FourClipsLive)->Name("VideoLayer/four_640x480_live")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);

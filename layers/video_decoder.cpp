@@ -87,9 +87,6 @@ VideoDecoder::VideoDecoder() { ffmpeg_process::set_up(); }
 VideoDecoder::~VideoDecoder() { close(); }
 
 void VideoDecoder::close() {
-  sws_freeContext(sws_);
-  sws_ = nullptr;
-  sws_space_ = sws_range_ = -1;
   av_packet_free(&packet_);
   avcodec_free_context(&codec_);
   avformat_close_input(&fmt_);
@@ -195,6 +192,9 @@ bool VideoDecoder::open_codec(std::string &err) {
   // The budget holds for frames whose size changes midstream too.
   codec_->max_pixels = (int64_t)max_pixels;
   codec_->thread_count = 0;  // as many as the codec likes
+  // Frame threads where the codec has them (H.264), else slices: frames
+  // still come out in order with their times, only later.
+  codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   codec_->pkt_timebase = s->time_base;
   int r = avcodec_open2(codec_, dec, nullptr);
   if (r < 0) {
@@ -307,23 +307,6 @@ void VideoDecoder::set_output(int w, int h, bool crop) {
   out_crop_ = crop;
 }
 
-bool VideoDecoder::set_colours(const AVFrame *frame) {
-  bool full = raw_value(frame->color_range) == AVCOL_RANGE_JPEG;
-  plain_format(frame->format, full);
-  const int space = sws_space(raw_value(frame->colorspace), frame->width, frame->height);
-  if (space == sws_space_ && (int)full == sws_range_) return true;
-  int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
-  if (sws_getColorspaceDetails(sws_, &inv_table, &src_range, &table, &dst_range, &brightness,
-                               &contrast, &saturation) < 0)
-    return true;  // an RGB source: nothing to set
-  sws_setColorspaceDetails(sws_, sws_getCoefficients(space), full ? 1 : 0,
-                           sws_getCoefficients(SWS_CS_DEFAULT), 1, brightness, contrast,
-                           saturation);
-  sws_space_ = space;
-  sws_range_ = full;
-  return true;
-}
-
 bool VideoDecoder::convert(AVFrame *frame, uint8_t *dst) {
   if (!frame || out_w_ <= 0 || out_h_ <= 0) return false;
   if (out_crop_ && frame->width > 0 && frame->height > 0) {
@@ -340,20 +323,14 @@ bool VideoDecoder::convert(AVFrame *frame, uint8_t *dst) {
     }
     av_frame_apply_cropping(frame, 0);
   }
-  bool full = false;
+  bool full = raw_value(frame->color_range) == AVCOL_RANGE_JPEG;
   const AVPixelFormat src = plain_format(frame->format, full);
+  const VideoScaler::Colours colours{
+      sws_space(raw_value(frame->colorspace), frame->width, frame->height), full};
   // Bicubic, the chroma interpolated across the line, when the size changes
   // (a canvas shown larger): close to the clip shown at its size; otherwise
   // the fast path, which only scales the chroma.
   const bool same = frame->width == out_w_ && frame->height == out_h_;
   const int flags = same ? SWS_POINT : SWS_BICUBIC | SWS_FULL_CHR_H_INT;
-  SwsContext *c = sws_getCachedContext(sws_, frame->width, frame->height, src, out_w_, out_h_,
-                                       AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr);
-  if (!c) return false;
-  if (c != sws_) sws_space_ = sws_range_ = -1;
-  sws_ = c;
-  set_colours(frame);
-  uint8_t *planes[4] = {dst, nullptr, nullptr, nullptr};
-  int lines[4] = {out_w_ * 4, 0, 0, 0};
-  return sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, lines) > 0;
+  return scaler_.scale(frame, src, colours, flags, dst, out_w_, out_h_, pool_);
 }

@@ -10,8 +10,11 @@
  *  that names no matrix gets BT.709 from 1280x720 up, else BT.601.
  *
  *  Times are seconds from the stream's first frame. No threads of its own
- *  beyond the codec's; one thread uses an object at a time, but cancel()
- *  may be called from any thread: it ends a blocked read.
+ *  beyond the codec's (frame or slice threads, as the codec has them: the
+ *  frames still come in order, each with its time) and the worker pool's
+ *  that convert() shares its slices on (video_scaler.h). One thread uses
+ *  an object at a time, but cancel() may be called from any thread: it
+ *  ends a blocked read.
  *
  *  Every failure is a short reason without the file's name, for the caller
  *  to put after it: "no video stream (audio only?)".
@@ -24,11 +27,12 @@
 #include <memory>
 #include <string>
 
+#include "video_scaler.h"
+
 struct AVFormatContext;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 struct AVFrameFree {
   void operator()(AVFrame *f) const;
@@ -70,6 +74,9 @@ class VideoDecoder {
   void set_output(int w, int h, bool crop);
   // `frame` into `dst`, w * h * 4 bytes. False when libswscale refuses.
   bool convert(AVFrame *frame, uint8_t *dst);
+  // The pool convert() shares a frame's slices on; null: all on the caller.
+  // The pool must outlive the decoder.
+  void set_pool(WorkerPool *pool) { pool_ = pool; }
 
   // Makes a read that waits (a camera, a pipe) give up; for closing.
   void cancel() { cancelled_ = true; }
@@ -79,7 +86,6 @@ class VideoDecoder {
   bool open_codec(std::string &err);
   void close();
   int receive(FramePtr &frame, double &pts, double &dur, std::string &err);
-  bool set_colours(const AVFrame *frame);
   static int interrupted(void *self);
 
   std::string path_;
@@ -87,7 +93,8 @@ class VideoDecoder {
   AVFormatContext *fmt_ = nullptr;
   AVCodecContext *codec_ = nullptr;
   AVPacket *packet_ = nullptr;
-  SwsContext *sws_ = nullptr;
+  VideoScaler scaler_;
+  WorkerPool *pool_ = nullptr;
   int stream_ = -1;
   int width_ = 0, height_ = 0;
   double time_base_ = 0;     // seconds a tick of the stream
@@ -99,7 +106,6 @@ class VideoDecoder {
   bool draining_ = false;       // the demuxer has ended: the codec empties
   int out_w_ = 0, out_h_ = 0;
   bool out_crop_ = false;
-  int sws_space_ = -1, sws_range_ = -1;  // what sws_ was last told
   std::atomic<bool> cancelled_{false};
 
   VideoDecoder(const VideoDecoder &) = delete;

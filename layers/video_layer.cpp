@@ -74,6 +74,7 @@ bool VideoLayer::init(Context *ctx) {
     return false;
   }
   if (!size_output()) return false;
+  decoder_->set_pool(&env->pool);  // the frame's slices on the engine's threads
   std::string err;
   if (!first_picture(err)) {
     error("%s: %s", path_.c_str(), err.c_str());

@@ -1,0 +1,115 @@
+// VideoScaler: a frame scaled in bands on the worker pool is the frame one
+// context scales whole, byte for byte, for clips of several sizes and pixel
+// formats shown larger, smaller and at their size, on several thread counts.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "video_decoder.h"
+#include "video_scaler.h"
+#include "worker_pool.h"
+
+namespace {
+
+constexpr int kCubic = SWS_BICUBIC | SWS_FULL_CHR_H_INT;
+
+struct Case {
+  const char *pix_fmt;
+  int w, h;          // the clip's
+  int out_w, out_h;  // the layer's
+  int flags;         // the layer's: point at its size, else bicubic
+};
+
+// Sizes odd and even, 4:2:0 against odd heights, 10-bit, full range (the
+// "j" format), RGB and grey; the same size takes libswscale's unscaled
+// converters, the others its filters.
+const Case kCases[] = {
+    {"yuv420p", 320, 240, 320, 240, SWS_POINT},
+    {"yuv420p", 320, 240, 1280, 720, kCubic},
+    {"yuv420p", 1280, 720, 333, 187, kCubic},
+    {"yuvj420p", 640, 360, 1920, 1080, kCubic},
+    {"yuv422p", 640, 480, 640, 480, SWS_POINT},
+    {"yuv444p", 321, 241, 321, 241, SWS_POINT},
+    {"yuv444p", 640, 360, 640, 360, SWS_POINT},
+    {"yuv444p", 400, 300, 800, 601, kCubic},
+    {"yuv420p10le", 640, 360, 640, 360, SWS_POINT},
+    {"yuv420p10le", 640, 360, 1024, 576, kCubic},
+    {"nv12", 640, 360, 640, 360, SWS_POINT},
+    {"rgb24", 300, 200, 300, 200, SWS_POINT},
+    {"bgra", 300, 200, 900, 130, kCubic},
+    {"gray", 256, 256, 512, 512, kCubic},
+    {"yuv420p", 321, 241, 321, 241, SWS_POINT},
+};
+
+class VideoScalerTest : public ::testing::TestWithParam<Case> {
+ protected:
+  // The first frame of a clip of testsrc2 in `pix_fmt`, stored raw (the
+  // source makes even sizes only).
+  FramePtr first_frame(const Case &c, VideoDecoder &decoder) {
+    const std::string path = temp.path + "/clip.nut";
+    const std::string cmd = "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=s=" +
+                            std::to_string(c.w) + "x" + std::to_string(c.h) +
+                            ":d=0.1 -vf scale=" + std::to_string(c.w) + ":" +
+                            std::to_string(c.h) + " -pix_fmt " + c.pix_fmt + " -c:v rawvideo " + path;
+    EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
+    std::string err;
+    FramePtr frame;
+    double pts, dur;
+    EXPECT_TRUE(decoder.open(path, err)) << err;
+    EXPECT_EQ(decoder.next(frame, pts, dur, err), 1) << err;
+    return frame;
+  }
+  kt::TempDir temp;
+};
+
+TEST_P(VideoScalerTest, BandsOnThePoolGiveTheWholeFramesBytes) {
+  const Case c = GetParam();
+  VideoDecoder decoder;
+  FramePtr frame = first_frame(c, decoder);
+  ASSERT_TRUE(frame);
+  ASSERT_EQ(frame->width, c.w);
+  ASSERT_EQ(frame->height, c.h);
+  const int flags = c.flags;
+  const int format = frame->format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : frame->format;
+  const VideoScaler::Colours colours{SWS_CS_ITU709, frame->format == AV_PIX_FMT_YUVJ420P};
+  const size_t bytes = (size_t)c.out_w * c.out_h * 4;
+
+  VideoScaler whole;
+  std::vector<uint8_t> expected(bytes, 0);
+  ASSERT_TRUE(whole.scale(frame.get(), format, colours, flags, expected.data(), c.out_w, c.out_h,
+                          nullptr));
+  EXPECT_EQ(whole.bands(), 1);
+  for (int threads : {2, 3, 7}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    WorkerPool pool(threads);
+    VideoScaler sliced;
+    // Twice: the second frame reuses the contexts.
+    for (int round = 0; round < 2; round++) {
+      std::vector<uint8_t> got(bytes, 0x55);
+      ASSERT_TRUE(sliced.scale(frame.get(), format, colours, flags, got.data(), c.out_w, c.out_h,
+                               &pool));
+      EXPECT_GT(sliced.bands(), 1);
+      ASSERT_TRUE(got == expected) << "first differing byte "
+                                   << std::mismatch(got.begin(), got.end(), expected.begin())
+                                              .first - got.begin();
+    }
+  }
+}
+
+std::string name(const ::testing::TestParamInfo<Case> &info) {
+  const Case &c = info.param;
+  return std::string(c.pix_fmt) + "_" + std::to_string(c.w) + "x" + std::to_string(c.h) + "_to_" +
+         std::to_string(c.out_w) + "x" + std::to_string(c.out_h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, VideoScalerTest, ::testing::ValuesIn(kCases), name);
+
+}  // namespace
