@@ -31,6 +31,8 @@ void usage(FILE *out) {
           "  -s, --seed N        the generator's seed (default 2004): the same seed\n"
           "                      gives the same frames and sound\n"
           "  -t, --seconds N     only the first N seconds of the intro (N * 24 + 1 frames)\n"
+          "      --threads N     share each frame's work out on N threads (default 0:\n"
+          "                      one for each core); any N writes the same files\n"
           "  -q, --quiet         errors only: no progress line, no closing line\n"
           "  -v, --verbose       the engine's notices and warnings too; twice: its traces\n"
           "  -h, --help          this text\n"
@@ -56,13 +58,14 @@ bool parse_number(const char *text, long min, long max, long &out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  enum { kCrf = 1000, kPreset };
+  enum { kCrf = 1000, kPreset, kThreads };
   static const struct option longopts[] = {
       {"out", required_argument, nullptr, 'o'},  {"format", required_argument, nullptr, 'f'},
       {"crf", required_argument, nullptr, kCrf}, {"preset", required_argument, nullptr, kPreset},
       {"seed", required_argument, nullptr, 's'}, {"seconds", required_argument, nullptr, 't'},
       {"quiet", no_argument, nullptr, 'q'},      {"verbose", no_argument, nullptr, 'v'},
-      {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
+      {"help", no_argument, nullptr, 'h'},       {"threads", required_argument, nullptr, kThreads},
+      {nullptr, 0, nullptr, 0}};
   capture::SessionOptions opt;
   opt.program = "orvanta-capture";
   opt.dir = "capture";
@@ -77,6 +80,7 @@ int main(int argc, char **argv) {
   opt.progress = isatty(STDOUT_FILENO);
   bool quiet = false;
   int verbose = 0;
+  int threads = 0;
   int c;
   long n;
   std::string err;
@@ -106,6 +110,13 @@ int main(int argc, char **argv) {
           return 2;
         }
         opt.frames = capture::run_frames(n, capture::kRate);
+        break;
+      case kThreads:
+        if (!parse_number(optarg, 0, WorkerPool::kMaxThreads, n)) {
+          fprintf(stderr, "orvanta-capture: --threads wants 0 to 256, not %s\n", optarg);
+          return 2;
+        }
+        threads = (int)n;
         break;
       case 'q': quiet = true; break;
       case 'v': verbose++; break;
@@ -139,6 +150,7 @@ int main(int argc, char **argv) {
   session.begin();
   capture::register_music_driver();
   orvanta_open();
+  kolvex->set_threads(threads);  // before anything runs on them
   if (!session.attach(*kolvex, err)) {
     fprintf(stderr, "orvanta-capture: %s\n", err.c_str());
     delete kolvex;

@@ -12,6 +12,7 @@
 #include "lfo.h"
 #include "map.h"
 #include "player.h"
+#include "worker_pool.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ enum {
   OPT_SEED, OPT_LIST_EFFECTS, OPT_PLUGIN_DIR, OPT_CRF, OPT_PRESET, OPT_STREAM, OPT_STREAM_FORMAT,
   OPT_OSC, OPT_OSC_BIND, OPT_OSC_FEEDBACK, OPT_RECORD, OPT_REPLAY, OPT_LIST_CONTROLS, OPT_BANK,
   OPT_LFO, OPT_MAP, OPT_AUDIO, OPT_AUDIO_IN, OPT_MIDI, OPT_LIST_MIDI,
-  OPT_HTTP, OPT_HTTP_BIND, OPT_HTTP_TOKEN, OPT_HTTP_ROOT,
+  OPT_HTTP, OPT_HTTP_BIND, OPT_HTTP_TOKEN, OPT_HTTP_ROOT, OPT_THREADS,
 };
 
 const struct option kOptions[] = {
@@ -42,6 +43,7 @@ const struct option kOptions[] = {
     {"seconds", required_argument, nullptr, OPT_SECONDS},
     {"magnify", required_argument, nullptr, OPT_MAGNIFY},
     {"fullscreen", no_argument, nullptr, OPT_FULLSCREEN},
+    {"threads", required_argument, nullptr, OPT_THREADS},
     {"capture", required_argument, nullptr, OPT_CAPTURE},
     {"format", required_argument, nullptr, OPT_FORMAT},
     {"crf", required_argument, nullptr, OPT_CRF},
@@ -135,7 +137,8 @@ const NumberOption kNumbers[] = {
     {OPT_SECONDS, 0, 86400, "0 to 86400"}, {OPT_MAGNIFY, 1, 3, "1, 2 or 3"},
     {OPT_SEED, 0, 0xFFFFFFFFL, "a number from 0 to 4294967295"},
     {OPT_OSC, 1, 65535, "a UDP port from 1 to 65535"},
-    {OPT_HTTP, 0, 65535, "a TCP port from 1 to 65535, or 0 for any free one"}};
+    {OPT_HTTP, 0, 65535, "a TCP port from 1 to 65535, or 0 for any free one"},
+    {OPT_THREADS, 0, WorkerPool::kMaxThreads, "0 to 256 (0: one for each core)"}};
 
 std::string show_args(const ParamArgs &args) {
   std::string out;
@@ -246,6 +249,7 @@ bool apply(int opt, const char *val, PlayerOptions &o, std::vector<bool> &blit_g
     case OPT_FPS: o.fps = (int)n; break;
     case OPT_SECONDS: o.seconds = (int)n; break;
     case OPT_MAGNIFY: o.magnify = (int)n; break;
+    case OPT_THREADS: o.threads = (int)n; break;
     case OPT_CAPTURE: o.capture_dir = val; break;
     case OPT_FORMAT:
     case OPT_CRF:
@@ -483,6 +487,8 @@ void print_usage(FILE *out) {
           "                        while paused counted (default 0: until quit)\n"
           "      --magnify 1|2|3   enlarge the window 1, 2 or 3 times\n"
           "      --fullscreen      take the whole screen\n"
+          "      --threads N       share each frame's work out on N threads (default 0:\n"
+          "                        one for each core); any N makes the same frames\n"
           "      --capture DIR     write every frame into DIR/kolvex.FMT, frame-exact\n"
           "                        and faster than real time (needs --seconds)\n"
           "%s"

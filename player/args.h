@@ -53,6 +53,7 @@ struct PlayerOptions {
   int seconds = 0;    // 0: until quit
   int magnify = 1;    // 1, 2 or 3 times
   bool fullscreen = false;
+  int threads = 0;  // the frame's worker threads (worker_pool.h); 0: the cores
   std::string capture_dir;  // empty: no capture
   capture::CaptureSettings capture;  // --format, --crf, --preset
   std::string stream_url;     // empty: nothing sent out

@@ -190,6 +190,7 @@ bool Player::prepare(std::string &err) {
     pending_.push_back(std::move(l));
   }
   ctx_.reset(new Context());
+  ctx_->set_threads(opt_.threads);  // before anything runs on them
   if (!use_plugin_dir(ctx_->plugger, opt_, err)) return false;
   ctx_->plugger.refresh();  // the engine's init finds them loaded
   ctx_->set_screen(std::make_unique<LayoutScreen>(opt_.width, opt_.height));

@@ -10,11 +10,12 @@
 
 namespace {
 
-std::string describe(const PlayerOptions &o) {
+// `threads`: those the engine was given, told when a count was asked for.
+std::string describe(const PlayerOptions &o, int threads) {
   std::ostringstream s;
   s << o.width << "x" << o.height << " " << o.fps << "fps " << o.seconds << "s x" << o.magnify
     << (o.fullscreen ? " full" : "") << (o.has_seed ? " seed " + std::to_string(o.seed) : "")
-    << (o.fill ? " canvas filled" : "");
+    << (o.fill ? " canvas filled" : "") << (o.threads ? " threads " + std::to_string(threads) : "");
   if (!o.capture_dir.empty()) s << " capture " << o.capture_dir << " " << o.capture.format;
   for (const LayerSpec &l : o.layers) {
     s << " | " << l.source.substr(l.source.rfind('/') + 1) << " "
@@ -38,7 +39,7 @@ int run(const std::string &line, std::string &out) {
   Player player(opt);
   kt::StderrCapture log;
   const bool plays = opt.help || player.prepare(out);
-  if (plays) out = describe(opt);
+  if (plays) out = describe(opt, player.context() ? player.context()->threads() : 0);
   if (out.empty()) out = log.text().substr(0, log.text().find('\n'));
   return plays ? 0 : 2;
 }
@@ -55,6 +56,10 @@ const struct Row {
     {"--size 320x200 --fps 30 --seconds 5 --magnify 2 --fullscreen --seed 7 " FX "layer_gen "
      "--blit add " DATA "ant.png --alpha 128 --effect vertigo --pos -10,20", 0,
      "320x200 30fps 5s x2 full seed 7 | layer_gen ADD 255 | ant.png ALPHA 128 +vertigo @-10,20"},
+    {"--threads 3 layer_gen", 0, "640x480 24fps 0s x1 threads 3 | layer_gen RGB 255"},
+    {"--threads 257 layer_gen", 2, "--threads wants 0 to 256 (0: one for each core), not 257"},
+    {"--threads -1 layer_gen", 2, "--threads wants 0 to 256 (0: one for each core), not -1"},
+    {"--threads all layer_gen", 2, "--threads wants 0 to 256 (0: one for each core), not all"},
     {"layer_gen --blit 8 --alpha 9 " DATA "code.png --blit Sub", 0,
      "640x480 24fps 0s x1 | layer_gen OR 9 | code.png SUB 255"},
     {"--capture out --format png --seconds 2 layer_gen -q -- " DATA "ant.png", 0,
