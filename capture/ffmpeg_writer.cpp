@@ -233,7 +233,8 @@ FrameSink::Outcome FfmpegWriter::perform(const FrameSink::Frame &frame, std::str
     AVFrame *f = picture_.get();
     ok = av_frame_make_writable(f) >= 0 || stop(about(av_error(AVERROR(ENOMEM))));
     if (ok) {
-      bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
+      bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data,
+                     f->linesize, o_.pool);
       f->pts = frame.number;
       ok = encode(video_.get(), video_st_, f);
     }

@@ -12,11 +12,12 @@
  *          stereo 128 kb/s
  *
  *  Frame n has time stamp n in the time base 1/fps; the sound starts at
- *  time 0. Conversion, encoding and muxing run on a thread of the
- *  writer's own (frame_sink.h): write() and write_audio() return once the
- *  frame is copied and queued, and a failure of the encoders or the file
- *  shows at a later call or at close(). FFmpeg's own log is silenced; its last error, when
- *  it explains a failure, goes into the writer's error().
+ *  time 0. Conversion (shared out on the options' pool, when given),
+ *  encoding and muxing run on a thread of the writer's own (frame_sink.h):
+ *  write() and write_audio() return once the frame is copied and queued,
+ *  and a failure of the encoders or the file shows at a later call or at
+ *  close(). FFmpeg's own log is silenced; its last error, when it explains
+ *  a failure, goes into the writer's error().
  */
 #ifndef KOLVEX_CAPTURE_FFMPEG_WRITER_H
 #define KOLVEX_CAPTURE_FFMPEG_WRITER_H

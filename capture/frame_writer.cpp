@@ -13,8 +13,9 @@ FrameWriter::~FrameWriter() {}
 
 bool FrameWriter::write_audio(const int16_t *, int) { return true; }
 
-bool FrameWriter::fail(const std::string &reason) {
+bool FrameWriter::fail(const std::string &reason, int64_t frame) {
   error_ = reason;
+  error_frame_ = frame;
   return false;
 }
 
@@ -29,7 +30,7 @@ class WithWavTrack : public FrameWriter {
     return wav_.open(o.dir + "/" + o.name + ".wav", o.audio_rate, 2, err);
   }
   bool write(const uint8_t *bgrx, int pitch) override {
-    return pictures_->write(bgrx, pitch) || fail(pictures_->error());
+    return pictures_->write(bgrx, pitch) || fail(pictures_->error(), pictures_->error_frame());
   }
   bool write_audio(const int16_t *stereo, int frames) override {
     std::string err;
@@ -37,7 +38,7 @@ class WithWavTrack : public FrameWriter {
   }
   bool close() override {
     std::string err;
-    if (!pictures_->close()) return fail(pictures_->error());
+    if (!pictures_->close()) return fail(pictures_->error(), pictures_->error_frame());
     return wav_.close(err) || fail(err);
   }
   std::string describe() const override { return pictures_->describe() + " and " + wav_.path(); }

@@ -30,6 +30,8 @@
 #include <memory>
 #include <string>
 
+class WorkerPool;
+
 namespace capture {
 
 struct WriterOptions {
@@ -43,6 +45,10 @@ struct WriterOptions {
   // libx264's speed preset, libvpx-vp9's deadline (good, best, realtime).
   int crf = -1;
   std::string preset;
+  // The engine's worker pool (worker_pool.h), which the colour conversion
+  // and PNG pictures are shared out on; null: the writer's own thread.
+  // It must outlive the writer.
+  WorkerPool *pool = nullptr;
 };
 
 // Frames in the layer format: 32 bits a pixel, bytes blue, green, red and
@@ -62,12 +68,17 @@ class FrameWriter {
   virtual std::string describe() const = 0;
   // Why the last call failed, one line: "PATH: reason".
   const std::string &error() const { return error_; }
+  // The frame (from 1) that failure is about, when the writer knows it: a
+  // frame's failure may show at a later call. 0: not told.
+  int64_t error_frame() const { return error_frame_; }
 
  protected:
-  bool fail(const std::string &reason);  // sets error(), returns false
+  // Sets error() and error_frame(), returns false.
+  bool fail(const std::string &reason, int64_t frame = 0);
 
  private:
   std::string error_;
+  int64_t error_frame_ = 0;
 };
 
 // The writer of `options.format`, its files created; null with the reason

@@ -181,7 +181,8 @@ FrameSink::Outcome Stream::send(const FrameSink::Frame &frame) {
   if (!mux_) return FrameSink::Outcome::dropped;
   AVFrame *f = picture_.get();
   if (av_frame_make_writable(f) < 0) return FrameSink::Outcome::dropped;
-  bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize);
+  bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize,
+                 o_.pool);
   f->pts = frame.number;
   bool muxing = false;
   const int r = ff::encode_into(mux_.get(), video_.get(), st_, packet_.get(), f, muxing);

@@ -16,8 +16,9 @@
  *
  *  The frame loop pays only the hand-off: offer() copies the frame into a
  *  free buffer of a short queue and returns; when none is free the frame
- *  is dropped and counted, never waited for. Conversion, encoding and
- *  sending run on the stream's own thread. When sending fails (the
+ *  is dropped and counted, never waited for. Conversion (shared out
+ *  on the options' pool, when given), encoding and sending run on the
+ *  stream's own thread. When sending fails (the
  *  receiver gone) the thread tells one line, drops the frames meanwhile
  *  (counted) and opens the URL again every two seconds, telling another
  *  line once it sends again. Why an attempt failed is a detail, told once
@@ -31,6 +32,8 @@
 #include <memory>
 #include <string>
 
+class WorkerPool;
+
 namespace capture {
 
 struct StreamOptions {
@@ -39,6 +42,9 @@ struct StreamOptions {
   int width = 640, height = 480, fps = 24;  // width and height even
   int crf = -1;        // H.264's, as the capture's mp4; -1 / "": its default
   std::string preset;
+  // The colour conversion shared out on it (worker_pool.h); null: the
+  // stream's thread alone. It must outlive the stream.
+  WorkerPool *pool = nullptr;
   // A line about the receiver (gone, back), without a prefix; called on
   // the stream's thread. A `detail` (why an attempt to send again failed)
   // is for a user who asked to be told more.

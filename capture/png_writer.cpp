@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pending_file.h"
+#include "worker_pool.h"
 
 namespace capture {
 
@@ -59,25 +60,74 @@ bool encode(FILE *f, const uint8_t *bgrx, int pitch, int w, int h, uint8_t *row,
   return true;
 }
 
+// With a pool of several threads, frames are gathered, one for each
+// thread, and encoded at once, one picture a thread; alone, each is
+// encoded as it comes. Either way the folder ends the same: every frame up
+// to the first that failed, none after it.
 class PngSequenceWriter : public FrameWriter {
  public:
   explicit PngSequenceWriter(const WriterOptions &o)
-      : dir_(o.dir), w_(o.width), h_(o.height) {}
+      : dir_(o.dir), w_(o.width), h_(o.height), pool_(o.pool),
+        gather_(o.pool ? o.pool->threads() : 1) {}
 
   bool write(const uint8_t *bgrx, int pitch) override {
-    char name[32];
-    snprintf(name, sizeof name, "/frame_%06d.png", ++count_);
-    std::string err;
-    return save_png(dir_ + name, bgrx, w_, h_, pitch, err) || fail(err);
+    const int number = ++count_;
+    if (gather_ == 1) {
+      std::string err;
+      return save_png(path(number), bgrx, w_, h_, pitch, err) || fail(err, number);
+    }
+    if (held_.size() <= (size_t)gathered_) held_.emplace_back();
+    Held &h = held_[gathered_++];
+    h.number = number;
+    h.pixels.resize((size_t)w_ * h_ * 4);
+    for (int y = 0; y < h_; y++)
+      memcpy(&h.pixels[(size_t)y * w_ * 4], bgrx + (long)y * pitch, (size_t)w_ * 4);
+    return gathered_ < gather_ || encode_gathered();
   }
 
-  bool close() override { return true; }
+  bool close() override { return encode_gathered(); }
   std::string describe() const override { return dir_ + "/frame_NNNNNN.png"; }
 
  private:
+  struct Held {
+    int number = 0;
+    std::vector<uint8_t> pixels;  // w_ * 4 bytes a line
+    bool saved = false;
+    std::string err;
+  };
+
+  std::string path(int number) const {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%06d.png", number);
+    return dir_ + name;
+  }
+
+  bool encode_gathered() {
+    const int n = gathered_;
+    if (n == 0) return true;
+    gathered_ = 0;
+    pool_->run(n, [this](int i) {
+      Held &h = held_[i];
+      h.saved = save_png(path(h.number), h.pixels.data(), w_, h_, w_ * 4, h.err);
+    });
+    for (int i = 0; i < n; i++) {
+      if (held_[i].saved) continue;
+      // Those after the failed one were made alongside it: gone, as if
+      // encoded one after another.
+      for (int j = i + 1; j < n; j++)
+        if (held_[j].saved) unlink(path(held_[j].number).c_str());
+      return fail(held_[i].err, held_[i].number);
+    }
+    return true;
+  }
+
   std::string dir_;
   int w_, h_;
+  WorkerPool *pool_;
+  const int gather_;  // frames encoded at once
   int count_ = 0;
+  std::vector<Held> held_;  // reused; gathered_ of them waiting
+  int gathered_ = 0;
 };
 
 // A picture of a capture: "frame_" then six digits, ".png". A ".part" left

@@ -4,6 +4,13 @@
  *  compression, one lossless picture a frame for stills and editors.
  *  Opening the writer removes the frame_NNNNNN.png files already in DIR
  *  (an older capture's), so that the folder holds this capture alone.
+ *
+ *  Given a pool of several threads (WriterOptions::pool), as many frames
+ *  as it has threads are copied and held, then encoded at once, one
+ *  picture a thread: a frame's failure shows at the write that completes
+ *  its batch, or at close(), naming the frame (error_frame()). The folder
+ *  ends the same on any number of threads: the frames up to the first
+ *  that failed, none after it.
  */
 #ifndef KOLVEX_CAPTURE_PNG_WRITER_H
 #define KOLVEX_CAPTURE_PNG_WRITER_H

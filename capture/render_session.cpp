@@ -147,15 +147,19 @@ bool window_watched() {
 RenderSession::RenderSession(const SessionOptions &options) : opt_(options) {}
 
 RenderSession::~RenderSession() {
-  hook_.reset();
-  stream_.reset();  // its thread tells through this session: first
-  writer_.reset();  // not closed: its temporary files go
+  abandon();
   if (!begun_) return;
   if (!opt_.dir.empty()) remove_virtual_clock();
   set_log_sink(nullptr, nullptr);
   interrupted();  // a signal taken now must not kill the process later
   const sigset_t held = stop_signals();
   pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
+}
+
+void RenderSession::abandon() {
+  hook_.reset();
+  stream_.reset();  // its thread tells through this session: first
+  writer_.reset();  // not closed: its temporary files go
 }
 
 void RenderSession::begin() {
@@ -169,7 +173,7 @@ void RenderSession::begin() {
   started_ = std::chrono::steady_clock::now();
 }
 
-bool RenderSession::open_stream(std::string &err) {
+bool RenderSession::open_stream(Context &ctx, std::string &err) {
   if (opt_.stream_url.empty()) return true;
   StreamOptions s;
   s.url = opt_.stream_url;
@@ -179,6 +183,7 @@ bool RenderSession::open_stream(std::string &err) {
   s.fps = opt_.fps;
   s.crf = opt_.settings.crf;
   s.preset = opt_.settings.preset;
+  s.pool = &ctx.pool;
   s.tell = [this](const std::string &line, bool detail) {
     if (!detail || opt_.sink_level >= LOG_WARNING) say(stderr, opt_.program + ": " + line);
   };
@@ -202,6 +207,7 @@ bool RenderSession::attach(Context &ctx, std::string &err) {
     w.audio_rate = opt_.audio_rate;
     w.crf = opt_.settings.crf;
     w.preset = opt_.settings.preset;
+    w.pool = &ctx.pool;
     writer_ = open_frame_writer(w, err);
     if (!writer_) return false;
     // Every frame the same on every run; on the dummy driver no one sees
@@ -246,9 +252,11 @@ bool RenderSession::write_frame(Context &ctx) {
     ok = writer_->write_audio(mix_.data(), n);
     if (ok) audio_frames_++;
   }
-  if (!ok)
+  if (!ok) {
+    const int64_t failed = s && writer_->error_frame() ? writer_->error_frame() : frames_ + 1;
     error_ = (s ? writer_->error() : std::string("no screen to take it from")) + " (frame " +
-             std::to_string(frames_ + 1) + ")";
+             std::to_string(failed) + ")";
+  }
   return ok;
 }
 
@@ -263,7 +271,10 @@ void RenderSession::stream_frame(Context &ctx) {
 int RenderSession::finish() {
   hook_.reset();
   interrupted();
-  if (writer_ && error_.empty() && !writer_->close()) error_ = writer_->error();
+  if (writer_ && error_.empty() && !writer_->close()) {
+    error_ = writer_->error();
+    if (writer_->error_frame()) error_ += " (frame " + std::to_string(writer_->error_frame()) + ")";
+  }
   const std::string done = writer_ && error_.empty() ? writer_->describe() : "";
   writer_.reset();
   std::string streamed;

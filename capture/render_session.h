@@ -10,7 +10,9 @@
  *      the same command line writes the same frames;
  *    - the per-frame hand-off: the frame loop's hook (Context::on_frame)
  *      writes each composed frame and exactly that frame's sound; the
- *      hook goes with the session, and an engine may go before it;
+ *      hook goes with the session, and an engine may go before it once
+ *      the session is finished or abandoned (the writer and the stream
+ *      work on the engine's worker pool);
  *    - the length: a number of frames, `--seconds N` being N * fps + 1,
  *      held (paused) frames counted as they went out;
  *    - SIGINT and SIGTERM: held from begin() on in every thread started
@@ -105,11 +107,13 @@ class RenderSession {
   // log, puts the virtual clock in (for a capture).
   void begin();
   // Before the window opens: the live stream connected, when one is asked
-  // for. False with one line naming the URL in `err`.
-  bool open_stream(std::string &err);
+  // for, its conversion on ctx's pool. False with one line naming the URL
+  // in `err`.
+  bool open_stream(Context &ctx, std::string &err);
   // Once the screen is open: opens the writer (creating the directory)
-  // and hooks the frame loop until finish() or the session's end. False
-  // with one line in `err`: nothing is left under the final names.
+  // and hooks the frame loop until finish() or the session's end; the
+  // writer works on ctx's pool. False with one line in `err`: nothing is
+  // left under the final names.
   bool attach(Context &ctx, std::string &err);
   // Whether a stop signal has come (taken at most once a call).
   bool interrupted();
@@ -123,6 +127,10 @@ class RenderSession {
   // on stdout, or one line on stderr for an interruption or a failure).
   // The exit status: 0 complete, 1 interrupted or failed.
   int finish();
+  // Unfinished, as the session's end would: the hook off, the writer's
+  // files gone, the stream ended. For an engine that goes before the
+  // session (its pool with it).
+  void abandon();
 
   // Frames handed over so far, held ones included: the programme's frame
   // count, which is also the number (from 0) of the next frame.

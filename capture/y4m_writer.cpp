@@ -15,7 +15,8 @@ namespace {
 class Y4mWriter : public FrameWriter {
  public:
   Y4mWriter(const WriterOptions &o, const std::string &path)
-      : file_(path), w_(o.width), h_(o.height), fps_(o.fps), planes_(w_ * h_ * 3 / 2) {}
+      : file_(path), w_(o.width), h_(o.height), fps_(o.fps), pool_(o.pool),
+        planes_(w_ * h_ * 3 / 2) {}
 
   bool open(std::string &err) {
     char header[80];
@@ -33,7 +34,7 @@ class Y4mWriter : public FrameWriter {
   bool write(const uint8_t *bgrx, int pitch) override {
     const int n = w_ * h_;
     bgrx_to_yuv420(bgrx, pitch, w_, h_, planes_.data(), planes_.data() + n,
-                   planes_.data() + n + n / 4);
+                   planes_.data() + n + n / 4, pool_);
     if (!out_.append("FRAME\n", 6) || !out_.append(planes_.data(), planes_.size()))
       return fail(write_error(file_.path(), errno));
     return true;
@@ -51,6 +52,7 @@ class Y4mWriter : public FrameWriter {
   PendingFile file_;
   StreamFile out_;
   int w_, h_, fps_;
+  WorkerPool *pool_;
   std::vector<uint8_t> planes_;
 };
 

@@ -80,6 +80,7 @@ std::string installed_plugin_dir() { return beside_program(KOLVEX_PLUGIN_DIR_FRO
 Player::~Player() {
   editor_.reset();
   loader_.reset();  // after the open under way
+  if (session_) session_->abandon();  // its writer works on the engine's pool
   if (ctx_) ctx_->close();  // the listed layers' threads end first
   ctx_.reset();
   session_.reset();         // then the clock, the signals and the log back
@@ -196,7 +197,7 @@ bool Player::prepare(std::string &err) {
   ctx_->set_screen(std::make_unique<LayoutScreen>(opt_.width, opt_.height));
   ctx_->set_canvas(opt_.canvas_w, opt_.canvas_h, opt_.fill);
   // The stream last: a bad layer needs no connection to be told.
-  return make_layers(err) && check_modulation(err) && session_->open_stream(err);
+  return make_layers(err) && check_modulation(err) && session_->open_stream(*ctx_, err);
 }
 
 // The LFOs, then each --map against the layers as they will play, their

@@ -1,11 +1,13 @@
 // Video layers through the player's capture: which frame is shown at a
 // 25-to-24 rate, across the loop point, at --speed 2, from --start and with
 // --once (the frames against FFmpeg's own decode, and the same bytes on
-// every run: exact_render_test.cpp).
+// every run: exact_render_test.cpp); a show with one among other layers
+// writes the same files on one thread as on four.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -64,6 +66,34 @@ TEST_F(VideoCapture, FrameChosenAtEachRateAcrossTheLoopPointAndOnce) {
       const int grey = (uint8_t)got[k * 3];
       EXPECT_EQ((int)std::lround(grey * 219.0 / 255 / 8), want) << "frame " << k << " grey " << grey;
     }
+  }
+}
+
+// A picture turned and scaled, the generator added, a clip half through
+// over both, a picture subtracted: y4m and PNG captures with --threads 1
+// and --threads 4 are the same files, byte for byte.
+TEST_F(VideoCapture, OneThreadOrFourWriteTheSameFiles) {
+  // 119 pairs of lines: pieces of the conversion that differ in size.
+  const std::string stack =
+      "--size 320x238 " PLAYER_DATA_DIR "/code.png --set rotation=30 --set scale=1.5 layer_gen "
+      "--blit ADD " + clip("c.mp4", "testsrc2=s=160x120:r=25:d=2", "-pix_fmt yuv420p") +
+      " --alpha 128 --pos 60,40 " PLAYER_DATA_DIR "/ant.png --blit SUB --pos 200,150";
+  for (const std::string format : {"y4m", "png"}) {
+    SCOPED_TRACE(format);
+    std::vector<std::string> files[2];
+    for (int threads : {1, 4}) {
+      const std::string out = format + std::to_string(threads);
+      ASSERT_EQ(capture(out, 1, "--threads " + std::to_string(threads) + " " + stack, format), 0);
+      std::vector<std::string> &got = files[threads == 4];
+      for (const auto &e : fs::directory_iterator(dir / out)) got.push_back(e.path().filename());
+      std::sort(got.begin(), got.end());
+      for (std::string &name : got) {
+        const std::vector<uint8_t> bytes = kt::read_file((dir / out / name).string());
+        name += " " + std::to_string(kt::fnv1a(bytes.data(), bytes.size()));
+      }
+    }
+    EXPECT_EQ(files[0].size(), format == "png" ? 25u : 1u);
+    EXPECT_EQ(files[0], files[1]);
   }
 }
 

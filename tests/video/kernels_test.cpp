@@ -1,7 +1,8 @@
 // The pixel kernels: every set the processor runs gives the plain C++
-// set's bytes in every blit mode, the colour conversion and the particle
-// generator's pair sums, on noise with odd widths, unaligned starts and
-// pitches wider than the line; and the screen's own copy and blend give
+// set's bytes in every blit mode, the colour conversion (a capture's too,
+// shared out on the worker pool) and the particle generator's pair sums,
+// on noise with odd widths, unaligned starts and pitches wider than the
+// line; and the screen's own copy and blend give
 // SDL's bytes, fourth byte included.
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@
 
 #include "blit_dispatch.h"
 #include "test_support.h"
+#include "worker_pool.h"
 #include "yuv420.h"
+#include "yuv_planes.h"
 
 namespace {
 
@@ -96,6 +99,30 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
     std::vector<uint8_t> got(planes);
     k->bgrx_to_yuv420(frame.data() + 1, pitch, w, h, &got[0], &got[w * h], &got[w * h * 5 / 4]);
     EXPECT_EQ(got, want) << k->name << " yuv420";
+  }
+  // A capture's conversion shared out on the pool: the bytes of one call,
+  // into packed planes and into padded ones (FFmpeg's), 11 pairs of lines
+  // in pieces of one and two.
+  {
+    const int w = 70, h = 22, n = w * h, cw = w / 2;
+    const std::vector<uint8_t> frame = kt::noise((size_t)pitch * h, 80);
+    WorkerPool pool(2);
+    for (const BlitKernels *k : sets) {
+      std::vector<uint8_t> one(n * 3 / 2), packed(n * 3 / 2), padded((size_t)(w + 9) * h * 2, 0);
+      k->bgrx_to_yuv420(frame.data(), pitch, w, h, &one[0], &one[n], &one[n + n / 4]);
+      uint8_t *const flat[3] = {&packed[0], &packed[n], &packed[n + n / 4]};
+      const int flat_strides[3] = {w, cw, cw};
+      capture::bgrx_to_yuv420(frame.data(), pitch, w, h, flat, flat_strides, &pool, k->bgrx_to_yuv420);
+      EXPECT_EQ(packed, one) << k->name << " yuv420 on the pool";
+      const int strides[3] = {w + 9, cw + 5, cw + 5};
+      uint8_t *const planes[3] = {&padded[0], &padded[(w + 9) * h], &padded[(w + 9) * h + (cw + 5) * h / 2]};
+      capture::bgrx_to_yuv420(frame.data(), pitch, w, h, planes, strides, &pool, k->bgrx_to_yuv420);
+      std::vector<uint8_t> lines;
+      for (int p = 0; p < 3; p++)
+        for (int y = 0; y < (p ? h / 2 : h); y++)
+          lines.insert(lines.end(), planes[p] + y * strides[p], planes[p] + y * strides[p] + (p ? cw : w));
+      EXPECT_EQ(lines, one) << k->name << " yuv420 on the pool, padded";
+    }
   }
   // The generator's pair kernels: 13 x 5 native sums added into rows 83
   // pairs apart at an odd address, then 5 x 83 pairs turned into bytes.
