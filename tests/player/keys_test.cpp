@@ -175,9 +175,11 @@ TEST(PlayerProgramme, KeysThatOnlyTellLeaveTheProgrammeAlone) {
   for (const char *run : {"quiet", "keys"}) {
     SCOPED_TRACE(run);
     PlayerOptions opt;
+    // One thread: each picture is on disk as its frame ends (more gather
+    // frames to encode them at once).
     std::unique_ptr<Player> player = pt::open_player(
-        {"--fps", "25", "--seconds", "1", "--size", "160x120", "--capture", run, "--format",
-         "png", "--quiet", "layer_gen", PLAYER_DATA_DIR "/ant.png", "--alpha", "96"},
+        {"--fps", "25", "--seconds", "1", "--size", "160x120", "--threads", "1", "--capture", run,
+         "--format", "png", "--quiet", "layer_gen", PLAYER_DATA_DIR "/ant.png", "--alpha", "96"},
         opt);
     ASSERT_NE(player, nullptr);
     std::string said, err;
