@@ -14,6 +14,7 @@ namespace {
 // Frame times and layer times meet within this: far below any frame's
 // length, far above the rounding of either.
 constexpr double kSlack = 1e-6;
+constexpr size_t kPad = 64;
 
 std::string speed_text(double s) {
   char text[32];
@@ -119,7 +120,9 @@ bool VideoLayer::size_output() {
   const int slots = geo.size > (16u << 20) ? 3 : queue_frames + 2;
   for (int i = 0; i < slots; i++) {
     Picture p;
-    p.pixels.reset((uint8_t *)aligned_alloc(64, (geo.size + 63) / 64 * 64));
+    // libswscale writes a line in whole vectors: the last one may run up
+    // to 15 pixels past the frame's end.
+    p.pixels.reset((uint8_t *)aligned_alloc(64, (geo.size + kPad + 63) / 64 * 64));
     if (!p.pixels) {
       error("cannot allocate %u bytes of memory", (unsigned)geo.size);
       return false;

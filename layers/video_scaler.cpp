@@ -28,8 +28,12 @@ VideoScaler::~VideoScaler() {
   for (Band &b : bands_ctx_) sws_freeContext(b.sws);
 }
 
-int VideoScaler::band_count(int threads, int h, int format) const {
+int VideoScaler::band_count(int threads, int w, int h, int format) const {
   if (threads <= 1 || h < 2 * min_band_rows) return 1;
+  // libswscale's converters write a line in whole vectors of up to 16
+  // pixels: a line of another length runs on into the next line's first
+  // pixels, which its own pass then writes again. Bands would race there.
+  if (w % kWholeVector) return 1;
   const AVPixFmtDescriptor *d = av_pix_fmt_desc_get((AVPixelFormat)format);
   // A palette or bitstream source has no rows to start a band at cheaply.
   if (!d || (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))) return 1;
@@ -81,7 +85,7 @@ bool VideoScaler::scale_band(Band &band, AVFrame *src, AVFrame *dst, int start, 
 bool VideoScaler::scale(const AVFrame *frame, int format, Colours colours, int flags, uint8_t *dst,
                         int w, int h, WorkerPool *pool) {
   if (!frame || !dst || w <= 0 || h <= 0) return false;
-  int count = band_count(pool ? pool->threads() : 1, h, format);
+  int count = band_count(pool ? pool->threads() : 1, w, h, format);
   if (!prepare(count, frame, format, colours, flags, w, h)) return false;
   // Rows libswscale can start an output slice at, and the source's chroma
   // rows: both powers of two, so the larger is a multiple of the other.

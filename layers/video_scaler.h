@@ -27,6 +27,9 @@ class VideoScaler {
   // Bands thinner than this cost more in filter lines read twice at their
   // edges than they give back.
   static constexpr int min_band_rows = 32;
+  // Output lines are cut into bands only when they are a whole number of
+  // libswscale's widest writes (pixels).
+  static constexpr int kWholeVector = 16;
 
   VideoScaler() = default;
   ~VideoScaler();
@@ -64,7 +67,7 @@ class VideoScaler {
   };
   bool prepare(int count, const AVFrame *frame, int format, Colours colours, int flags, int w,
                int h);
-  int band_count(int threads, int h, int format) const;
+  int band_count(int threads, int w, int h, int format) const;
   static bool scale_band(Band &band, AVFrame *src, AVFrame *dst, int start, int rows);
 
   std::vector<Band> bands_ctx_;

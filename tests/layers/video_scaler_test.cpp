@@ -47,6 +47,8 @@ const Case kCases[] = {
     {"bgra", 300, 200, 900, 130, kCubic},
     {"gray", 256, 256, 512, 512, kCubic},
     {"yuv420p", 321, 241, 321, 241, SWS_POINT},
+    {"yuv420p", 200, 150, 200, 150, SWS_POINT},
+    {"yuv420p", 200, 150, 360, 200, kCubic},
 };
 
 class VideoScalerTest : public ::testing::TestWithParam<Case> {
@@ -81,9 +83,10 @@ TEST_P(VideoScalerTest, BandsOnThePoolGiveTheWholeFramesBytes) {
   const int format = frame->format == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : frame->format;
   const VideoScaler::Colours colours{SWS_CS_ITU709, frame->format == AV_PIX_FMT_YUVJ420P};
   const size_t bytes = (size_t)c.out_w * c.out_h * 4;
+  // Room for libswscale's last vector past the frame, as a layer has.
 
   VideoScaler whole;
-  std::vector<uint8_t> expected(bytes, 0);
+  std::vector<uint8_t> expected(bytes + 64, 0);
   ASSERT_TRUE(whole.scale(frame.get(), format, colours, flags, expected.data(), c.out_w, c.out_h,
                           nullptr));
   EXPECT_EQ(whole.bands(), 1);
@@ -93,12 +96,14 @@ TEST_P(VideoScalerTest, BandsOnThePoolGiveTheWholeFramesBytes) {
     VideoScaler sliced;
     // Twice: the second frame reuses the contexts.
     for (int round = 0; round < 2; round++) {
-      std::vector<uint8_t> got(bytes, 0x55);
+      std::vector<uint8_t> got(bytes + 64, 0x55);
       ASSERT_TRUE(sliced.scale(frame.get(), format, colours, flags, got.data(), c.out_w, c.out_h,
                                &pool));
-      EXPECT_GT(sliced.bands(), 1);
-      ASSERT_TRUE(got == expected) << "first differing byte "
-                                   << std::mismatch(got.begin(), got.end(), expected.begin())
+      // Lines of another length are scaled whole (video_scaler.h).
+      if (c.out_w % VideoScaler::kWholeVector == 0) EXPECT_GT(sliced.bands(), 1);
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + bytes, expected.begin()))
+          << "first differing byte "
+          << std::mismatch(got.begin(), got.begin() + bytes, expected.begin())
                                               .first - got.begin();
     }
   }
