@@ -3,7 +3,9 @@
 #include <SDL.h>
 #include <mikmod.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "clock.h"
 #include "jutils.h"
@@ -204,11 +206,18 @@ void Context::compose(bool advance) {
   composer_.begin(target);
   if (clear_all) composer_.add(ComposeStep::clear(target));
   layers.lock();
+  held_.clear();
+  if (!skip_layers)
+    for (Entry *e = layers.begin(); e; e = e->next) held_.push_back(static_cast<Layer *>(e));
+  // The frames are locked by address, not by place in the stack, which
+  // changes: two frames never take two layers' locks the other way round.
+  std::sort(held_.begin(), held_.end(), std::less<Layer *>());
+  for (Layer *l : held_) l->hold();
   if (!skip_layers)
     for (Entry *e = layers.end(); e; e = e->prev)
       static_cast<Layer *>(e)->compose(composer_, advance);
   composer_.flush(pool);
-  for (Entry *e = layers.end(); e; e = e->prev) static_cast<Layer *>(e)->release(advance);
+  for (Layer *l : held_) l->release(advance);
   layers.unlock();
 }
 

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "canvas.h"
 #include "composer.h"
@@ -145,6 +146,7 @@ class Context {
   // clear_all): in bands on the pool where the screen allows it.
   void compose(bool advance);
   Composer composer_;  // its step list kept from frame to frame
+  std::vector<Layer *> held_;  // the frame's layers in lock order (room kept)
   Canvas canvas_;
   int canvas_w_, canvas_h_;
   bool canvas_fill_;

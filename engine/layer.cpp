@@ -243,38 +243,39 @@ void *Layer::filter_copy(const void *frame) {
 // One frame of compositing: main thread, engine's layer list locked
 // ---------------------------------------------------------------------------
 bool Layer::cafudda(bool advance) {
-  if (!hold(advance)) return false;
-  if (transform.active()) draw_transformed(nullptr);
-  else draw(nullptr);
+  hold();
+  const bool drawn = prepare(advance);
+  if (drawn && transform.active()) draw_transformed(nullptr);
+  else if (drawn) draw(nullptr);
   release(advance);
-  return true;
+  return drawn;
 }
 
 bool Layer::compose(Composer &c, bool advance) {
-  if (!hold(advance)) return false;
+  if (!prepare(advance)) return false;
   if (transform.active()) draw_transformed(&c);
   else draw(&c);
   return true;
 }
 
-bool Layer::hold(bool advance) {
+// The feed lock keeps the frame whole: the thread holds it while it draws,
+// so the blit never shows a frame half drawn. It is free whenever the
+// thread waits for its signal, which is the steady state at 24 fps.
+void Layer::hold() {
   // A transformed layer may reach the screen from a place its frame alone
   // would not.
-  if (!active || (hidden && !transform.active())) return false;
-
-  // The feed lock keeps the frame whole: the thread holds it while it draws,
-  // so the blit never shows a frame half drawn. It is free whenever the
-  // thread waits for its signal, which is the steady state at 24 fps.
+  if (held_ != Held::no || !active || (hidden && !transform.active())) return;
   lock_feed();
-  blit_buffer = feed_buffer;
-  if (!blit_buffer) {
-    if (advance) frame_asked = env->frames + 1;
-    unlock_feed();
-    if (advance) ask_next();
-    return false;
-  }
-
   filters.lock();
+  held_ = Held::locked;
+}
+
+bool Layer::prepare(bool advance) {
+  if (held_ != Held::locked) return false;
+  held_ = Held::fed;
+  blit_buffer = feed_buffer;
+  if (!blit_buffer) return false;
+
   void *const own = blit_buffer;
   for (Entry *e = filters.begin(); e; e = e->next) {
     Filter *f = static_cast<Filter *>(e);
@@ -298,17 +299,17 @@ bool Layer::hold(bool advance) {
 
   if (advance) step_fade();
   env->on_layer_frame.call_or(false, *this, blit_buffer);
-  held_ = true;
   return true;
 }
 
 void Layer::release(bool advance) {
-  if (!held_) return;
-  held_ = false;
+  if (held_ == Held::no) return;
+  const bool ask = advance && held_ == Held::fed;
+  held_ = Held::no;
+  if (ask) frame_asked = env->frames + 1;
   filters.unlock();
-  if (advance) frame_asked = env->frames + 1;
   unlock_feed();
-  if (advance) ask_next();
+  if (ask) ask_next();
 }
 
 bool Layer::band_step(ComposeStep *step) {

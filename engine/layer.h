@@ -52,11 +52,15 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   // `advance` the frame is drawn again as it stands: no fade step, and the
   // thread is not asked for its next frame.
   bool cafudda(bool advance = true);
-  // cafudda in two halves, for a frame composed in bands (composer.h):
-  // compose() does its work up to the draw and adds the draw to `c`
-  // (flushing `c` first and drawing whole when the draw cannot be a band
-  // step), keeping the frame; release() then lets the frame go as cafudda
-  // does, once `c` is flushed. True when drawn.
+  // cafudda in three parts, for a frame composed in bands (composer.h)
+  // whose loop holds every drawn layer's frame until the bands are drawn:
+  // hold() takes the frame's locks of a layer that draws this frame (the
+  // loop takes them in one fixed order, whatever the stack's, so no two
+  // frames take them the other way round); compose() does cafudda's work
+  // up to the draw and adds the draw to `c` (flushing `c` first and
+  // drawing whole where it cannot be a band step), true when drawn;
+  // release() lets the frame go as cafudda does, once `c` is flushed.
+  void hold();
   bool compose(Composer &c, bool advance = true);
   void release(bool advance = true);
 
@@ -209,8 +213,11 @@ class Layer : public Entry, public JSyncThread, public Parametric {
   void start_fade(int target, double seconds);
   void step_fade();  // the frame's alpha; a fade in back to the look ends it
   LayerTransform transform;
-  bool hold(bool advance);     // the frame taken, filtered and faded
-  bool held_ = false;          // between hold() and release()
+  // Between hold() and release(): locked, then fed once the frame was
+  // taken (the thread is asked for the next one on release).
+  enum class Held : uint8_t { no, locked, fed };
+  Held held_ = Held::no;
+  bool prepare(bool advance);  // the held frame taken, filtered and faded
   // blit_buffer through the blit mode or the blend: as a step of `c`
   // where it can be one; else `c` flushed and drawn whole.
   void draw(Composer *c);

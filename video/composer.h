@@ -67,9 +67,10 @@ struct ComposeStep {
 
 class Composer {
  public:
-  // Target bytes a band covers by default: the band and the layers' rows
-  // over it stay in a 2 MB L2 (bench/bench_engine.cpp, compose/*).
-  static constexpr size_t kBandBytes = 128 * 1024;
+  // Target bytes a band covers by default: the band stays in a 2 MB L2
+  // while the layers' rows stream over it; 256 KiB to 512 KiB ran closest
+  // to the copy floor at 3840x2160 (bench_engine, compose/band_kib).
+  static constexpr size_t kBandBytes = 256 * 1024;
 
   // A new frame onto `t`; steps still pending are dropped.
   void begin(const ComposeTarget &t);
