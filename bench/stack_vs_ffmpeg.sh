@@ -61,13 +61,14 @@ kolvex_run() {  # THREADS
 ffmpeg_run() {  # THREADS
   inputs=""
   graph=""
-  for i in 0 1 2 3 4 5 6 7; do
-    f=n$((i + 1)).png
-    [ "$i" = 7 ] && f=over.png
+  # (k, not i: timed counts its runs in i, and sh has no local variables)
+  for k in 0 1 2 3 4 5 6 7; do
+    f=n$((k + 1)).png
+    [ "$k" = 7 ] && f=over.png
     inputs="$inputs -i $work/$f"
     fmt=gbrp
-    [ "$i" = 7 ] && fmt=gbrap
-    graph="${graph}[$i]format=$fmt,loop=loop=-1:size=1,setpts=N/24/TB[i$i];"
+    [ "$k" = 7 ] && fmt=gbrap
+    graph="${graph}[$k]format=$fmt,loop=loop=-1:size=1,setpts=N/24/TB[i$k];"
   done
   # gbrp's planes are green, blue, red: c1 is the blue one.
   graph="${graph}[i0][i1]blend=all_mode=addition[s1];"
