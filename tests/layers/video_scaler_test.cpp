@@ -100,7 +100,9 @@ TEST_P(VideoScalerTest, BandsOnThePoolGiveTheWholeFramesBytes) {
       ASSERT_TRUE(sliced.scale(frame.get(), format, colours, flags, got.data(), c.out_w, c.out_h,
                                &pool));
       // Lines of another length are scaled whole (video_scaler.h).
-      if (c.out_w % VideoScaler::kWholeVector == 0) EXPECT_GT(sliced.bands(), 1);
+      if (c.out_w % VideoScaler::kWholeVector == 0) {
+        EXPECT_GT(sliced.bands(), 1);
+      }
       ASSERT_TRUE(std::equal(got.begin(), got.begin() + bytes, expected.begin()))
           << "first differing byte "
           << std::mismatch(got.begin(), got.begin() + bytes, expected.begin())
