@@ -101,10 +101,10 @@ TEST(Kernels, EverySetGivesThePlainBytes) {
     EXPECT_EQ(got, want) << k->name << " yuv420";
   }
   // A capture's conversion shared out on the pool: the bytes of one call,
-  // into packed planes and into padded ones (FFmpeg's), 11 pairs of lines
-  // in pieces of one and two.
+  // into packed planes and into padded ones (FFmpeg's), 203 pairs of lines
+  // in four pieces of 50 and 51 (a piece takes a quarter of a megabyte).
   {
-    const int w = 70, h = 22, n = w * h, cw = w / 2;
+    const int w = 646, h = 406, n = w * h, cw = w / 2, pitch = w * 4 + 12;
     const std::vector<uint8_t> frame = kt::noise((size_t)pitch * h, 80);
     WorkerPool pool(2);
     for (const BlitKernels *k : sets) {
