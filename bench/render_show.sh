@@ -11,9 +11,7 @@
 # BUILD_DIR a Release build (default build-rel); SECONDS of show (default
 # 10: 241 frames at 24 fps); RUNS of each (default 3), each timed with
 # /usr/bin/time, then the best, the median and the worst; THREADS the
-# counts for --threads, quoted (default "1 2"). A player without
-# --threads is held to that many processors instead (taskset), said once:
-# its worker pool, the decoders' and the encoder's threads with it.
+# counts for --threads, quoted (default "1 2").
 # The clips (10 s of testsrc2 and of testsrc at 24 fps) are made once in
 # $TMPDIR/render_show and kept for the next call; the rest is deleted.
 set -eu
@@ -49,10 +47,6 @@ layer $work/over.png --blit over --pos 480,270
 layer layer_gen --blit add
 EOF
 
-threads_ok=no
-"$kolvex" --help 2>&1 | grep -q -- '--threads' && threads_ok=yes
-[ "$threads_ok" = yes ] ||
-  echo "note: this player has no --threads; N threads are N processors (taskset)"
 
 # Times RUNS runs of the command "$@" (it leaves its time in $work/time);
 # prints one line a run and the summary of the walls.
@@ -81,17 +75,12 @@ timed() {  # LABEL COMMAND ARGS...
 render() {  # FORMAT SIZE [THREADS]
   out=$(mktemp -d "$work/out.XXXXXX")
   [ "$1" = y4m ] && ln -s /dev/null "$out/kolvex.y4m"
-  pin=""
   threads=""
-  if [ -n "${3:-}" ] && [ "$threads_ok" = yes ]; then
-    threads="--threads $3"
-  elif [ -n "${3:-}" ]; then
-    pin="taskset -c 0-$(($3 - 1))"
-  fi
+  [ -n "${3:-}" ] && threads="--threads $3"
   set -- --replay "$work/show.txt" --size "$2" --seconds "$seconds" --capture "$out" \
     --format "$1" --quiet
   # shellcheck disable=SC2086 # the options are words
-  SDL_VIDEODRIVER=dummy /usr/bin/time -f "%e %U %S" -o "$work/time" $pin "$kolvex" "$@" \
+  SDL_VIDEODRIVER=dummy /usr/bin/time -f "%e %U %S" -o "$work/time" "$kolvex" "$@" \
     $threads >"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
   rm -rf "$out"
 }

@@ -13,8 +13,7 @@
 # BUILD_DIR a Release build (default build-rel); SECONDS at 24 fps
 # (default 10: 241 frames, for both); RUNS of each (default 3); THREADS
 # the counts, quoted (default "1 2"), for ffmpeg's options and kolvex's
-# --threads (a player without it is held to that many processors with
-# taskset, said once).
+# --threads.
 # Prints a table: wall and processor seconds (user + sys), best and median.
 set -eu
 build=$(cd "${1:-build-rel}" && pwd)
@@ -36,10 +35,6 @@ ffmpeg -v error -nostdin -y -f lavfi \
   -i "color=c=gray:s=1920x1080:d=1,noise=alls=100:allf=u:all_seed=8,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='255*X/W'" \
   -frames:v 1 "$work/over.png"
 
-threads_ok=no
-"$kolvex" --help 2>&1 | grep -q -- '--threads' && threads_ok=yes
-[ "$threads_ok" = yes ] ||
-  echo "note: this player has no --threads; its N threads are N processors (taskset)"
 
 # Each run leaves its wall, user and sys seconds in $work/time.
 kolvex_run() {  # THREADS
@@ -47,12 +42,8 @@ kolvex_run() {  # THREADS
   rm -rf "$out"
   mkdir "$out"
   ln -s /dev/null "$out/kolvex.y4m"
-  threads="--threads $1"
-  pin=""
-  [ "$threads_ok" = yes ] || { threads=""; pin="taskset -c 0-$(($1 - 1))"; }
-  # shellcheck disable=SC2086 # the options are words
-  SDL_VIDEODRIVER=dummy /usr/bin/time -f "%e %U %S" -o "$work/time" $pin "$kolvex" --quiet \
-    --size 1920x1080 --seconds "$seconds" --capture "$out" --format y4m $threads \
+  SDL_VIDEODRIVER=dummy /usr/bin/time -f "%e %U %S" -o "$work/time" "$kolvex" --quiet \
+    --size 1920x1080 --seconds "$seconds" --capture "$out" --format y4m --threads "$1" \
     "$work/n1.png" "$work/n2.png" --blit add "$work/n3.png" --blit sub \
     "$work/n4.png" --blit and "$work/n5.png" --blit or "$work/n6.png" --blit blu \
     "$work/n7.png" --alpha 128 "$work/over.png" --blit over
