@@ -1,5 +1,7 @@
 #include "live_stream.h"
 
+#include <malloc.h>
+
 #include <cstring>
 
 namespace capture {
@@ -196,6 +198,10 @@ void Stream::lose(const std::string &why) {
   tell(why + "; trying again every 2 s, the show goes on", false);
   video_.reset();
   mux_.reset();
+  // What the connection's encoder and muxer held lies in holes between
+  // what the show keeps, and glibc returns only the heap's top: a night of
+  // receivers coming and going would creep. Give the free pages back.
+  malloc_trim(0);
   retry_at_ = Clock::now() + kRetry;
 }
 

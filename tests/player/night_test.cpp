@@ -48,9 +48,10 @@ constexpr int kW = 160, kH = 120;
 // night would be more than the slack.
 const std::map<std::string, std::string> kOneArena = {{"MALLOC_ARENA_MAX", "1"}};
 constexpr long kRssSlackKb = 1024;
-// A stream that connects again makes its encoder and muxer anew each time:
-// the heap creeps by up to a megabyte over the first few dozen
-// connections, then stays. An encoder kept per connection is more.
+// A stream that connects again makes its encoder and muxer anew each time;
+// what they held goes back to the system when the receiver goes, so the
+// heap swings by about a megabyte and stays. An encoder kept per
+// connection, or the pages kept, is more.
 constexpr long kStreamRssSlackKb = 2048;
 
 // Under a sanitizer a shorter night, and no memory figure: its allocator
