@@ -13,6 +13,14 @@ ComposeStep ComposeStep::clear(const ComposeTarget &t) {
   return s;
 }
 
+namespace {
+
+bool covers(const ComposeStep &a, const ComposeStep &b) {
+  return a.x <= b.x && a.y <= b.y && a.x + a.w >= b.x + b.w && a.y + a.h >= b.y + b.h;
+}
+
+}  // namespace
+
 void Composer::begin(const ComposeTarget &t) {
   target_ = t;
   steps_.clear();
@@ -21,7 +29,13 @@ void Composer::begin(const ComposeTarget &t) {
 void Composer::add(const ComposeStep &step) {
   const bool known = (step.mode >= BLIT_RGB && step.mode <= BLIT_ALPHA) ||
                      step.mode == ComposeStep::kOver || step.mode == ComposeStep::kClear;
-  if (known && step.w > 0 && step.h > 0) steps_.push_back(step);
+  if (!known || step.w <= 0 || step.h <= 0) return;
+  // A copy sets every byte it covers: a clear just under it would be a
+  // frame's worth of memory written for nothing (a clip filling the screen).
+  if (step.mode == BLIT_RGB && !steps_.empty() && steps_.back().mode == ComposeStep::kClear &&
+      covers(step, steps_.back()))
+    steps_.pop_back();
+  steps_.push_back(step);
 }
 
 int Composer::band_rows_for(int pitch) {

@@ -76,7 +76,8 @@ class Composer {
   void begin(const ComposeTarget &t);
   const ComposeTarget &target() const { return target_; }
   // Appended after the pending steps; an empty rectangle or a mode that
-  // is none of the above is dropped.
+  // is none of the above is dropped, and so is a clear just under a
+  // BLIT_RGB step that covers it (the bytes are the copy's either way).
   void add(const ComposeStep &step);
   bool empty() const { return steps_.empty(); }
   size_t pending() const { return steps_.size(); }

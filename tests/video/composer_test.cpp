@@ -22,7 +22,8 @@ struct Layer {
   uint32_t arg;
 };
 // Bottom to top: off every edge, one row, one column, inside a band,
-// across many, empty, every mode's kernel, OVER, a clear midway.
+// across many, empty, every mode's kernel, OVER, clears midway (under
+// copies that cover them or not quite).
 const Layer kStack[] = {
     {0, 0, kW, kH, BLIT_RGB, 0},         {-40, -7, 300, 60, BLIT_ADD, 0},
     {kW - 100, kH - 20, 180, 90, BLIT_SUB, 0}, {5, 33, 1, 100, BLIT_AND, 0},
@@ -34,6 +35,8 @@ const Layer kStack[] = {
     {-10, 40, 200, 200, ComposeStep::kOver, 200}, {20, 20, 0, 50, BLIT_ADD, 0},
     {kW, 10, 30, 30, BLIT_RGB, 0xFF},     {500, 60, 300, 30, ComposeStep::kClear, 0},
     {510, 65, 200, 200, BLIT_RGB, 0xFF},  {100, 100, 400, 40, ComposeStep::kOver, 255},
+    {0, 120, kW, 20, ComposeStep::kClear, 0}, {-5, 125, kW + 10, 40, BLIT_RGB, 0},
+    {30, 0, 90, kH, ComposeStep::kClear, 0}, {30, -1, 90, kH + 1, BLIT_RGB, 0xFF},
 };
 
 // The target (between guard rows), the layers' frames and their steps.
