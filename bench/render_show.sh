@@ -5,8 +5,9 @@
 # 1. At 4K (3840x2160: the 1920x1080 canvas scaled 2x) to y4m, the stream
 #    written to /dev/null (the capture's file is a link to it, so no disk
 #    is timed), once for each thread count: frames per second.
-# 2. At 1080p to MP4 (x264 superfast, the capture's default) on a real
-#    file in the work directory: frames per second and the real-time factor.
+# 2. At 1080p to MP4 on a real file in the work directory, with x264's
+#    superfast (the capture's default) and its ultrafast (--preset): frames
+#    per second and the real-time factor.
 # Usage: bench/render_show.sh [BUILD_DIR] [SECONDS] [RUNS] [THREADS]
 # BUILD_DIR a Release build (default build-rel); SECONDS of show (default
 # 10: 241 frames at 24 fps); RUNS of each (default 3), each timed with
@@ -72,21 +73,26 @@ timed() {  # LABEL COMMAND ARGS...
              l, NR, f / t[1], f / 24 / t[1], f / m, f / t[NR] }'
 }
 
-render() {  # FORMAT SIZE [THREADS]
+render() {  # FORMAT SIZE THREADS [OPTION...]
   out=$(mktemp -d "$work/out.XXXXXX")
   [ "$1" = y4m ] && ln -s /dev/null "$out/kolvex.y4m"
-  threads=""
-  [ -n "${3:-}" ] && threads="--threads $3"
-  set -- --replay "$work/show.txt" --size "$2" --seconds "$seconds" --capture "$out" \
-    --format "$1" --quiet
+  extra=""
+  [ -n "$3" ] && extra="--threads $3"
+  format=$1 size=$2
+  shift 3
+  extra="$extra $*"
+  set -- --replay "$work/show.txt" --size "$size" --seconds "$seconds" --capture "$out" \
+    --format "$format" --quiet
   # shellcheck disable=SC2086 # the options are words
   SDL_VIDEODRIVER=dummy /usr/bin/time -f "%e %U %S" -o "$work/time" "$kolvex" "$@" \
-    $threads >"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
+    $extra >"$work/log" 2>&1 || { cat "$work/log"; exit 1; }
   rm -rf "$out"
 }
 
 for n in $counts; do
   timed "4K to y4m on /dev/null, $n threads" render y4m 3840x2160 "$n"
 done
-timed "1080p to mp4, the machine's threads" render mp4 1920x1080
+timed "1080p to mp4 (superfast), the machine's threads" render mp4 1920x1080 ""
+timed "1080p to mp4 (ultrafast), the machine's threads" render mp4 1920x1080 "" \
+  --preset ultrafast
 rm -f "$work/time" "$work/log"
