@@ -77,7 +77,7 @@ bool VideoScaler::prepare(int count, const AVFrame *frame, int format, int flags
                            (AVPixelFormat)to, flags, nullptr, nullptr, nullptr);
     if (!b.sws) return false;
     b.shape = shape;
-    b.space = b.range = -1;
+    b.told = Told{};
   }
   return !two || make_planes(w, h);
 }
@@ -89,13 +89,13 @@ bool VideoScaler::prepare_rgb(Band &b, int w, int rows) {
   b.rgb = sws_getContext(w, rows, AV_PIX_FMT_YUV420P, w, rows, AV_PIX_FMT_BGRA, SWS_POINT, nullptr,
                          nullptr, nullptr);
   b.rgb_shape = shape;
-  b.space = b.range = -1;
+  b.rgb_told = Told{};
   return b.rgb != nullptr;
 }
 
-void VideoScaler::tell_colours(Band &b, SwsContext *c, Colours colours) {
+void VideoScaler::tell_colours(SwsContext *c, Told &told, Colours colours) {
   // Every band reads the source with the same matrix, or the bands show.
-  if (colours.space == b.space && (int)colours.full == b.range) return;
+  if (colours.space == told.space && (int)colours.full == told.range) return;
   int *inv_table, *table, src_range, dst_range, brightness, contrast, saturation;
   if (sws_getColorspaceDetails(c, &inv_table, &src_range, &table, &dst_range, &brightness,
                                &contrast, &saturation) < 0)
@@ -103,8 +103,8 @@ void VideoScaler::tell_colours(Band &b, SwsContext *c, Colours colours) {
   sws_setColorspaceDetails(c, sws_getCoefficients(colours.space), colours.full ? 1 : 0,
                            sws_getCoefficients(SWS_CS_DEFAULT), 1, brightness, contrast,
                            saturation);
-  b.space = colours.space;
-  b.range = colours.full;
+  told.space = colours.space;
+  told.range = colours.full;
 }
 
 bool VideoScaler::make_planes(int w, int h) {
@@ -175,7 +175,10 @@ bool VideoScaler::scale(const AVFrame *frame, int format, Colours colours, int f
   for (int i = 0; i < count; i++) {
     Band &b = bands_ctx_[i];
     if (two && !prepare_rgb(b, w, std::min(rows, h - i * rows))) return false;
-    tell_colours(b, two ? b.rgb : b.sws, colours);
+    if (two)
+      tell_colours(b.rgb, b.rgb_told, colours);
+    else
+      tell_colours(b.sws, b.told, colours);
   }
   uint8_t *planes[4] = {dst, nullptr, nullptr, nullptr};
   int lines[4] = {w * 4, 0, 0, 0};

@@ -68,17 +68,21 @@ class VideoScaler {
              h == o.h && flags == o.flags;
     }
   };
+  struct Told {
+    int space = -1, range = -1;  // the colours a context was last told
+  };
   struct Band {
-    SwsContext *sws = nullptr;   // the source to BGRA, or to the planes
-    Shape shape{};               // what sws was made for
-    SwsContext *rgb = nullptr;   // two steps: the band's planes to BGRA
+    SwsContext *sws = nullptr;  // the source to BGRA, or to the planes
+    Shape shape{};              // what sws was made for
+    Told told;
+    SwsContext *rgb = nullptr;  // two steps: the band's planes to BGRA
     Shape rgb_shape{};
-    int space = -1, range = -1;  // what the context making BGRA was last told
+    Told rgb_told;
   };
   static bool two_steps(int format, int src_w, int src_h, int w, int h);
   bool prepare(int count, const AVFrame *frame, int format, int flags, int w, int h, bool two);
   static bool prepare_rgb(Band &b, int w, int rows);
-  static void tell_colours(Band &b, SwsContext *c, Colours colours);
+  static void tell_colours(SwsContext *c, Told &told, Colours colours);
   bool make_planes(int w, int h);
   int band_count(int threads, int w, int h, int format) const;
   static bool scale_band(Band &band, AVFrame *src, AVFrame *dst, int start, int rows);
