@@ -167,6 +167,11 @@ bool open_video(AVFormatContext *mux, const VideoSettings &s, Codec &codec, AVSt
                                                                    : "can't start " + name + ": " + err;
     return false;
   }
+  return add_stream(mux, c, stream, why);
+}
+
+bool add_stream(AVFormatContext *mux, const AVCodecContext *c, AVStream *&stream,
+                std::string &why) {
   stream = avformat_new_stream(mux, nullptr);
   if (!stream || avcodec_parameters_from_context(stream->codecpar, c) < 0) {
     why = av_error(AVERROR(ENOMEM));

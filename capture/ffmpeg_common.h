@@ -99,6 +99,10 @@ bool check_quality(const VideoSettings &settings, std::string &why);
 // False with the reason in `why` (without the output's name).
 bool open_video(AVFormatContext *mux, const VideoSettings &settings, Codec &codec,
                 AVStream *&stream, std::string &why);
+// A stream for the opened encoder `c` added to `mux` (another output of
+// the same encoder).
+bool add_stream(AVFormatContext *mux, const AVCodecContext *c, AVStream *&stream,
+                std::string &why);
 
 // Sends `frame` to the encoder (null: drains it) and writes the packets it
 // has ready into the stream. 0, or FFmpeg's error; `muxing` tells whether

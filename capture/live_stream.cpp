@@ -1,7 +1,5 @@
 #include "live_stream.h"
 
-#include <malloc.h>
-
 #include <cstring>
 
 namespace capture {
@@ -74,7 +72,10 @@ class Stream : public LiveStream {
   }
 
  private:
-  bool connect(std::string &why);  // the muxer, the encoder, the header
+  // The muxer, the encoder (the one from before, when there is one) and
+  // the header.
+  bool connect(std::string &why);
+  bool open_encoder(std::string &why);
   // On the sink's thread.
   FrameSink::Outcome send(const FrameSink::Frame &frame);
   void finish();  // the encoder drained, the trailer
@@ -91,6 +92,7 @@ class Stream : public LiveStream {
   ff::Codec video_;
   AVStream *st_ = nullptr;
   ff::Frame picture_;
+  bool key_next_ = false;  // the next frame a keyframe: a receiver joined
   ff::Packet packet_{av_packet_alloc()};
   Clock::time_point retry_at_;
   std::vector<std::string> told_;  // why attempts failed since the receiver went
@@ -117,7 +119,6 @@ bool Stream::open(std::string &err) {
 }
 
 bool Stream::connect(std::string &why) {
-  video_.reset();
   mux_.reset();
   AVFormatContext *m = nullptr;
   if (avformat_alloc_output_context2(&m, nullptr, format_.c_str(), o_.url.c_str()) < 0 || !m) {
@@ -126,24 +127,7 @@ bool Stream::connect(std::string &why) {
   }
   mux_.reset(m);
   m->interrupt_callback = AVIOInterruptCB{interrupt, this};
-  ff::VideoSettings v;
-  if (raw_frames(format_)) {
-    v.encoder = "rawvideo";
-  } else {
-    v = ff::video_settings(*ff::find_encoding("mp4"), o_.width, o_.height, o_.fps, o_.crf,
-                           o_.preset);
-    v.options = "tune=zerolatency";
-  }
-  v.width = o_.width;
-  v.height = o_.height;
-  v.fps = o_.fps;
-  v.gop = o_.fps;  // a keyframe a second
-  if (!ff::open_video(m, v, video_, st_, why)) return false;
-  picture_ = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
-  if (!picture_) {
-    why = ff::av_error(AVERROR(ENOMEM));
-    return false;
-  }
+  if (!(video_ ? ff::add_stream(m, video_.get(), st_, why) : open_encoder(why))) return false;
   AVDictionary *opts = nullptr;
   int r = 0;
   if (!(m->oformat->flags & AVFMT_NOFILE)) {
@@ -160,7 +144,30 @@ bool Stream::connect(std::string &why) {
     why = "can't send there: " + ff::reason(r);
     return false;
   }
+  key_next_ = true;  // a receiver starts at a keyframe
   return true;
+}
+
+bool Stream::open_encoder(std::string &why) {
+  ff::VideoSettings v;
+  if (raw_frames(format_)) {
+    v.encoder = "rawvideo";
+  } else {
+    v = ff::video_settings(*ff::find_encoding("mp4"), o_.width, o_.height, o_.fps, o_.crf,
+                           o_.preset);
+    v.options = "tune=zerolatency";
+  }
+  v.width = o_.width;
+  v.height = o_.height;
+  v.fps = o_.fps;
+  v.gop = o_.fps;  // a keyframe a second
+  if (ff::open_video(mux_.get(), v, video_, st_, why)) {
+    picture_ = ff::new_picture(video_->pix_fmt, o_.width, o_.height);
+    if (picture_) return true;
+    why = ff::av_error(AVERROR(ENOMEM));
+  }
+  video_.reset();  // the next attempt starts it again
+  return false;
 }
 
 bool Stream::offer(const uint8_t *bgrx, int pitch) { return sink_->offer(bgrx, pitch); }
@@ -186,22 +193,23 @@ FrameSink::Outcome Stream::send(const FrameSink::Frame &frame) {
   bgrx_to_yuv420(frame.pixels.data(), o_.width * 4, o_.width, o_.height, f->data, f->linesize,
                  o_.pool);
   f->pts = frame.number;
+  f->pict_type = key_next_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  key_next_ = false;
   bool muxing = false;
   const int r = ff::encode_into(mux_.get(), video_.get(), st_, packet_.get(), f, muxing);
   if (r >= 0) return FrameSink::Outcome::written;
-  lose(muxing ? "the receiver is gone (" + ff::reason(r) + ")"
-              : std::string(video_->codec->name) + " failed: " + ff::reason(r));
+  if (muxing) {
+    lose("the receiver is gone (" + ff::reason(r) + ")");
+  } else {
+    lose(std::string(video_->codec->name) + " failed: " + ff::reason(r));
+    video_.reset();  // made anew with the next connection
+  }
   return FrameSink::Outcome::dropped;
 }
 
 void Stream::lose(const std::string &why) {
   tell(why + "; trying again every 2 s, the show goes on", false);
-  video_.reset();
   mux_.reset();
-  // What the connection's encoder and muxer held lies in holes between
-  // what the show keeps, and glibc returns only the heap's top: a night of
-  // receivers coming and going would creep. Give the free pages back.
-  malloc_trim(0);
   retry_at_ = Clock::now() + kRetry;
 }
 

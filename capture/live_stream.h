@@ -18,11 +18,13 @@
  *  free buffer of a short queue and returns; when none is free the frame
  *  is dropped and counted, never waited for. Conversion (shared out
  *  on the options' pool, when given), encoding and sending run on the
- *  stream's own thread. When sending fails (the
- *  receiver gone) the thread tells one line, drops the frames meanwhile
- *  (counted) and opens the URL again every two seconds, telling another
- *  line once it sends again. Why an attempt failed is a detail, told once
- *  for each reason in each time without a receiver.
+ *  stream's own thread. When sending fails (the receiver gone) the thread
+ *  tells one line, drops the frames meanwhile (counted) and opens the URL
+ *  again every two seconds, telling another line once it sends again. Why
+ *  an attempt failed is a detail, told once for each reason in each time
+ *  without a receiver. The encoder lives as long as the stream, and each
+ *  connection starts with a keyframe: a night of receivers coming and
+ *  going makes no encoder anew (nor the holes one leaves in the heap).
  */
 #ifndef KOLVEX_CAPTURE_LIVE_STREAM_H
 #define KOLVEX_CAPTURE_LIVE_STREAM_H

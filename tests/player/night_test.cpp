@@ -48,10 +48,9 @@ constexpr int kW = 160, kH = 120;
 // night would be more than the slack.
 const std::map<std::string, std::string> kOneArena = {{"MALLOC_ARENA_MAX", "1"}};
 constexpr long kRssSlackKb = 1024;
-// A stream that connects again makes its encoder and muxer anew each time;
-// what they held goes back to the system when the receiver goes, so the
-// heap swings by about a megabyte and stays. An encoder kept per
-// connection, or the pages kept, is more.
+// A stream that connects again makes its muxer anew each time (its
+// encoder goes on): the heap settles within a megabyte. An encoder made
+// or kept per connection is more.
 constexpr long kStreamRssSlackKb = 2048;
 
 // Under a sanitizer a shorter night, and no memory figure: its allocator
@@ -63,6 +62,9 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
+// The process's own memory (heap, stacks, buffers): RssAnon, not VmRSS,
+// which also counts the libraries' pages, faulted in by their code at any
+// time (two megabytes of them as the player exits).
 struct Usage {
   long rss_kb = -1;
   int fds = -1;
@@ -72,7 +74,7 @@ Usage usage_of(pid_t pid) {
   Usage u;
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) u.rss_kb = atol(line.c_str() + 6);
+    if (line.rfind("RssAnon:", 0) == 0) u.rss_kb = atol(line.c_str() + 8);
   if (DIR *d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
     u.fds = 0;
     while (dirent *e = readdir(d))
