@@ -150,21 +150,24 @@ TEST(PlayerStream, APauseKeepsSendingTheHeldPicture) {
 }
 
 // A TCP receiver that hangs up and is away a while: one line, the show
-// goes on, and the stream comes back when the receiver does. With -v, why
-// the attempts meanwhile failed: once, however often they fail for it.
+// goes on, and the stream comes back when the receiver does, starting with
+// a keyframe. With -v, why the attempts meanwhile failed: once, however
+// often they fail for it.
 TEST(PlayerStream, AReceiverThatGoesAndComesBack) {
-  if (!capture::frame_writer_supports("mp4")) GTEST_SKIP() << "no FFmpeg";
+  if (!receiver_tools()) GTEST_SKIP() << "no FFmpeg";
   const struct Row {
     const char *options;
     int reasons;
   } rows[] = {{"", 0}, {"-v", 1}};
+  kt::TempDir dir;
+  const std::string back = dir.path + "/back.ts";
   for (const Row &row : rows) {
     SCOPED_TRACE(row.options);
     int port = 0;
     int server = kt::bound_socket(SOCK_STREAM, port);
     ASSERT_EQ(listen(server, 2), 0);
     fcntl(server, F_SETFD, FD_CLOEXEC);  // the player must not hold it open
-    std::thread receiver([&server, port] {
+    std::thread receiver([&server, port, &back] {
       // A second from the first frames (the header comes before the
       // player's window), however slowly the player starts.
       const int c = accept(server, nullptr, nullptr);
@@ -186,7 +189,7 @@ TEST(PlayerStream, AReceiverThatGoesAndComesBack) {
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
       a.sin_port = htons(port);
       if (bind(server, (sockaddr *)&a, sizeof a) == 0 && listen(server, 2) == 0)
-        receive(server, "/dev/null");
+        receive(server, back);
     });
     const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
     const std::string log = kt::output_of(PLAYER_PROGRAM " --seconds 9 --stream " + url + " " +
@@ -197,6 +200,10 @@ TEST(PlayerStream, AReceiverThatGoesAndComesBack) {
     EXPECT_EQ(occurrences(log, "kolvex: " + url + ": can't send there: "), row.reasons) << log;
     EXPECT_EQ(occurrences(log, ": can't send there: Connection refused ("), row.reasons) << log;
     EXPECT_EQ(occurrences(log, "kolvex: " + url + ": sending again\n"), 1) << log;
+    // The encoder went on meanwhile; the receiver's first frame is whole.
+    EXPECT_EQ(kt::output_of("ffprobe -v error -select_streams v:0 -show_entries packet=flags "
+                            "-read_intervals %+#1 -of csv=p=0 " + back).substr(0, 1),
+              "K");
     const Told told = closing_line(log);
     EXPECT_EQ(told.frames, 226) << log;
     EXPECT_GE(told.dropped, 50) << "refused for 2 s at least: " << log;
