@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "worker_pool.h"
@@ -21,6 +22,19 @@ using Frame = std::unique_ptr<AVFrame, FrameFree>;
 // The layer's memory is its own: libswscale only refers to it while a
 // frame is being scaled.
 void keep(void *, uint8_t *) {}
+
+// `band(i, start, rows)` for each of `count` bands of `rows` rows (the
+// last one shorter) of an output `h` rows high, on the pool: true when
+// every band's did.
+template <class Fn>
+bool each_band(WorkerPool &pool, int count, int rows, int h, Fn band) {
+  std::atomic<bool> ok{true};
+  pool.run(count, [&](int i) {
+    const int start = i * rows;
+    if (!band(i, start, std::min(rows, h - start))) ok = false;
+  });
+  return ok;
+}
 
 }  // namespace
 
@@ -148,12 +162,9 @@ bool VideoScaler::scale_two(const AVFrame *frame, uint8_t *dst, int w, int h, in
                 planes_->linesize) <= 0)
     return false;
   if (count == 1) return planes_to_rgb(bands_ctx_[0], dst, w, 0, h);
-  std::vector<char> ok(count, 0);
-  pool->run(count, [&](int i) {
-    const int start = i * rows;
-    ok[i] = planes_to_rgb(bands_ctx_[i], dst, w, start, std::min(rows, h - start));
+  return each_band(*pool, count, rows, h, [&](int i, int start, int n) {
+    return planes_to_rgb(bands_ctx_[i], dst, w, start, n);
   });
-  return std::all_of(ok.begin(), ok.end(), [](char b) { return b != 0; });
 }
 
 bool VideoScaler::scale(const AVFrame *frame, int format, Colours colours, int flags, uint8_t *dst,
@@ -174,18 +185,20 @@ bool VideoScaler::scale(const AVFrame *frame, int format, Colours colours, int f
   bands_ = count;
   for (int i = 0; i < count; i++) {
     Band &b = bands_ctx_[i];
-    if (two && !prepare_rgb(b, w, std::min(rows, h - i * rows))) return false;
-    if (two)
-      tell_colours(b.rgb, b.rgb_told, colours);
-    else
+    if (!two) {
       tell_colours(b.sws, b.told, colours);
+    } else if (prepare_rgb(b, w, std::min(rows, h - i * rows))) {
+      tell_colours(b.rgb, b.rgb_told, colours);
+    } else {
+      return false;
+    }
   }
+  if (two) return scale_two(frame, dst, w, h, rows, count, pool);
   uint8_t *planes[4] = {dst, nullptr, nullptr, nullptr};
   int lines[4] = {w * 4, 0, 0, 0};
-  if (count == 1 && !two)
+  if (count == 1)
     return sws_scale(bands_ctx_[0].sws, frame->data, frame->linesize, 0, frame->height, planes,
                      lines) > 0;
-  if (two) return scale_two(frame, dst, w, h, rows, count, pool);
 
   // The slice calls take frames: the source as the band contexts read it,
   // the output around the layer's memory.
@@ -199,10 +212,7 @@ bool VideoScaler::scale(const AVFrame *frame, int format, Colours colours, int f
   if (!out->buf[0]) return false;
   out->data[0] = dst;
   out->linesize[0] = lines[0];
-  std::vector<char> ok(count, 0);
-  pool->run(count, [&](int i) {
-    const int start = i * rows;
-    ok[i] = scale_band(bands_ctx_[i], in.get(), out.get(), start, std::min(rows, h - start));
+  return each_band(*pool, count, rows, h, [&](int i, int start, int n) {
+    return scale_band(bands_ctx_[i], in.get(), out.get(), start, n);
   });
-  return std::all_of(ok.begin(), ok.end(), [](char b) { return b != 0; });
 }
